@@ -1,0 +1,41 @@
+# Entry points. Each one installs missing Debian packages first, so they work
+# on a fresh Debian 12 machine.
+
+BUILD      ?= build
+BUILD_SAN  ?= build-sanitize
+JOBS       ?= $(shell nproc)
+CMAKE_GEN   = cmake -G Ninja -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps build run test test-sanitize bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	$(CMAKE_GEN) -B $(BUILD)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run-card.sh $(BUILD)/bin
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: deps
+	$(CMAKE_GEN) -B $(BUILD_SAN) -DVRL_SANITIZE=ON -DVRL_BENCH=OFF
+	cmake --build $(BUILD_SAN) -j $(JOBS)
+	cd $(BUILD_SAN) && \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
+	  ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bin/*_bench; do echo "== $$b"; $$b || exit 1; done
+
+clean:
+	rm -rf $(BUILD) $(BUILD_SAN)

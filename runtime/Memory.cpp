@@ -1,0 +1,387 @@
+#include "runtime/Memory.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "runtime/Exceptions.h"
+#include "runtime/Object.h"
+#include "runtime/String.h"
+
+#if defined(VRL_SANITIZE)
+#include <sanitizer/asan_interface.h>
+#define VRL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define VRL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define VRL_POISON(p, n) ((void)(p), (void)(n))
+#define VRL_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace vrl {
+
+namespace {
+
+constexpr std::size_t kLargestSmallBlock = 240;
+constexpr std::size_t kSizeClasses = 16;  // 1..15 used: 16 to 240 bytes
+constexpr std::size_t kChunkSize = 64 * 1024;
+constexpr std::size_t kAutoCollectBytes = 0x100000;
+constexpr int kInitialThreshold = 500;
+constexpr std::size_t kQueueGrowth = 1024;
+
+// Page table: one bitmap per 512 KiB of address space (address >> 19), one
+// bit per 16 bytes. The page numbers of a 48-bit address space are split over
+// two levels so that the table stays sparse.
+constexpr unsigned kPageShift = 19;
+constexpr unsigned kLeafBits = 15;
+constexpr std::size_t kRootEntries = std::size_t(1) << (48 - kPageShift - kLeafBits);
+constexpr std::size_t kLeafEntries = std::size_t(1) << kLeafBits;
+constexpr std::size_t kBitmapWords = 1024;  // 4096 bytes
+
+using Bitmap = uint32_t[kBitmapWords];
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+// All allocator state is plain data, so it outlives every static destructor
+// that may still release an object at exit.
+struct State {
+  FreeBlock* freeLists[kSizeClasses];
+  char* chunk;
+  std::size_t chunkLeft;
+  Bitmap** pages[kRootEntries];
+  std::size_t bytesAllocated;
+  Object** queue;
+  std::size_t queueLength;
+  std::size_t queueCapacity;
+  int mode;
+  int threshold;
+  std::size_t bytesSinceCollect;
+  int busy;
+  bool debug;
+  void** roots;
+  std::size_t rootsCapacity;
+  std::size_t lastFreed;
+  std::size_t lastScanned;
+  std::size_t lastRoots;
+  bool freeing;  // the collector is running a free entry
+};
+
+constinit State g = {
+    {}, nullptr, 0, {}, 0, nullptr, 0, 0, 1, kInitialThreshold, 0, 0, false, nullptr, 0, 0, 0, 0, false};
+
+thread_local void* tStackBase = nullptr;
+
+uint32_t* BitWord(const void* address, bool create, uint32_t* mask) {
+  auto a = reinterpret_cast<uintptr_t>(address);
+  uintptr_t page = a >> kPageShift;
+  if (page >= kRootEntries * kLeafEntries) return nullptr;
+  Bitmap**& leaf = g.pages[page >> kLeafBits];
+  if (!leaf) {
+    if (!create) return nullptr;
+    leaf = static_cast<Bitmap**>(std::calloc(kLeafEntries, sizeof(Bitmap*)));
+    if (!leaf) throw std::bad_alloc();
+  }
+  Bitmap*& bitmap = leaf[page & (kLeafEntries - 1)];
+  if (!bitmap) {
+    if (!create) return nullptr;
+    bitmap = static_cast<Bitmap*>(std::calloc(1, sizeof(Bitmap)));
+    if (!bitmap) throw std::bad_alloc();
+  }
+  *mask = uint32_t(1) << ((a >> 4) & 31);
+  return &(*bitmap)[(a >> 9) & (kBitmapWords - 1)];
+}
+
+void PushFree(void* block, std::size_t sizeClass) {
+  auto* b = static_cast<FreeBlock*>(block);
+  VRL_UNPOISON(b, sizeof(FreeBlock));
+  b->next = g.freeLists[sizeClass];
+  g.freeLists[sizeClass] = b;
+  VRL_POISON(block, sizeClass * 16);
+}
+
+void* PopFree(std::size_t sizeClass) {
+  FreeBlock* b = g.freeLists[sizeClass];
+  if (!b) return nullptr;
+  VRL_UNPOISON(b, sizeClass * 16);
+  g.freeLists[sizeClass] = b->next;
+  return b;
+}
+
+void* CarveSmall(std::size_t sizeClass) {
+  std::size_t bytes = sizeClass * 16;
+  if (g.chunkLeft < bytes) {
+    // The remainder of the old chunk is always a multiple of 16: it goes on
+    // the free list of its own size class.
+    if (g.chunkLeft) PushFree(g.chunk, g.chunkLeft / 16);
+    g.chunk = static_cast<char*>(vrRawAlloc(kChunkSize));
+    if (!g.chunk) {
+      g.chunkLeft = 0;
+      return nullptr;
+    }
+    g.chunkLeft = kChunkSize;
+    VRL_POISON(g.chunk, kChunkSize);
+  }
+  void* block = g.chunk;
+  g.chunk += bytes;
+  g.chunkLeft -= bytes;
+  VRL_UNPOISON(block, bytes);
+  return block;
+}
+
+}  // namespace
+
+// The collector's access to the counts lives in this class, a friend of Object.
+class Collector {
+ public:
+  static void Queue(Object* object);
+  static std::size_t Collect();
+  static void ScanAndCollect();
+  static void Unqueue(void* block);
+};
+
+void vrGCFree(Object* object) { Collector::Queue(object); }
+
+void Collector::Queue(Object* object) {
+  if (object->_refs != 0) vrThrowText("GC vrGCFree: mem has non-0 refs");
+  object->_refs = kQueuedMark;
+  if (g.queueLength == g.queueCapacity) {
+    std::size_t capacity = g.queueCapacity + kQueueGrowth;
+    auto* grown = static_cast<Object**>(std::realloc(g.queue, capacity * sizeof(Object*)));
+    if (!grown) throw std::bad_alloc();
+    g.queue = grown;
+    g.queueCapacity = capacity;
+  }
+  g.queue[g.queueLength++] = object;
+}
+
+// Takes an object whose constructor failed out of the queue again.
+void Collector::Unqueue(void* block) {
+  for (std::size_t i = g.queueLength; i-- > 0;) {
+    if (g.queue[i] == block) {
+      g.queue[i] = nullptr;
+      return;
+    }
+  }
+}
+
+// Reads raw stack words, some of them in the sanitizer's red zones.
+// The scan starts at this function's own frame, below the caller's frame that
+// holds the spilled registers.
+__attribute__((noinline, no_sanitize_address)) void Collector::ScanAndCollect() {
+  auto* from = static_cast<void* const*>(__builtin_frame_address(0));
+  auto* to = static_cast<void* const*>(tStackBase);
+  std::size_t words = to > from ? std::size_t(to - from) : 0;
+
+  if (g.rootsCapacity < words + 4) {
+    std::size_t capacity = std::max(words + 4, g.rootsCapacity + 1000);
+    std::free(g.roots);
+    g.roots = static_cast<void**>(std::malloc(capacity * sizeof(void*)));
+    if (!g.roots) {
+      g.rootsCapacity = 0;
+      throw std::bad_alloc();
+    }
+    g.rootsCapacity = capacity;
+  }
+  std::size_t rootCount = 0;
+  for (std::size_t i = 0; i < words; ++i) {
+    void* word = from[i];
+    if (IsLiveAllocation(word)) g.roots[rootCount++] = word;
+  }
+
+  for (std::size_t i = 0; i < rootCount; ++i) ++static_cast<Object*>(g.roots[i])->_refs;
+
+  // Freeing an object releases its fields, which may queue more objects:
+  // the end of the queue is read anew at every step.
+  std::size_t freed = 0;
+  for (std::size_t i = 0; i < g.queueLength; ++i) {
+    Object* object = g.queue[i];
+    if (!object) continue;
+    if (!(object->_refs & kQueuedMark)) {
+      std::printf("bad refs:obj=$%llx refs=$%x\n",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(object)),
+                  object->_refs);
+      if (String* s = CastRaw<String>(object)) std::printf("String:%s\n", s->ToNarrow().c_str());
+      std::fflush(stdout);
+    }
+    object->_refs &= ~kQueuedMark;
+    if (object->_refs == 0) {
+      g.freeing = true;
+      object->_Free();
+      g.freeing = false;
+      ++freed;
+    }
+  }
+  g.queueLength = 0;
+
+  for (std::size_t i = 0; i < rootCount; ++i) {
+    auto* object = static_cast<Object*>(g.roots[i]);
+    if (--object->_refs == 0) Queue(object);
+  }
+  g.lastFreed = freed;
+  g.lastScanned = words;
+  g.lastRoots = rootCount;
+}
+
+std::size_t Collector::Collect() {
+  if (g.busy || !tStackBase) return 0;
+  ++g.busy;
+  std::size_t before = g.bytesAllocated;
+  auto started = std::chrono::steady_clock::now();
+
+  // Spill the callee-saved registers into this frame, which lies inside the
+  // scanned range, so that references held only in registers are seen.
+  jmp_buf registers;
+  setjmp(registers);
+  __builtin_unwind_init();
+  struct BusyGuard {
+    ~BusyGuard() {
+      --g.busy;
+      g.freeing = false;
+    }
+  } guard;
+  ScanAndCollect();
+  asm volatile("" : : "r"(&registers) : "memory");
+
+  std::size_t freedBytes = before - g.bytesAllocated;
+  if (g.debug) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - started)
+                  .count();
+    std::printf("GC collectMem: memFreed=%i, time=%ims, objsFreed=%i, objsScanned=%i, objsLive=%i\n",
+                static_cast<int>(freedBytes), static_cast<int>(ms), static_cast<int>(g.lastFreed),
+                static_cast<int>(g.lastScanned), static_cast<int>(g.lastRoots));
+    std::fflush(stdout);
+  }
+  return freedBytes;
+}
+
+void* vrAllocObject(std::size_t size) {
+  if (g.mode == 1) {
+    if (g.busy == 0) {
+      g.bytesSinceCollect += size;
+      if (g.bytesSinceCollect > kAutoCollectBytes ||
+          static_cast<long>(g.queueLength) > g.threshold) {
+        Collector::Collect();
+        g.threshold = g.threshold + kInitialThreshold - static_cast<int>(g.lastFreed);
+        g.bytesSinceCollect = 0;
+      }
+    }
+  } else if (g.mode == -1) {
+    Collector::Collect();
+  }
+  if (size == 0) throw std::bad_alloc();
+
+  void* block;
+  if (size > kLargestSmallBlock) {
+    block = vrRawAlloc(size);
+  } else {
+    std::size_t sizeClass = (size + 15) / 16;
+    block = PopFree(sizeClass);
+    if (!block) block = CarveSmall(sizeClass);
+  }
+  if (!block) throw std::bad_alloc();
+  g.bytesAllocated += size;
+  return block;
+}
+
+void MarkLiveAllocation(const void* block) {
+  uint32_t mask;
+  uint32_t* word = BitWord(block, true, &mask);
+  if (!word) vrThrowText("setMemBit error: membit already set");
+  if (*word & mask) vrThrowText("setMemBit error: membit already set");
+  *word |= mask;
+}
+
+bool IsLiveAllocation(const void* address) {
+  if (reinterpret_cast<uintptr_t>(address) & 15) return false;
+  uint32_t mask;
+  uint32_t* word = BitWord(address, false, &mask);
+  return word && (*word & mask);
+}
+
+void vrReleaseObject(void* block, std::size_t size) {
+  uint32_t mask;
+  uint32_t* word = BitWord(block, false, &mask);
+  if (!word) vrThrowText("clrMemBit error: mempage does not exist");
+  bool wasSet = *word & mask;
+  *word &= ~mask;
+  if (!wasSet) vrThrowText("clrMemBit error: membit not set");
+  if (size > kLargestSmallBlock) {
+    vrRawFree(block);
+  } else {
+    PushFree(block, (size + 15) / 16);
+  }
+  g.bytesAllocated -= size;
+}
+
+// ---------------------------------------------------------------------------
+// Object's allocation operators.
+
+void* Object::operator new(std::size_t size) { return vrAllocObject(size); }
+
+// Runs when the collector frees an object (through delete in _Free), and when
+// a constructor throws after the allocation: then the block may already be
+// marked live and queued, and both are undone.
+void Object::operator delete(void* block, std::size_t size) {
+  uint32_t mask;
+  uint32_t* word = BitWord(block, false, &mask);
+  if (word && (*word & mask)) {
+    vrReleaseObject(block, size);
+  } else if (size > kLargestSmallBlock) {
+    vrRawFree(block);
+    g.bytesAllocated -= size;
+  } else {
+    PushFree(block, (size + 15) / 16);
+    g.bytesAllocated -= size;
+  }
+  if (!g.freeing) Collector::Unqueue(block);
+}
+
+// ---------------------------------------------------------------------------
+
+std::size_t GCCollect() { return Collector::Collect(); }
+void GCSetMode(int mode) { g.mode = mode; }
+int GCMode() { return g.mode; }
+void GCSetDebug(bool debug) { g.debug = debug; }
+void GCSuspend() { ++g.busy; }
+void GCResume() { --g.busy; }
+std::size_t GCMemAlloced() { return g.bytesAllocated; }
+std::size_t GCQueueLength() { return g.queueLength; }
+int GCQueueThreshold() { return g.threshold; }
+void GCSetQueueThreshold(int threshold) { g.threshold = threshold; }
+std::size_t GCLastObjectsFreed() { return g.lastFreed; }
+void GCSetStackBase(void* base) { tStackBase = base; }
+void* GCStackBase() { return tStackBase; }
+
+void* vrRawAlloc(std::size_t size) {
+  void* raw = std::malloc(size + 24);
+  if (!raw) {
+    GCCollect();
+    raw = std::malloc(size + 24);
+    if (!raw) return nullptr;
+  }
+  auto aligned = (reinterpret_cast<uintptr_t>(raw) + 8 + 15) & ~uintptr_t(15);
+  reinterpret_cast<void**>(aligned)[-1] = raw;
+  return reinterpret_cast<void*>(aligned);
+}
+
+void vrRawFree(void* block) {
+  if (!block) return;
+  std::free(static_cast<void**>(block)[-1]);
+}
+
+void* vrRawRealloc(void* block, std::size_t oldSize, std::size_t newSize) {
+  void* grown = vrRawAlloc(newSize);
+  if (!grown) return nullptr;
+  if (block) std::memcpy(grown, block, std::min(oldSize, newSize));
+  vrRawFree(block);
+  return grown;
+}
+
+}  // namespace vrl

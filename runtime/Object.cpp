@@ -1,0 +1,63 @@
+#include "runtime/Object.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "runtime/String.h"
+
+namespace vrl {
+
+constinit NullObject gNull;
+
+VRL_CLASS_RECORD(Object, "Object")
+
+Ref<String> Object::ToString() {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%p", static_cast<void*>(this));
+  return String::FromNarrow(buffer)->ToUpper();
+}
+
+int32_t Object::Compare(Object* other) {
+  auto difference = reinterpret_cast<uintptr_t>(this) - reinterpret_cast<uintptr_t>(other);
+  return static_cast<int32_t>(static_cast<uint32_t>(difference));
+}
+
+Ref<Object> Object::ReceiveMessage(Object*, Object*) { return Ref<Object>(); }
+
+void Object::_Reserved1() { vrThrowText("Illegal call to reserved method"); }
+void Object::_Reserved2() { vrThrowText("Illegal call to reserved method"); }
+void Object::_Reserved3() { vrThrowText("Illegal call to reserved method"); }
+
+// Ordinary objects go through their deleting destructor, which hands the
+// dynamic type's size to Object::operator delete.
+void Object::_Free() { delete this; }
+
+Ref<String> NullObject::ToString() { ThrowNullObjectException(); }
+int32_t NullObject::Compare(Object*) { ThrowNullObjectException(); }
+Ref<Object> NullObject::ReceiveMessage(Object*, Object*) { ThrowNullObjectException(); }
+void NullObject::_Free() { ResetSharedCount(); }
+
+bool InstanceOf(const Object* object, const ClassRecord& target) {
+  if (object == &gNull) return false;
+  return object->Class().Extends(target);
+}
+
+Object* vrCastObject(Object* object, const ClassRecord& target) {
+  return InstanceOf(object, target) ? object : Null();
+}
+
+namespace {
+std::vector<const ClassRecord*>& ClassList() {
+  static auto* list = new std::vector<const ClassRecord*>;
+  return *list;
+}
+}  // namespace
+
+void vrRegisterClass(const ClassRecord& record) { ClassList().push_back(&record); }
+const std::vector<const ClassRecord*>& RegisteredClasses() { return ClassList(); }
+
+Ref<Object> vrNewObject(const ClassRecord& record) { return record.NewInstance(); }
+
+}  // namespace vrl

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test, benchmark
+# and run. Quick when everything is already there: it only calls apt-get for
+# what is missing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # libraries the framework links
+  zlib1g-dev libpng-dev libjpeg62-turbo-dev libogg-dev libvorbis-dev
+  libfreetype-dev liblua5.1-0-dev libenet-dev libsdl2-dev libgl-dev
+  libssl-dev
+  # OpenAL is loaded at run time when present; the headers give its types
+  libopenal-dev libopenal1
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # a display and a GL implementation for the tests that draw
+  xvfb xauth libgl1-mesa-dri
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
