@@ -57,7 +57,11 @@ struct Declaration {
   enum class Kind : uint8_t { Constant = 1, Field = 3, Method = 6, Function = 7 };
   Kind kind = Kind::Field;
   std::string name;  // may carry metadata: name{key=value}
-  std::string tag;   // type tag, may carry metadata
+  // The type tag (may carry metadata). Tags that name classes are made on
+  // request, since a class may name itself in its own description.
+  std::string Tag() const { return makeTag ? makeTag() : tag; }
+  std::string tag;
+  std::string (*makeTag)() = nullptr;
   // Fields: the address of the field inside an instance.
   void* (*address)(Object* self) = nullptr;
   // Methods: calls the method on `self` with unboxed arguments.
@@ -216,7 +220,8 @@ class ClassBuilder {
     Declaration d;
     d.kind = Declaration::Kind::Field;
     d.name = std::string(name);
-    d.tag = tag.empty() ? detail::TypeTag<FieldType>() : std::string(tag);
+    d.tag = std::string(tag);
+    if (tag.empty()) d.makeTag = &detail::TypeTag<FieldType>;
     d.address = [](Object* self) -> void* { return &(static_cast<T*>(self)->*Member); };
     _record._declarations.push_back(std::move(d));
     return *this;
@@ -229,7 +234,8 @@ class ClassBuilder {
     Declaration d;
     d.kind = Declaration::Kind::Method;
     d.name = std::string(name);
-    d.tag = tag.empty() ? Traits::Signature() : std::string(tag);
+    d.tag = std::string(tag);
+    if (tag.empty()) d.makeTag = &Traits::Signature;
     d.invoke = [](Object* self, std::span<const Value> args) -> Value {
       if (args.size() < Traits::arity) return {};
       return Traits::template Call<Function>(self, args, std::make_index_sequence<Traits::arity>());

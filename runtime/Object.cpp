@@ -5,6 +5,7 @@
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Memory.h"
 #include "runtime/String.h"
 
 namespace vrl {
@@ -12,6 +13,11 @@ namespace vrl {
 constinit NullObject gNull;
 
 VRL_CLASS_RECORD(Object, "Object")
+
+Object::Object() : _refs(0) {
+  MarkLiveAllocation(this);
+  vrGCFree(this);
+}
 
 Ref<String> Object::ToString() {
   char buffer[32];

@@ -55,9 +55,10 @@ inline constexpr detail::StaticTag kStatic{};
 
 class Object {
  public:
-  // A new object starts with count 0 and is queued at once: if nothing stores
-  // it before the next collection and no stack word points to it, it is freed.
-  Object() : _refs(0) { vrGCFree(this); }
+  // A new object is marked as a live allocation (so the stack scan can see
+  // it), starts with count 0 and is queued at once: if nothing stores it
+  // before the next collection and no stack word points to it, it is freed.
+  Object();
   virtual ~Object() = default;
 
   Object(const Object&) = delete;

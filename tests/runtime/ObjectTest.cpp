@@ -1,5 +1,229 @@
-#include <gtest/gtest.h>
-
 #include "runtime/Object.h"
 
-TEST(Object, Placeholder) { EXPECT_TRUE(vrl::IsNull(vrl::Null())); }
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/Array.h"
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "runtime/Memory.h"
+#include "runtime/String.h"
+#include "tests/runtime/StackScrub.h"
+
+using namespace vrl;
+
+namespace {
+
+std::vector<std::string>* gLog = nullptr;
+
+// An object that logs its destruction, and a field that holds another one.
+class TLogged : public Object {
+  VRL_CLASS(TLogged, Object)
+  explicit TLogged(std::string name = "") : name(std::move(name)) {}
+  ~TLogged() override {
+    if (gLog) gLog->push_back("~" + name);
+  }
+  int32_t Twice(int32_t v) { return 2 * v; }
+  std::string name;
+  Ref<TLogged> next;
+  int32_t count = 0;
+  double ratio = 0;
+};
+
+class TLoggedChild : public TLogged {
+  VRL_CLASS(TLoggedChild, TLogged)
+  using TLogged::TLogged;
+};
+
+}  // namespace
+
+const ClassRecord& TLogged::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TLogged>("TLogged{doc=\"a logger\"}", [](auto& d) {
+    d.template Field<&TLogged::next>("next");
+    d.template Field<&TLogged::count>("count");
+    d.template Field<&TLogged::ratio>("ratio");
+    d.template Method<&TLogged::Twice>("Twice");
+  });
+  return record;
+}
+VRL_CLASS_RECORD(TLoggedChild, "TLoggedChild")
+
+namespace {
+
+class ObjectTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    GCCollect();
+    gLog = &log;
+  }
+  void TearDown() override {
+    GCCollect();
+    gLog = nullptr;
+  }
+  std::vector<std::string> log;
+};
+
+TEST_F(ObjectTest, NewObjectStartsQueuedWithNoStores) {
+  auto* raw = new TLogged("a");
+  EXPECT_EQ(raw->RefCount(), kQueuedMark);
+  Ref<TLogged> held(raw);
+  EXPECT_EQ(raw->RefCount(), kQueuedMark + 1);
+}
+
+TEST_F(ObjectTest, StoreIncrementsNewBeforeReleasingOld) {
+  Ref<TLogged> a = New<TLogged>("a");
+  Ref<TLogged> b = New<TLogged>("b");
+  Ref<TLogged> field = a;
+  uint32_t aBefore = a->RefCount(), bBefore = b->RefCount();
+  field = b;
+  EXPECT_EQ(a->RefCount(), aBefore - 1);
+  EXPECT_EQ(b->RefCount(), bBefore + 1);
+}
+
+TEST_F(ObjectTest, SelfAssignmentKeepsTheObject) {
+  {
+    Ref<TLogged> only = Ref<TLogged>(new TLogged("self"));
+    GCCollect();  // drops the queued mark: the Ref is now the only count
+    ASSERT_EQ(only->RefCount(), 1u);
+    only = only;
+    EXPECT_EQ(only->RefCount(), 1u);
+    GCCollect();
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(only->name, "self");
+  }
+}
+
+__attribute__((noinline)) void MakeChainAndCollect() {
+  Ref<TLogged> head = New<TLogged>("head");
+  head->next = New<TLogged>("tail");
+  GCCollect();
+  EXPECT_TRUE(gLog->empty());
+}
+
+TEST_F(ObjectTest, DroppedChainIsFreedInOneCollection) {
+  MakeChainAndCollect();
+  ScrubStack();
+  GCCollect();
+  EXPECT_EQ(log, (std::vector<std::string>{"~head", "~tail"}));
+}
+
+TEST_F(ObjectTest, SharedObjectsAreCountedButNeverFreed) {
+  uint32_t before = Null()->RefCount();
+  {
+    Ref<TLogged> r;
+    EXPECT_TRUE(r.IsNull());
+    EXPECT_EQ(Null()->RefCount(), before + 1);
+  }
+  EXPECT_EQ(Null()->RefCount(), before);
+  // Running the free entry on a shared object only resets its count.
+  Null()->_Free();
+  EmptyString()->_Free();
+  EmptyArray()->_Free();
+  EXPECT_EQ(Null()->RefCount(), kSharedRefs);
+  EXPECT_EQ(EmptyString()->RefCount(), kSharedRefs);
+  EXPECT_EQ(EmptyArray()->RefCount(), kSharedRefs);
+  EXPECT_EQ(u"constant"_vs->RefCount(), kConstantRefs);
+}
+
+TEST_F(ObjectTest, StringAndArrayReferencesStartEmpty) {
+  Ref<String> s;
+  Ref<Array> a;
+  EXPECT_EQ(s.object(), EmptyString());
+  EXPECT_EQ(a.object(), EmptyArray());
+}
+
+TEST_F(ObjectTest, AccessThroughNullThrows) {
+  Ref<TLogged> none;
+  EXPECT_THROW(none->Twice(1), ThrownObject);
+  try {
+    (void)none->name;
+    FAIL();
+  } catch (const ThrownObject& e) {
+    EXPECT_NE(e.As<TNullObjectException>(), nullptr);
+    EXPECT_STREQ(e.what(), "Attempt to access field or method of Null object");
+  }
+  try {
+    Null()->ToString();
+    FAIL();
+  } catch (const ThrownObject& e) {
+    EXPECT_NE(e.As<TNullObjectException>(), nullptr);
+  }
+}
+
+TEST_F(ObjectTest, CastsFollowTheClassChain) {
+  Ref<Object> child = New<TLoggedChild>("c");
+  Ref<Object> parent = New<TLogged>("p");
+  EXPECT_EQ(Cast<TLogged>(child).get(), child.object());
+  EXPECT_TRUE(Cast<TLoggedChild>(parent).IsNull());
+  EXPECT_TRUE(Cast<TLogged>(Null()).IsNull());
+  EXPECT_TRUE(IsNull(vrCastObject(Null(), Object::StaticClass())));
+  EXPECT_EQ(vrCastObject(child, Object::StaticClass()), child.object());
+  EXPECT_TRUE(Cast<String>(child).IsNull());
+}
+
+TEST_F(ObjectTest, DefaultToStringAndCompare) {
+  Ref<TLogged> a = New<TLogged>("a");
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%p", static_cast<void*>(a.get()));
+  std::string upper = expected;
+  for (char& c : upper) c = static_cast<char>(std::toupper(c));
+  EXPECT_EQ(a->ToString()->ToNarrow(), upper);
+  Ref<TLogged> b = New<TLogged>("b");
+  int32_t difference = static_cast<int32_t>(reinterpret_cast<uintptr_t>(a.get()) -
+                                            reinterpret_cast<uintptr_t>(b.get()));
+  EXPECT_EQ(a->Compare(b), difference);
+  EXPECT_TRUE(a->ReceiveMessage(b, b).IsNull());
+}
+
+TEST_F(ObjectTest, ReservedEntriesThrow) {
+  Ref<TLogged> a = New<TLogged>();
+  for (auto call : {&Object::_Reserved1, &Object::_Reserved2, &Object::_Reserved3}) {
+    try {
+      (a.get()->*call)();
+      FAIL();
+    } catch (const ThrownObject& e) {
+      ASSERT_NE(e.As<String>(), nullptr);
+      EXPECT_STREQ(e.what(), "Illegal call to reserved method");
+    }
+  }
+}
+
+TEST_F(ObjectTest, ClassRecordDescribesFieldsAndMethods) {
+  const ClassRecord& record = TLogged::StaticClass();
+  EXPECT_EQ(record.Name(), "TLogged");
+  EXPECT_EQ(record.Description(), "TLogged{doc=\"a logger\"}");
+  EXPECT_EQ(record.Super(), &Object::StaticClass());
+  EXPECT_EQ(record.InstanceSize(), sizeof(TLogged));
+  EXPECT_EQ(String::StaticClass().InstanceSize(), 0u);
+  EXPECT_EQ(Array::StaticClass().InstanceSize(), 0u);
+  ASSERT_EQ(record.Declarations().size(), 4u);
+  EXPECT_EQ(record.Declarations()[0].Tag(), ":TLogged");
+  EXPECT_EQ(record.Declarations()[1].Tag(), "i");
+  EXPECT_EQ(record.Declarations()[2].Tag(), "d");
+  EXPECT_EQ(record.Declarations()[3].Tag(), "(i)i");
+
+  Ref<TLogged> a = New<TLogged>();
+  *static_cast<int32_t*>(record.Declarations()[1].address(a)) = 7;
+  EXPECT_EQ(a->count, 7);
+  Value arg = Value::FromInt(21);
+  Value result = record.Declarations()[3].invoke(a, std::span<const Value>(&arg, 1));
+  EXPECT_EQ(result.i, 42);
+
+  Ref<Object> made = vrNewObject(TLoggedChild::StaticClass());
+  EXPECT_NE(CastRaw<TLoggedChild>(made), nullptr);
+  EXPECT_TRUE(vrNewObject(String::StaticClass()).IsNull());
+}
+
+TEST_F(ObjectTest, RuntimeClassesAreRegistered) {
+  const auto& classes = RegisteredClasses();
+  auto has = [&](const ClassRecord& r) {
+    return std::find(classes.begin(), classes.end(), &r) != classes.end();
+  };
+  EXPECT_TRUE(has(Object::StaticClass()));
+  EXPECT_TRUE(has(String::StaticClass()));
+  EXPECT_TRUE(has(TRuntimeException::StaticClass()));
+}
+
+}  // namespace

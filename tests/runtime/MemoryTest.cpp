@@ -1,0 +1,239 @@
+#include "runtime/Memory.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "runtime/Object.h"
+#include "runtime/String.h"
+#include "tests/runtime/StackScrub.h"
+
+using namespace vrl;
+
+namespace {
+
+int gDestroyed = 0;
+
+class TCounted : public Object {
+  VRL_CLASS(TCounted, Object)
+  ~TCounted() override { ++gDestroyed; }
+  Ref<TCounted> field;
+  char payload[40] = {};
+};
+
+// A large object: its block is a raw block, not a size class.
+class TLarge : public Object {
+  VRL_CLASS(TLarge, Object)
+  ~TLarge() override { ++gDestroyed; }
+  char payload[1000] = {};
+};
+
+class TThrowsInConstructor : public Object {
+  VRL_CLASS(TThrowsInConstructor, Object)
+  TThrowsInConstructor() { vrRuntimeError("constructor failed"); }
+};
+
+}  // namespace
+
+VRL_CLASS_RECORD(TCounted, "TCounted")
+VRL_CLASS_RECORD(TLarge, "TLarge")
+VRL_CLASS_RECORD(TThrowsInConstructor, "TThrowsInConstructor")
+
+namespace {
+
+class MemoryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    GCSetMode(0);  // only the collections a test asks for
+    GCCollect();
+    gDestroyed = 0;
+  }
+  void TearDown() override {
+    GCSetMode(1);
+    GCSetQueueThreshold(500);
+    GCCollect();
+  }
+};
+
+__attribute__((noinline)) TCounted* MakeUnheld() { return new TCounted; }
+
+__attribute__((noinline)) void HoldInLocalAcrossCollection(TCounted** seen) {
+  TCounted* local = MakeUnheld();
+  GCCollect();
+  EXPECT_EQ(gDestroyed, 0) << "an object held by a local must survive";
+  EXPECT_EQ(local->RefCount(), kQueuedMark) << "it stays queued";
+  *seen = local;
+  asm volatile("" : : "r"(local) : "memory");
+}
+
+TEST_F(MemoryTest, LocalKeepsObjectUntilItIsGone) {
+  TCounted* seen = nullptr;
+  HoldInLocalAcrossCollection(&seen);
+  seen = nullptr;
+  ScrubStack();
+  GCCollect();
+  EXPECT_EQ(gDestroyed, 1);
+}
+
+__attribute__((noinline)) void OverwriteField(Ref<TCounted>& owner) {
+  owner->field = New<TCounted>();
+  owner->field->field = New<TCounted>();
+  owner->field = nullptr;
+}
+
+TEST_F(MemoryTest, OverwrittenFieldAndWhatItHeldAreFreedTogether) {
+  Ref<TCounted> owner = New<TCounted>();
+  OverwriteField(owner);
+  ScrubStack();
+  GCCollect();
+  EXPECT_EQ(gDestroyed, 2);
+}
+
+__attribute__((noinline)) void MakeLargeAndDrop(std::size_t before) {
+  Ref<TLarge> large = New<TLarge>();
+  EXPECT_EQ(GCMemAlloced(), before + sizeof(TLarge));
+  EXPECT_TRUE(IsLiveAllocation(large.get()));
+}
+
+TEST_F(MemoryTest, BytesInUseFollowAllocationAndRelease) {
+  std::size_t before = GCMemAlloced();
+  MakeLargeAndDrop(before);
+  ScrubStack();
+  GCCollect();
+  EXPECT_EQ(GCMemAlloced(), before);
+  EXPECT_EQ(gDestroyed, 1);
+}
+
+TEST_F(MemoryTest, SuspendNestsAndStopsCollection) {
+  GCSetMode(1);
+  GCSuspend();
+  GCSuspend();
+  std::size_t queued = GCQueueLength();
+  for (int i = 0; i < 2000; ++i) MakeUnheld();
+  EXPECT_EQ(GCCollect(), 0u);
+  EXPECT_EQ(GCQueueLength(), queued + 2000);
+  GCResume();
+  EXPECT_EQ(GCCollect(), 0u) << "still suspended once";
+  GCResume();
+  ScrubStack();
+  EXPECT_GT(GCCollect(), 0u);
+  EXPECT_EQ(gDestroyed, 2000);
+}
+
+TEST_F(MemoryTest, ModeMinusOneCollectsBeforeEveryAllocation) {
+  GCSetMode(-1);
+  MakeUnheld();
+  ScrubStack();
+  MakeUnheld();
+  EXPECT_EQ(gDestroyed, 1);
+  GCSetMode(0);
+}
+
+TEST_F(MemoryTest, ThresholdAdaptsToWhatACollectionFreed) {
+  ScrubStack();
+  GCCollect();
+  GCSetMode(1);
+  GCSetQueueThreshold(500);
+  // 800 unheld objects, then more until the queue passes 500 again: the
+  // automatic collection frees 800 and the threshold becomes 500 + 500 - 800.
+  GCSuspend();
+  for (int i = 0; i < 800; ++i) MakeUnheld();
+  GCResume();
+  ScrubStack();
+  MakeUnheld();
+  EXPECT_EQ(GCLastObjectsFreed(), 800u);
+  EXPECT_EQ(GCQueueThreshold(), 200);
+}
+
+TEST_F(MemoryTest, FreedBlocksAreReusedBySizeClass) {
+  // The address is kept with its low bit set, so the scan does not take it
+  // for a reference.
+  volatile uintptr_t first = reinterpret_cast<uintptr_t>(MakeUnheld()) | 1;
+  ScrubStack();
+  GCCollect();
+  ASSERT_EQ(gDestroyed, 1);
+  EXPECT_FALSE(IsLiveAllocation(reinterpret_cast<void*>(first & ~uintptr_t(1))));
+  volatile uintptr_t second = reinterpret_cast<uintptr_t>(MakeUnheld()) | 1;
+  EXPECT_EQ(uintptr_t(first), uintptr_t(second));
+  EXPECT_TRUE(IsLiveAllocation(reinterpret_cast<void*>(second & ~uintptr_t(1))));
+}
+
+TEST_F(MemoryTest, ReleaseChecksTheBitmap) {
+  alignas(16) static char notAnObject[64];
+  auto texts = [](auto&& body) {
+    try {
+      body();
+    } catch (const ThrownObject& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(texts([] { vrReleaseObject(reinterpret_cast<void*>(uintptr_t(1) << 47 | 0x100), 32); }),
+            "clrMemBit error: mempage does not exist");
+  Ref<TCounted> live = New<TCounted>();
+  EXPECT_EQ(texts([&] { MarkLiveAllocation(live.get()); }), "setMemBit error: membit already set");
+  EXPECT_EQ(texts([&] { vrReleaseObject(live.get() + 1, 16); }), "clrMemBit error: membit not set");
+  EXPECT_FALSE(IsLiveAllocation(notAnObject));
+  EXPECT_FALSE(IsLiveAllocation(reinterpret_cast<char*>(live.get()) + 8));
+}
+
+TEST_F(MemoryTest, QueueingAStoredObjectIsRefused) {
+  Ref<TCounted> held = New<TCounted>();
+  GCCollect();
+  try {
+    vrGCFree(held.get());
+    FAIL();
+  } catch (const ThrownObject& e) {
+    EXPECT_STREQ(e.what(), "GC vrGCFree: mem has non-0 refs");
+  }
+}
+
+TEST_F(MemoryTest, FailedConstructorLeavesNoQueuedBlock) {
+  std::size_t queued = GCQueueLength();
+  std::size_t bytes = GCMemAlloced();
+  EXPECT_THROW(New<TThrowsInConstructor>(), ThrownObject);
+  GCCollect();  // must not touch the returned block
+  EXPECT_LE(GCQueueLength(), queued + 2);
+  EXPECT_LE(GCMemAlloced(), bytes + 256);
+}
+
+TEST_F(MemoryTest, RawBlocksAreAlignedAndReallocCopies) {
+  auto* block = static_cast<char*>(vrRawAlloc(100));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u);
+  for (int i = 0; i < 100; ++i) block[i] = static_cast<char>(i);
+  auto* grown = static_cast<char*>(vrRawRealloc(block, 100, 5000));
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(grown[i], static_cast<char>(i));
+  vrRawFree(grown);
+  vrRawFree(nullptr);
+}
+
+TEST_F(MemoryTest, DebugLinePrintedPerCollection) {
+  GCSetDebug(true);
+  testing::internal::CaptureStdout();
+  GCCollect();
+  std::string out = testing::internal::GetCapturedStdout();
+  GCSetDebug(false);
+  EXPECT_EQ(out.rfind("GC collectMem: memFreed=", 0), 0u) << out;
+  EXPECT_NE(out.find("objsScanned="), std::string::npos);
+}
+
+#if defined(VRL_SANITIZE)
+TEST_F(MemoryTest, UseAfterFreeIsReported) {
+  EXPECT_DEATH(
+      {
+        TCounted* object = MakeUnheld();
+        auto address = reinterpret_cast<uintptr_t>(object);
+        object = nullptr;
+        ScrubStack();
+        GCCollect();
+        reinterpret_cast<volatile TCounted*>(address)->payload[20] = 1;
+      },
+      "use-after-poison");
+}
+#endif
+
+}  // namespace
