@@ -133,6 +133,9 @@ class RefBase {
   Object* object() const { return _p; }
   bool IsNull() const { return _p == &gNull; }
 
+  // Exchanges the objects of two references; both stay counted once.
+  void SwapWith(RefBase& other) { std::swap(_p, other._p); }
+
   // Counted store of any object (the caller has checked its class).
   void Assign(Object* value) {
     value->Retain();
