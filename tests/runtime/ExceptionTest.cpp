@@ -97,3 +97,36 @@ TEST(Numeric, RulesThatDifferFromPlainArithmetic) {
 }
 
 }  // namespace
+
+#include "runtime/Function.h"
+
+namespace {
+
+int32_t Add(int32_t a, int32_t b) { return a + b; }
+
+class TShape : public vrl::Object {
+ public:
+  virtual double Area() { vrl::ThrowNullMethodException(); }
+};
+
+TEST(Exceptions, UnsetFunctionPointersAndAbstractMethods) {
+  vrl::FunctionPtr<int32_t(int32_t, int32_t)> unset;
+  try {
+    unset(1, 2);
+    FAIL();
+  } catch (const vrl::ThrownObject& e) {
+    EXPECT_NE(e.As<vrl::TNullFunctionException>(), nullptr);
+  }
+  vrl::FunctionPtr<int32_t(int32_t, int32_t)> add = &Add;
+  EXPECT_EQ(add(2, 3), 5);
+  vrl::Ref<TShape> shape(new TShape);
+  try {
+    shape->Area();
+    FAIL();
+  } catch (const vrl::ThrownObject& e) {
+    EXPECT_NE(e.As<vrl::TNullMethodException>(), nullptr);
+    EXPECT_STREQ(e.what(), "Attempt to call abstract method");
+  }
+}
+
+}  // namespace
