@@ -6,7 +6,9 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
+#include "runtime/Startup.h"
 #include "runtime/String.h"
+#include "runtime/Threads.h"
 
 namespace vrl {
 
@@ -41,9 +43,11 @@ namespace {
 }
 }  // namespace
 
-void StartRuntime(void* stackBase) {
+void StartRuntime(void* stackBase, int argc, char** argv) {
   GCSetStackBase(stackBase);
   std::set_terminate(&OnTerminate);
+  InitThreads(stackBase);
+  InitApplicationGlobals(argc, argv);
   runtime::Init();
 }
 

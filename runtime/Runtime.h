@@ -22,8 +22,11 @@ void Init();
 
 // Starts the runtime on the calling (main) thread: records `stackBase` (an
 // address in the caller's frame, above everything the collector must see),
-// routes uncaught throws to the unhandled-exception hook, and initialises the
-// runtime module.
-void StartRuntime(void* stackBase);
+// routes uncaught throws to the unhandled-exception hook, makes the caller
+// the main thread of the thread registry, sets the application globals from
+// the command line (runtime/Startup.h) and initialises the runtime module.
+// It neither changes the current directory nor installs the fault handler:
+// programs start with StartProgram (runtime/Startup.h), which does both.
+void StartRuntime(void* stackBase, int argc = 0, char** argv = nullptr);
 
 }  // namespace vrl

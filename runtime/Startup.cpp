@@ -1,0 +1,106 @@
+#include "runtime/Startup.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "runtime/Array.h"
+#include "runtime/Fault.h"
+#include "runtime/Runtime.h"
+#include "runtime/String.h"
+
+namespace vrl {
+
+namespace {
+
+struct Globals {
+  Ref<String> launchDirectory;
+  Ref<String> applicationFile;
+  Ref<String> applicationDirectory;
+  Ref<String> applicationTitle;
+  Ref<Array> applicationArguments;
+};
+
+// Never destroyed: end handlers and static destructors of other modules may
+// still read the globals while the process exits.
+Globals& G() {
+  static Globals* globals = new Globals;
+  return *globals;
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(4096);
+  while (!getcwd(buffer.data(), buffer.size())) {
+    if (errno != ERANGE) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+std::string ProgramFile() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < buffer.size()) return {buffer.data(), std::size_t(length)};
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace
+
+std::string WithForwardSlashes(std::string_view path) {
+  std::string result(path);
+  for (char& c : result)
+    if (c == '\\') c = '/';
+  return result;
+}
+
+std::string ApplicationDirectoryOf(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  if (slash > 0 && path[slash - 1] == ':') return std::string(path.substr(0, slash + 1));
+  return std::string(path.substr(0, slash));
+}
+
+void InitApplicationGlobals(int argc, char** argv) {
+  Globals& g = G();
+  g.launchDirectory = String::FromNarrow(WithForwardSlashes(CurrentDirectory()));
+  std::string file = WithForwardSlashes(ProgramFile());
+  g.applicationFile = String::FromNarrow(file);
+  g.applicationDirectory = String::FromNarrow(ApplicationDirectoryOf(file));
+  g.applicationTitle = String::FromNarrowChars("Vorlith Application");
+
+  Ref<Array> arguments = Array::New("$", argc > 0 && argv ? argc : 0);
+  for (int i = 0; i < arguments->Length(); ++i)
+    arguments->SetObject(i, String::FromNarrowChars(argv[i] ? argv[i] : ""));
+  g.applicationArguments = arguments;
+}
+
+void EnterApplicationDirectory() {
+  std::string directory = G().applicationDirectory->ToNarrow();
+  // Should this fail, the program still runs, with relative paths naming
+  // files in the launch directory.
+  if (!directory.empty() && chdir(directory.c_str()) != 0) return;
+}
+
+void StartProgram(int argc, char** argv, void* stackBase) {
+  InstallFaultHandler();
+  StartRuntime(stackBase, argc, argv);
+  EnterApplicationDirectory();
+}
+
+String* LaunchDirectory() { return G().launchDirectory.get(); }
+String* ApplicationFile() { return G().applicationFile.get(); }
+String* ApplicationDirectory() { return G().applicationDirectory.get(); }
+String* ApplicationTitle() { return G().applicationTitle.get(); }
+void SetApplicationTitle(String* title) { G().applicationTitle = title ? title : EmptyString(); }
+Array* ApplicationArguments() { return G().applicationArguments.get(); }
+
+void End() { std::exit(0); }
+
+bool RegisterEndHandler(void (*handler)()) { return std::atexit(handler) == 0; }
+
+}  // namespace vrl
