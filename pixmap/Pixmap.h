@@ -1,0 +1,107 @@
+// Pixmaps: rectangular blocks of pixels in one of the formats of
+// pixmap/PixelFormat.h, with single-pixel access, clearing, copying, pasting,
+// conversion, windows, mirroring, scaling, colour keying, and the loader
+// chain through which pictures are read from streams.
+//
+// Row y starts at pixels + y * pitch; rows are stored top row first. ARGB
+// values carry alpha in bits 24-31, red in 16-23, green in 8-15, blue in 0-7.
+//
+// Coordinates are checked where a wrong one would reach outside the pixel
+// memory: ReadPixel, WritePixel, Window and Paste throw TArrayBoundsException
+// for positions outside the pixmap. PixelPtr is raw address arithmetic.
+#pragma once
+
+#include <cstdint>
+
+#include "pixmap/PixelFormat.h"
+#include "runtime/Object.h"
+
+namespace vrl {
+
+class TStream;
+
+class TPixmap : public Object {
+  VRL_CLASS(TPixmap, Object)
+  ~TPixmap() override;
+
+  int32_t _pad() { return 0; }
+  uint8_t* PixelPtr(int32_t x, int32_t y) const {
+    return pixels + std::ptrdiff_t(y) * pitch + std::ptrdiff_t(x) * PixelBytes[format];
+  }
+  // A pixmap viewing a rectangle of this one's memory; it keeps this pixmap
+  // alive.
+  virtual Ref<TPixmap> Window(int32_t x, int32_t y, int32_t width, int32_t height);
+  virtual Ref<TPixmap> Copy();
+  // Converts `source` into this pixmap at (x, y), row by row.
+  virtual int32_t Paste(TPixmap* source, int32_t x, int32_t y);
+  // Always a new pixmap, also when the format is unchanged.
+  virtual Ref<TPixmap> Convert(int32_t format);
+  virtual int32_t ReadPixel(int32_t x, int32_t y);
+  virtual int32_t WritePixel(int32_t x, int32_t y, int32_t argb);
+  virtual int32_t ClearPixels(int32_t argb);
+
+  // A new pixmap that owns pitch * height bytes (contents undefined); the
+  // pitch is width * bytes per pixel rounded up to a multiple of `align`.
+  static Ref<TPixmap> Create(int32_t width, int32_t height, int32_t format, int32_t align = 4);
+  // Wraps memory that the caller owns and keeps valid.
+  static Ref<TPixmap> CreateStatic(void* pixels, int32_t width, int32_t height, int32_t pitch,
+                                   int32_t format);
+
+  uint8_t* pixels = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t pitch = 0;
+  int32_t format = 0;
+  int32_t capacity = 0;  // bytes owned at pixels; -1 for memory owned elsewhere
+  Ref<Object> _source;   // the pixmap whose memory a window views
+
+ private:
+  void CheckInside(int32_t x, int32_t y, int32_t w, int32_t h) const;
+};
+
+// Reads pictures from streams. Constructing a loader puts it at the head of
+// the chain, so the loader made last is asked first. Loaders live for the
+// whole run.
+class TPixmapLoader : public Object {
+  VRL_CLASS(TPixmapLoader, Object)
+  TPixmapLoader();
+  // A pixmap from the stream at its current position, or Null when the data
+  // is not this loader's format.
+  virtual Ref<TPixmap> LoadPixmap(TStream* stream);
+
+  Ref<TPixmapLoader> _succ;
+};
+
+// The head of the loader chain (Null when none is registered).
+TPixmapLoader* PixmapLoaders();
+
+// Module functions.
+Ref<TPixmap> NewPixmap(int32_t width, int32_t height, int32_t format, int32_t align = 4);
+Ref<TPixmap> NewStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch,
+                             int32_t format);
+uint8_t* PixelPtr(TPixmap* pixmap, int32_t x, int32_t y);
+int32_t ReadPixel(TPixmap* pixmap, int32_t x, int32_t y);
+int32_t WritePixel(TPixmap* pixmap, int32_t x, int32_t y, int32_t argb);
+int32_t ClearPixels(TPixmap* pixmap, int32_t argb);
+Ref<TPixmap> CopyPixmap(TPixmap* pixmap);
+Ref<TPixmap> ConvertPixmap(TPixmap* pixmap, int32_t format);
+Ref<TPixmap> PixmapWindow(TPixmap* pixmap, int32_t x, int32_t y, int32_t width, int32_t height);
+int32_t PixmapWidth(TPixmap* pixmap);
+int32_t PixmapHeight(TPixmap* pixmap);
+int32_t PixmapPitch(TPixmap* pixmap);
+int32_t PixmapFormat(TPixmap* pixmap);
+
+// A format-6 pixmap where pixels of the key colour become transparent and
+// take the average colour of their visible neighbours.
+Ref<TPixmap> ColourKeyPixmap(TPixmap* pixmap, int32_t red, int32_t green, int32_t blue);
+Ref<TPixmap> MirrorPixmapX(TPixmap* pixmap);
+Ref<TPixmap> MirrorPixmapY(TPixmap* pixmap);
+// Bilinear scaling in 32-bit floating point; the result keeps the format.
+Ref<TPixmap> ScalePixmap(TPixmap* pixmap, int32_t width, int32_t height);
+
+namespace pixmap {
+// Registers the pixmap classes.
+void Init();
+}  // namespace pixmap
+
+}  // namespace vrl
