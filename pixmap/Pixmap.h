@@ -75,6 +75,12 @@ class TPixmapLoader : public Object {
 // The head of the loader chain (Null when none is registered).
 TPixmapLoader* PixmapLoaders();
 
+// Reads a picture from a URL (a String) or a stream object through the
+// loader chain: the stream is rewound before each loader, a stream exception
+// inside a loader counts as a refusal, anything else propagates. Null when no
+// loader reads it or the stream cannot be opened or positioned.
+Ref<TPixmap> LoadPixmap(Object* url);
+
 // Module functions.
 Ref<TPixmap> NewPixmap(int32_t width, int32_t height, int32_t format, int32_t align = 4);
 Ref<TPixmap> NewStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch,

@@ -46,12 +46,12 @@ Ref<Object> NullObject::ReceiveMessage(Object*, Object*) { ThrowNullObjectExcept
 void NullObject::_Free() { ResetSharedCount(); }
 
 bool InstanceOf(const Object* object, const ClassRecord& target) {
-  if (object == &gNull) return false;
+  if (!object || object == &gNull) return false;
   return object->Class().Extends(target);
 }
 
 Object* vrCastObject(Object* object, const ClassRecord& target) {
-  return InstanceOf(object, target) ? object : Null();
+  return InstanceOf(object, target) ? object : Null();  // nullptr reads as Null
 }
 
 namespace {

@@ -206,7 +206,7 @@ template <> Ref<Array>::Ref();
 template <class T>
 T* CastRaw(Object* object) {
   if constexpr (std::is_same_v<T, Object>) {
-    return IsNull(object) ? nullptr : object;
+    return !object || IsNull(object) ? nullptr : object;
   } else {
     return InstanceOf(object, T::StaticClass()) ? static_cast<T*>(object) : nullptr;
   }

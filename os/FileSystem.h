@@ -1,0 +1,119 @@
+// Paths, file attributes, files and directories.
+//
+// Paths are framework strings in the framework's form: "/" separators, a
+// drive written as letter, colon, slash ("C:/"), network roots as "//server/".
+// These are text rules and apply on every platform: on Linux "C:/x" is a
+// relative name to the system, but the path functions still see its root
+// "C:/". Every function normalises its path first (NormalisePath).
+//
+// Names reach the system as UTF-8 (stream/NativePath.h: characters outside
+// the 16-bit range and names that are not valid UTF-8 round-trip).
+//
+// Failures are results (0, -1, the empty string, an empty array); nothing is
+// thrown except the non-write exceptions that DuplicateFile lets through.
+// The functions use the process's working directory, which all threads
+// share.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/Array.h"
+#include "runtime/Object.h"
+#include "runtime/String.h"
+#include "stream/Stream.h"
+
+namespace vrl {
+
+// ---------------------------------------------------------------------------
+// Path text
+
+// "/", "C:/" or "//server/" for an absolute path; "" for a relative one.
+Ref<String> PathRoot(String* path);
+int32_t IsRootPath(String* path);
+int32_t IsAbsolutePath(String* path);
+// Backslashes become "/", "C:name" gains the slash after the colon (URLs such
+// as "incbin::x" stay as they are), "//server" gains a final "/"; with
+// dirForm 1 a trailing "/" is removed unless the path is a root.
+Ref<String> NormalisePath(String* path, int32_t dirForm = 0);
+Ref<String> PathFileName(String* path);
+Ref<String> PathWithoutExtension(String* path);
+Ref<String> PathBaseName(String* path);
+Ref<String> PathWithoutSlash(String* path);
+// ".", ".." and roots unchanged; the text before the last "/" (a root keeps
+// its "/"); "" when there is no "/".
+Ref<String> PathDirectory(String* path);
+// The text after the last "." of the last component; "" when there is none.
+Ref<String> PathExtension(String* path);
+Ref<String> CurrentDirectory();
+// The path made absolute against the working directory, with "." and ".."
+// resolved as text ("..": nothing above a root).
+Ref<String> AbsolutePath(String* path);
+// The same against a given working directory.
+Ref<String> AbsolutePathFrom(String* path, String* workingDirectory);
+
+// ---------------------------------------------------------------------------
+// Attributes. A path holding "<" or ">" counts as absent.
+
+// 1 regular file, 2 directory, 0 absent or something else.
+int32_t PathType(String* path);
+// Modification time in seconds since 1970; 0 when absent.
+int64_t PathTime(String* path);
+// Bytes; -1 when absent.
+int64_t PathSize(String* path);
+// Permission bits (mode & 511); -1 when absent.
+int32_t PathMode(String* path);
+int32_t SetPathMode(String* path, int32_t mode);
+
+// ---------------------------------------------------------------------------
+// Files and directories
+
+// Replaces whatever file is at the path by an empty one; 1 when a regular
+// file exists afterwards.
+int32_t MakeFile(String* path);
+// 1 when nothing is left at the path (a directory is not removed).
+int32_t RemoveFile(String* path);
+int32_t MoveFile(String* from, String* to);
+// Copies the bytes; 1 only when the copy completed and reached the disk. A
+// file is never copied onto itself (0).
+int32_t DuplicateFile(String* from, String* to);
+// 1 when the directory exists afterwards; with recurse every missing parent
+// is made too.
+int32_t MakeDirectory(String* path, int32_t recurse = 0);
+// 1 when nothing is left. With recurse the contents go first; symbolic links
+// inside are removed as links, never followed.
+int32_t RemoveDirectory(String* path, int32_t recurse = 0);
+// Copies a tree; 1 on success. Symbolic links to directories are copied as
+// links (following them could loop).
+int32_t DuplicateDirectory(String* from, String* to);
+int32_t EnterDirectory(String* path);
+
+// A raw listing in the system's order, "." and ".." included. The handle
+// closes when CloseDirectory is called or when it is freed.
+class TDirectoryHandle : public Object {
+  VRL_CLASS(TDirectoryHandle, Object)
+  ~TDirectoryHandle() override;
+  void* _dir = nullptr;  // the system's directory stream
+};
+// Null when the directory cannot be opened.
+Ref<TDirectoryHandle> OpenDirectory(String* path);
+// The next name; "" after the last (and for a Null or closed handle).
+Ref<String> NextDirectoryEntry(TDirectoryHandle* handle);
+void CloseDirectory(TDirectoryHandle* handle);
+// The names of type "$" (empty when the directory cannot be opened); without
+// "." and ".." when skipDots is 1.
+Ref<Array> ListDirectory(String* path, int32_t skipDots = 1);
+
+// ---------------------------------------------------------------------------
+// File streams: OpenStream, except that a stream that cannot seek (Pos -1) is
+// read completely into a bank and a bank stream over it is returned, so the
+// caller always gets a seekable stream.
+Ref<TStream> OpenFileStream(Object* url, int32_t readable, int32_t writeable);
+Ref<TStream> ReadFileStream(Object* url);
+Ref<TStream> WriteFileStream(Object* url);
+int32_t CloseFileStream(TStream* stream);
+
+namespace filesystem {
+void Init();
+}  // namespace filesystem
+
+}  // namespace vrl

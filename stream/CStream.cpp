@@ -1,0 +1,119 @@
+#include "stream/CStream.h"
+
+#include <cerrno>
+#include <climits>
+
+#include "runtime/Exceptions.h"
+#include "stream/NativePath.h"
+
+namespace vrl {
+
+// The class record is defined with the other stream classes (Stream.cpp).
+
+TCStream::~TCStream() { TCStream::Close(); }
+
+Ref<TCStream> TCStream::OpenFile(String* path, int32_t readable, int32_t writeable) {
+  Ref<String> slashed = path ? path->Replace(u"\\"_vs, u"/"_vs) : Ref<String>(EmptyString());
+  auto native = NativePath(slashed);
+  if (!native || native->empty()) return {};
+  const char* how = "rb";
+  int32_t mode = MODE_READ;
+  if (readable && writeable) {
+    how = "r+b";
+    mode = MODE_READ | MODE_WRITE;
+  } else if (writeable) {
+    how = "wb";
+    mode = MODE_WRITE;
+  }
+  std::FILE* file = std::fopen(native->c_str(), how);
+  if (!file) return {};
+  return CreateWithCStream(file, mode);
+}
+
+Ref<TCStream> TCStream::CreateWithCStream(std::FILE* handle, int32_t mode) {
+  Ref<TCStream> stream = New<TCStream>();
+  stream->_cstream = handle;
+  stream->_mode = mode;
+  long pos = handle ? std::ftell(handle) : -1;
+  if (pos < 0 || pos > INT32_MAX) {
+    stream->_pos = -1;  // not seekable (or beyond what a position can say)
+    stream->_size = 0;
+    return stream;
+  }
+  long size = pos;
+  if (std::fseek(handle, 0, SEEK_END) == 0) size = std::ftell(handle);
+  std::fseek(handle, pos, SEEK_SET);
+  stream->_pos = static_cast<int32_t>(pos);
+  stream->_size = size < 0 || size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+  return stream;
+}
+
+void TCStream::Switch(LastOp op) {
+  // Reading after writing (or the reverse) on one C file needs a positioning
+  // call in between; without it the C library's behaviour is undefined.
+  if (_last != LastOp::None && _last != op && _pos >= 0) std::fseek(_cstream, 0, SEEK_CUR);
+  _last = op;
+}
+
+int32_t TCStream::Seek(int32_t pos) {
+  if (!_cstream) return -1;
+  if (_pos < 0) return -1;
+  std::fseek(_cstream, pos, SEEK_SET);
+  long now = std::ftell(_cstream);
+  _pos = now < 0 || now > INT32_MAX ? _pos : static_cast<int32_t>(now);
+  _last = LastOp::None;
+  return _pos;
+}
+
+int32_t TCStream::Read(void* buf, int32_t count) {
+  if (!_cstream || count <= 0) return 0;
+  Switch(LastOp::Read);
+  // Streams belong to one thread, so the C library's per-call locking buys
+  // nothing; the byte-at-a-time path is what ReadLine uses.
+  int32_t n;
+  if (count == 1) {
+    int c = getc_unlocked(_cstream);
+    if (c == EOF) return 0;
+    *static_cast<uint8_t*>(buf) = static_cast<uint8_t>(c);
+    n = 1;
+  } else {
+    n = static_cast<int32_t>(fread_unlocked(buf, 1, std::size_t(count), _cstream));
+  }
+  if (_pos >= 0) _pos += n;
+  return n;
+}
+
+int32_t TCStream::Write(const void* buf, int32_t count) {
+  if (!_cstream || count <= 0) return 0;
+  Switch(LastOp::Write);
+  auto n = static_cast<int32_t>(std::fwrite(buf, 1, std::size_t(count), _cstream));
+  if (n < count) _writeFailed = true;
+  if (_pos >= 0) {
+    _pos += n;
+    if (_pos > _size) _size = _pos;
+  }
+  return n;
+}
+
+int32_t TCStream::Flush() {
+  if (!_cstream) return 0;
+  if (std::fflush(_cstream) == 0) return 0;
+  _writeFailed = true;  // the C library drops the buffer it could not write
+  return -1;
+}
+
+int32_t TCStream::Close() {
+  if (!_cstream) return 0;
+  int32_t result = Flush();
+  // A write that failed earlier (inside one of the C library's own buffer
+  // flushes) has lost data as well.
+  if (_writeFailed) result = -1;
+  if (std::fclose(_cstream) != 0) result = -1;
+  _cstream = nullptr;
+  _pos = _size = 0;
+  _last = LastOp::None;
+  _writeFailed = false;
+  return result;
+}
+
+}  // namespace vrl

@@ -1,0 +1,365 @@
+#include "stream/TextStream.h"
+
+#include <string>
+
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "runtime/Runtime.h"
+
+namespace vrl {
+
+const ClassRecord& TTextStream::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TTextStream>("TTextStream", [](auto& d) {
+    d.Constant("LATIN1", "i", "1");
+    d.Constant("UTF8", "i", "2");
+    d.Constant("UTF16BE", "i", "3");
+    d.Constant("UTF16LE", "i", "4");
+    d.template Field<&TTextStream::_encoding>("_encoding");
+    d.template Field<&TTextStream::_bufcount>("_bufcount");
+    d.template Method<&TTextStream::ReadFile>("ReadFile");
+    d.template Method<&TTextStream::ReadChar>("ReadChar");
+    d.template Method<&TTextStream::WriteChar>("WriteChar");
+  });
+  return record;
+}
+
+VRL_CLASS_RECORD(TTextStreamFactory, "TTextStreamFactory")
+
+void textstream::Init() {
+  static bool initialised = false;
+  if (!BeginModuleInit(initialised)) return;
+  stream::Init();
+  vrRegisterClass(TTextStream::StaticClass());
+  vrRegisterClass(TTextStreamFactory::StaticClass());
+  New<TTextStreamFactory>();
+}
+
+Ref<TTextStream> TTextStream::Create(TStream* stream, int32_t encoding) {
+  Ref<TTextStream> text = New<TTextStream>();
+  text->_encoding = encoding;
+  text->SetStream(stream);
+  return text;
+}
+
+// Byte access bypasses the text conversions: the wrapped stream's own.
+int32_t TTextStream::_ReadByte() { return TStreamWrapper::ReadByte(); }
+int32_t TTextStream::_WriteByte(int32_t n) {
+  TStreamWrapper::WriteByte(n);
+  return 0;
+}
+
+int32_t TTextStream::_FlushRead() {
+  if (_bufcount == 0) return 0;
+  int32_t b = _ReadByte();
+  if (b == 13) b = _ReadByte();
+  if (b != 10) vrThrowText("Malformed line terminator");
+  _bufcount = 0;
+  return 0;
+}
+
+int32_t TTextStream::_FlushWrite() {
+  if (_bufcount == 0) return 0;
+  _WriteByte(13);
+  _WriteByte(10);
+  _bufcount = 0;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Characters
+
+int32_t TTextStream::DecodeAfter(int32_t c) {
+  switch (_encoding) {
+    case LATIN1:
+      return c;
+    case UTF8: {
+      if (c < 128) return c;
+      int32_t c2 = _ReadByte();
+      // Continuation bytes are not validated; the result stays a 16-bit unit.
+      if (c < 224) return (c * 64 + c2 - 12416) & 0xFFFF;
+      int32_t c3 = _ReadByte();
+      if (c >= 240) return 0;
+      return (c * 4096 + c2 * 64 + c3 - 925824) & 0xFFFF;
+    }
+    case UTF16BE:
+      return c << 8 | _ReadByte();
+    case UTF16LE:
+      return c | _ReadByte() << 8;
+    default:
+      return 0;
+  }
+}
+
+int32_t TTextStream::ReadChar() {
+  if (_encoding < LATIN1 || _encoding > UTF16LE) return 0;
+  return DecodeAfter(_ReadByte());
+}
+
+bool TTextStream::NextChar(int32_t& c) {
+  if (_encoding < LATIN1 || _encoding > UTF16LE) {
+    c = 0;
+    return true;
+  }
+  int32_t first;
+  try {
+    first = _ReadByte();
+  } catch (const ThrownObject& e) {
+    if (e.As<TStreamReadException>()) return false;
+    throw;
+  }
+  c = DecodeAfter(first);
+  return true;
+}
+
+int32_t TTextStream::WriteChar(int32_t c) {
+  switch (_encoding) {
+    case LATIN1:
+      _WriteByte(c);
+      break;
+    case UTF8:
+      if (c >= 0 && c <= 127) {
+        _WriteByte(c);
+      } else if (c >= 0 && c <= 2047) {
+        _WriteByte(192 | c / 64);
+        _WriteByte(128 | c % 64);
+      } else {
+        c &= 0xFFFF;
+        _WriteByte(224 | c / 4096);
+        _WriteByte(128 | (c / 64) % 64);
+        _WriteByte(128 | c % 64);
+      }
+      break;
+    case UTF16BE:
+      _WriteByte(c >> 8);
+      _WriteByte(c);
+      break;
+    case UTF16LE:
+      _WriteByte(c);
+      _WriteByte(c >> 8);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Lines and strings
+
+Ref<String> TTextStream::ReadLine() {
+  _FlushRead();
+  std::u16string line;
+  int32_t c;
+  while (!Eof() && NextChar(c)) {
+    if (c == 10 || c == 0) break;
+    if (c != 13) line += char16_t(c);
+  }
+  return String::FromUnits(line);
+}
+
+Ref<String> TTextStream::ReadFile() {
+  _FlushRead();
+  std::u16string text;
+  // Without an encoding no character consumes data: the end would never come.
+  if (_encoding < LATIN1 || _encoding > UTF16LE) return String::FromUnits(text);
+  int32_t c;
+  while (!Eof() && NextChar(c)) text += char16_t(c);
+  return String::FromUnits(text);
+}
+
+Ref<String> TTextStream::ReadString(int32_t count) {
+  _FlushRead();
+  // Grows as characters arrive: a hostile count cannot allocate ahead of
+  // the data.
+  std::u16string text;
+  for (int32_t i = 0; i < count; ++i) text += char16_t(ReadChar());
+  return String::FromUnits(text);
+}
+
+int32_t TTextStream::WriteString(String* s) {
+  _FlushWrite();
+  if (s)
+    for (int32_t i = 0; i < s->Length(); ++i) WriteChar((*s)[i]);
+  return 0;
+}
+
+int32_t TTextStream::WriteLine(String* s) {
+  _FlushWrite();
+  WriteString(s);
+  WriteString(u"\r\n"_vs);
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Numbers
+
+int32_t TTextStream::ReadByte() {
+  _FlushRead();
+  return ReadLine()->ToInt() & 0xFF;
+}
+int32_t TTextStream::ReadShort() {
+  _FlushRead();
+  return ReadLine()->ToInt() & 0xFFFF;
+}
+int32_t TTextStream::ReadInt() {
+  _FlushRead();
+  return ReadLine()->ToInt();
+}
+int64_t TTextStream::ReadLong() {
+  _FlushRead();
+  return ReadLine()->ToLong();
+}
+float TTextStream::ReadFloat() {
+  _FlushRead();
+  return ReadLine()->ToFloat();
+}
+double TTextStream::ReadDouble() {
+  _FlushRead();
+  return ReadLine()->ToDouble();
+}
+void TTextStream::WriteByte(int32_t n) {
+  _FlushWrite();
+  WriteLine(String::FromInt(n));
+}
+void TTextStream::WriteShort(int32_t n) {
+  _FlushWrite();
+  WriteLine(String::FromInt(n));
+}
+void TTextStream::WriteInt(int32_t n) {
+  _FlushWrite();
+  WriteLine(String::FromInt(n));
+}
+void TTextStream::WriteLong(int64_t n) {
+  _FlushWrite();
+  WriteLine(String::FromLong(n));
+}
+void TTextStream::WriteFloat(float f) {
+  _FlushWrite();
+  WriteLine(String::FromFloat(f));
+}
+void TTextStream::WriteDouble(double d) {
+  _FlushWrite();
+  WriteLine(String::FromDouble(d));
+}
+
+// ---------------------------------------------------------------------------
+// Raw bytes as hexadecimal lines
+
+int32_t TTextStream::Write(const void* buf, int32_t count) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  auto* p = static_cast<const uint8_t*>(buf);
+  for (int32_t i = 0; i < count; ++i) {
+    _WriteByte(kDigits[p[i] >> 4]);
+    _WriteByte(kDigits[p[i] & 15]);
+    if (++_bufcount == 32) _FlushWrite();
+  }
+  return count > 0 ? count : 0;
+}
+
+int32_t TTextStream::Read(void* buf, int32_t count) {
+  auto digit = [](int32_t ch) {
+    int32_t d = ch - 48;
+    return d > 9 ? ch - 55 : d;
+  };
+  auto* p = static_cast<uint8_t*>(buf);
+  for (int32_t i = 0; i < count; ++i) {
+    if (_bufcount == 32) _FlushRead();
+    int32_t hi = _ReadByte();
+    int32_t lo = _ReadByte();
+    p[i] = static_cast<uint8_t>(digit(hi) * 16 + digit(lo));
+    ++_bufcount;
+  }
+  return count > 0 ? count : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Factory and whole-text functions
+
+Ref<TStream> TTextStreamFactory::CreateStream(Object*, String* proto, String* path, int32_t readable,
+                                              int32_t writeable) {
+  static String* const kNames[] = {u"latin1"_vs, u"utf8"_vs, u"utf16be"_vs, u"utf16le"_vs};
+  for (int32_t code = 1; code <= 4; ++code) {
+    if (CompareStrings(proto, kNames[code - 1]) != 0) continue;
+    Ref<TStream> stream = OpenStream(path, readable, writeable);
+    if (stream.IsNull()) return {};
+    return TTextStream::Create(stream, code);
+  }
+  return {};
+}
+
+Ref<String> LoadText(Object* url) {
+  Ref<TStream> stream = ReadStream(url);
+  if (stream.IsNull()) ThrowStreamReadException();
+  auto closeOnError = [&](auto&& body) {
+    try {
+      return body();
+    } catch (...) {
+      stream->Close();
+      throw;
+    }
+  };
+  return closeOnError([&]() -> Ref<String> {
+    uint8_t head[3];
+    int32_t kept = 0, encoding = 0;
+    if (stream->Read(head, 1) == 1) {
+      kept = 1;
+      if (stream->Read(head + 1, 1) == 1) {
+        kept = 2;
+        if (head[0] == 254 && head[1] == 255) {
+          encoding = TTextStream::UTF16BE;
+        } else if (head[0] == 255 && head[1] == 254) {
+          encoding = TTextStream::UTF16LE;
+        } else if (head[0] == 239 && head[1] == 187 && stream->Read(head + 2, 1) == 1) {
+          kept = 3;
+          if (head[2] == 191) encoding = TTextStream::UTF8;
+        }
+      }
+    }
+    if (encoding) {
+      Ref<TTextStream> text = TTextStream::Create(stream, encoding);
+      Ref<String> result = text->ReadFile();
+      text->Close();
+      stream->Close();
+      return result;
+    }
+    std::string bytes(reinterpret_cast<const char*>(head), std::size_t(kept));
+    bytes.resize(1024);
+    std::size_t count = std::size_t(kept);
+    while (!stream->Eof()) {
+      if (count == bytes.size()) bytes.resize(bytes.size() * 2);
+      int32_t n = stream->Read(bytes.data() + count, static_cast<int32_t>(bytes.size() - count));
+      if (n <= 0) break;
+      count += std::size_t(n);
+    }
+    stream->Close();
+    bytes.resize(count);
+    return String::FromNarrow(bytes);
+  });
+}
+
+int32_t SaveText(String* str, Object* url) {
+  Ref<String> text(str ? str : EmptyString());
+  bool narrow = true;
+  for (int32_t i = 0; i < text->Length() && narrow; ++i) narrow = (*text)[i] <= 255;
+  if (narrow) {
+    SaveString(text, url);
+    return 1;
+  }
+  Ref<TStream> stream = WriteStream(url);
+  if (stream.IsNull()) ThrowStreamWriteException();
+  int32_t closed;
+  try {
+    static const uint8_t kMark[2] = {255, 254};
+    stream->WriteBytes(kMark, 2);
+    Ref<TTextStream> out = TTextStream::Create(stream, TTextStream::UTF16LE);
+    out->WriteString(text);
+    closed = out->Close();
+  } catch (...) {
+    stream->Close();
+    throw;
+  }
+  if (stream->Close() != 0 || closed != 0) ThrowStreamWriteException();
+  return 1;
+}
+
+}  // namespace vrl

@@ -1,0 +1,94 @@
+// Text streams: characters in one of four encodings, numbers as text lines,
+// and raw bytes as upper-case hexadecimal lines of at most 32 bytes (64
+// characters) ended by CR LF. Reached through the "latin1::", "utf8::",
+// "utf16be::" and "utf16le::" protocols.
+//
+// Characters are UTF-16 units; UTF-8 is read and written with at most three
+// bytes a character (a lead byte of 240 or more reads as 0 after three bytes).
+// Decoding never reads beyond the data: a character cut short by the end of
+// the data raises TStreamReadException.
+#pragma once
+
+#include <cstdint>
+
+#include "stream/Stream.h"
+
+namespace vrl {
+
+class TTextStream : public TStreamWrapper {
+  VRL_CLASS(TTextStream, TStreamWrapper)
+  static constexpr int32_t LATIN1 = 1;
+  static constexpr int32_t UTF8 = 2;
+  static constexpr int32_t UTF16BE = 3;
+  static constexpr int32_t UTF16LE = 4;
+
+  // Raw bytes as hexadecimal text. Read understands upper-case digits only
+  // (other characters give meaningless bytes) and throws the string
+  // "Malformed line terminator" when a full line does not end in LF or CR LF.
+  int32_t Read(void* buf, int32_t count) override;
+  int32_t Write(const void* buf, int32_t count) override;
+  // Numbers as lines of text. ReadByte and ReadShort keep the TStream
+  // ranges (the low 8 and 16 bits of the line's value); WriteByte and
+  // WriteShort write the whole Int.
+  int32_t ReadByte() override;
+  void WriteByte(int32_t n) override;
+  int32_t ReadShort() override;
+  void WriteShort(int32_t n) override;
+  int32_t ReadInt() override;
+  void WriteInt(int32_t n) override;
+  int64_t ReadLong() override;
+  void WriteLong(int64_t n) override;
+  float ReadFloat() override;
+  void WriteFloat(float f) override;
+  double ReadDouble() override;
+  void WriteDouble(double d) override;
+  // A line ends at LF or a 0 character or the end of the data; CR is
+  // dropped wherever it occurs.
+  Ref<String> ReadLine() override;
+  int32_t WriteLine(String* s) override;
+  Ref<String> ReadString(int32_t count) override;
+  int32_t WriteString(String* s) override;
+
+  // Every character to the end of the data, CR and LF included.
+  Ref<String> ReadFile();
+  int32_t ReadChar();
+  int32_t WriteChar(int32_t c);
+  static Ref<TTextStream> Create(TStream* stream, int32_t encoding);
+
+  int32_t _ReadByte();
+  int32_t _WriteByte(int32_t n);
+  int32_t _FlushRead();
+  int32_t _FlushWrite();
+
+  int32_t _encoding = 0;
+  int32_t _bufcount = 0;
+
+ private:
+  // ReadChar for the line readers: false when the data ends before the
+  // first byte of a character, so a stream that cannot tell its end
+  // beforehand (standard input) still ends its last line cleanly.
+  bool NextChar(int32_t& c);
+  int32_t DecodeAfter(int32_t first);
+};
+
+class TTextStreamFactory : public TStreamFactory {
+  VRL_CLASS(TTextStreamFactory, TStreamFactory)
+  Ref<TStream> CreateStream(Object* url, String* proto, String* path, int32_t readable,
+                            int32_t writeable) override;
+};
+
+// The whole content of `url`: a byte-order mark chooses UTF-16BE, UTF-16LE or
+// UTF-8 (the mark is not part of the result); without one the bytes are
+// Latin-1. Throws TStreamReadException when the URL cannot be opened.
+Ref<String> LoadText(Object* url);
+// Latin-1 when every character fits in a byte, else UTF-16LE with a
+// byte-order mark. Returns 1; throws TStreamWriteException when the URL cannot
+// be opened or the data could not be delivered in full.
+int32_t SaveText(String* str, Object* url);
+
+namespace textstream {
+// Registers the classes and enrols the text-encoding factory.
+void Init();
+}  // namespace textstream
+
+}  // namespace vrl
