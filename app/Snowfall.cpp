@@ -1,0 +1,137 @@
+#include "app/Snowfall.h"
+
+#include <cmath>
+
+#include "lith2d/Lith2D.h"
+#include "maths/Maths.h"
+#include "maths/Random.h"
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "runtime/Runtime.h"
+
+namespace vrl::card {
+
+const ClassRecord& snowflake::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<snowflake>("snowflake", [](auto& d) {
+    d.template Field<&snowflake::x>("x");
+    d.template Field<&snowflake::y>("y");
+    d.template Field<&snowflake::col>("col");
+    d.template Field<&snowflake::dirx>("dirx");
+    d.template Field<&snowflake::diry>("diry");
+    d.template Field<&snowflake::style>("style");
+    d.template Field<&snowflake::sinus>("sinus");
+  });
+  return record;
+}
+
+void Init() {
+  static bool initialised = false;
+  if (!BeginModuleInit(initialised)) return;
+  containers::Init();
+  vrRegisterClass(snowflake::StaticClass());
+}
+
+Scene& TheScene() {
+  static auto* scene = new Scene;
+  return *scene;
+}
+
+snowflake::snowflake() { TheScene().flakes->AddLast(this); }
+
+namespace {
+// The computations mix Float fields with real constants and random reals in
+// double precision; each result is rounded to single precision when stored.
+float F(double value) { return static_cast<float>(value); }
+}  // namespace
+
+void ResetFlake(snowflake* f) {
+  const Scene& s = TheScene();
+  const double w = s.screenwidth, h = s.screenheight;
+  f->x = F(RandomReal(0, w - 1));
+  f->y = F(RandomReal(-h, -1));
+  f->col = RandomInt(224, 255);
+  f->dirx = F(RandomReal(-1, 1));
+  f->diry = F(RandomReal(0.5, 2));
+  f->style = static_cast<float>(RandomInt(0, 3));
+  f->sinus = F(RandomReal(360, 0));
+}
+
+void AddFlake() {
+  Ref<snowflake> flake = New<snowflake>();
+  ResetFlake(flake);
+}
+
+void AddFlakes(int32_t count) {
+  for (int32_t i = 0; i < count; ++i) AddFlake();
+}
+
+int32_t PackARGB(int32_t a, int32_t r, int32_t g, int32_t b) {
+  return static_cast<int32_t>(uint32_t(a) << 24 | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b));
+}
+
+int32_t UpdateFlakes() {
+  Scene& s = TheScene();
+  const int32_t W = s.screenwidth, H = s.screenheight;
+  const int32_t gridH = s.grid->DimensionCount() == 2 ? s.grid->Scales()[1] : 0;
+  int32_t* grid = s.grid->DataAs<int32_t>();
+  const int32_t gridLength = s.grid->Length();
+  auto cell = [&](int32_t x, int32_t y) -> int32_t& {
+    int32_t index = x * gridH + y;
+    if (index < 0 || index >= gridLength) ThrowArrayBoundsException();
+    return grid[index];
+  };
+  // 0.8 as the single-precision value, compared in double precision.
+  const double settleThreshold = static_cast<double>(0.8f);
+
+  int32_t count = 0;
+  for (snowflake* f : ListOf<snowflake>(s.flakes)) {
+    ++count;
+    f->sinus = F(f->sinus + std::fmod(RandomReal(3, 0), 360.0));
+    // Float plus Float stays single precision; adding the sway is double.
+    f->x = F(double(f->x + f->dirx) + Sin(f->sinus) * 0.5);
+    f->y = f->y + f->diry;
+    if (f->y > H - 1) ResetFlake(f);
+    if (f->y < 0) ResetFlake(f);
+
+    int32_t tx = 0, ty = 0;
+    if (0 <= f->y && 0 <= f->x && f->x < W && f->y < H) {
+      tx = static_cast<int32_t>(f->x);
+      ty = static_cast<int32_t>(f->y);
+      int32_t m = RandomInt(-1, 1);
+      if (tx < m) tx = W - m + tx;
+      if (tx > W - m) tx = tx - (W - m - 1);
+      if (tx < 1) tx = 1;
+      if (tx > W - 2) tx = W - 2;
+      if (ty < 1) ty = 1;
+      if (ty > H - 2) ty = H - 2;
+      if (cell(tx, ty) != 0 && RandomReal(1, 0) > settleThreshold) {
+        ResetFlake(f);
+        if (ty - 1 > 0) cell(tx, ty - 1) = 1;
+        if (tx - 1 > 0) cell(tx - 1, ty) = 1;
+        if (tx + 1 < W - 1) cell(tx + 1, ty) = 1;
+        if (0 < tx && tx < W - 1 && 0 < ty && ty < H - 1) {
+          int32_t c = PackARGB(f->col, f->col, f->col, f->col);
+          WritePixel(s.picture, tx, ty, c);
+          if (RandomReal(1, 0) > 0.75) {
+            WritePixel(s.picture, tx - 1, ty, c);
+            WritePixel(s.picture, tx, ty + 1, c);
+          }
+          if (RandomReal(1, 0) > 0.75) {
+            WritePixel(s.picture, tx + 1, ty, c);
+            WritePixel(s.picture, tx, ty - 1, c);
+          }
+        }
+      }
+    }
+    if (1 < f->y && f->y < H - 2 && 1 < f->x && f->x < W - 2) {
+      DrawImageArea(s.snowimage, static_cast<float>(tx - 1), static_cast<float>(ty - 1), 3, 3,
+                    f->style * 3, 0, 3, 3, 0, 0, 0);
+    }
+  }
+
+  int32_t n = RandomInt(1, 100);
+  if (count + n <= kMaxFlakes && RandomReal(1, 0) > 0.5) AddFlakes(n);
+  return count;
+}
+
+}  // namespace vrl::card

@@ -1,0 +1,346 @@
+#include "gldriver/GLGraphicsDriver.h"
+
+#include <SDL.h>
+
+#include <string>
+
+#include "platform/Sdl.h"
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "runtime/Runtime.h"
+#include "runtime/Startup.h"
+#include "RegisterGLTextFont.h"  // generated: registers "gldrawtextfont.bin"
+
+namespace vrl {
+
+VRL_CLASS_RECORD(TGLGraphics, "TGLGraphics")
+VRL_CLASS_RECORD(TGLGraphicsDriver, "TGLGraphicsDriver")
+
+namespace {
+
+struct State {
+  GLWindowRecord* records = nullptr;  // open records, newest first
+  GLWindowRecord* current = nullptr;
+  GLWindowRecord* shared = nullptr;
+  bool sharedTried = false;
+  bool videoAcquired = false;
+};
+
+State& S() {
+  static auto* state = new State;
+  return *state;
+}
+
+// The video subsystem is held from the first window to the end of the run;
+// without a display it cannot be had and no window can be made.
+bool EnsureVideo() {
+  if (S().videoAcquired) return true;
+  if (!platform::AcquireSdl(platform::kSdlVideo)) return false;
+  S().videoAcquired = true;
+  return true;
+}
+
+// The pixel format asked for, from the graphics flags.
+void RequestPixelFormat(int32_t flags) {
+  SDL_GL_ResetAttributes();
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 1);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 1);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 1);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, (flags & GRAPHICS_BACKBUFFER) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, (flags & GRAPHICS_ALPHABUFFER) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, (flags & GRAPHICS_DEPTHBUFFER) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, (flags & GRAPHICS_STENCILBUFFER) ? 1 : 0);
+  int accum = (flags & GRAPHICS_ACCUMBUFFER) ? 1 : 0;
+  SDL_GL_SetAttribute(SDL_GL_ACCUM_RED_SIZE, accum);
+  SDL_GL_SetAttribute(SDL_GL_ACCUM_GREEN_SIZE, accum);
+  SDL_GL_SetAttribute(SDL_GL_ACCUM_BLUE_SIZE, accum);
+  SDL_GL_SetAttribute(SDL_GL_ACCUM_ALPHA_SIZE, accum);
+}
+
+// A new context shares its textures with the hidden shared context, which
+// must be current while the context is made.
+SDL_GLContext CreateContext(SDL_Window* window) {
+  GLWindowRecord* shared = S().shared;
+  if (shared) {
+    SDL_GL_MakeCurrent(shared->window, shared->context);
+    SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, 1);
+  }
+  SDL_GLContext context = SDL_GL_CreateContext(window);
+  SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, 0);
+  GLWindowRecord* current = S().current;
+  if (current) SDL_GL_MakeCurrent(current->window, current->context);
+  else SDL_GL_MakeCurrent(nullptr, nullptr);
+  return context;
+}
+
+void Link(GLWindowRecord* record) {
+  record->next = S().records;
+  S().records = record;
+}
+
+void Unlink(GLWindowRecord* record) {
+  for (GLWindowRecord** p = &S().records; *p; p = &(*p)->next) {
+    if (*p == record) {
+      *p = record->next;
+      return;
+    }
+  }
+}
+
+// Switches the display to the record's mode; with a refresh rate that
+// cannot be had, tries again without one.
+void TakeDisplayMode(GLWindowRecord* record) {
+  SDL_DisplayMode wanted{};
+  wanted.w = record->width;
+  wanted.h = record->height;
+  wanted.refresh_rate = record->hertz;
+  SDL_DisplayMode closest{};
+  int display = SDL_GetWindowDisplayIndex(record->window);
+  if (display < 0) display = 0;
+  bool withRate = SDL_GetClosestDisplayMode(display, &wanted, &closest) != nullptr &&
+                  closest.w == wanted.w && closest.h == wanted.h &&
+                  (record->hertz == 0 || closest.refresh_rate == record->hertz);
+  if (!withRate && record->hertz != 0) {
+    wanted.refresh_rate = 0;
+    if (!SDL_GetClosestDisplayMode(display, &wanted, &closest) || closest.w != wanted.w ||
+        closest.h != wanted.h) {
+      vrRuntimeError("GLGraphicsDriver failed to set display mode");
+    }
+  } else if (!withRate) {
+    vrRuntimeError("GLGraphicsDriver failed to set display mode");
+  }
+  if (SDL_SetWindowDisplayMode(record->window, &closest) != 0 ||
+      SDL_SetWindowFullscreen(record->window, SDL_WINDOW_FULLSCREEN) != 0) {
+    vrRuntimeError("GLGraphicsDriver failed to set display mode");
+  }
+  record->ownsDisplayMode = true;
+  // The screen saver stays off while a full-screen window owns the display.
+  SDL_DisableScreenSaver();
+  SetSwapInterval(withRate && record->hertz != 0 ? 1 : 0);
+}
+
+void ReleaseDisplayMode(GLWindowRecord* record) {
+  if (!record->ownsDisplayMode) return;
+  record->ownsDisplayMode = false;
+  SDL_SetWindowFullscreen(record->window, 0);
+  SDL_EnableScreenSaver();
+  SetSwapInterval(0);
+}
+
+void CloseRecord(GLWindowRecord* record) {
+  Unlink(record);
+  if (S().current == record) {
+    SDL_GL_MakeCurrent(nullptr, nullptr);
+    S().current = nullptr;
+  }
+  if (record->context) SDL_GL_DeleteContext(static_cast<SDL_GLContext>(record->context));
+  if (record->kind == 3) ReleaseDisplayMode(record);
+  if (record->window && (record->kind == 2 || record->kind == 3)) SDL_DestroyWindow(record->window);
+  delete record;
+}
+
+Ref<TGLGraphics> Wrap(GLWindowRecord* record) {
+  Ref<TGLGraphics> graphics = New<TGLGraphics>();
+  graphics->_context = record;
+  return graphics;
+}
+
+}  // namespace
+
+void SetSwapInterval(int32_t interval) { SDL_GL_SetSwapInterval(interval); }
+
+GLWindowRecord* CurrentGLRecord() { return S().current; }
+
+bool CreateSharedContext() {
+  State& s = S();
+  if (s.shared) return true;
+  if (s.sharedTried || !EnsureVideo()) return false;
+  s.sharedTried = true;
+  RequestPixelFormat(0);
+  SDL_Window* window = SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN |
+                                                           SDL_WINDOW_BORDERLESS);
+  if (!window) return false;
+  SDL_GLContext context = SDL_GL_CreateContext(window);
+  if (!context) {
+    SDL_DestroyWindow(window);
+    return false;
+  }
+  auto* record = new GLWindowRecord;
+  record->window = window;
+  record->context = context;
+  s.shared = record;
+  if (s.current) SDL_GL_MakeCurrent(s.current->window, s.current->context);
+  else SDL_GL_MakeCurrent(nullptr, nullptr);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// TGLGraphics
+
+TGLGraphics::~TGLGraphics() {
+  // A context dropped without Close still gives its window back.
+  if (_context) CloseRecord(_context);
+}
+
+Ref<TGraphicsDriver> TGLGraphics::Driver() { return Ref<TGraphicsDriver>(OpenGLGraphicsDriver()); }
+
+void TGLGraphics::GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz,
+                              int32_t& flags) {
+  if (!_context) {
+    width = height = depth = hertz = flags = 0;
+    return;
+  }
+  if (_context->kind == 1) {
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(_context->window, &w, &h);
+    _context->width = w;
+    _context->height = h;
+  }
+  width = _context->width;
+  height = _context->height;
+  depth = _context->depth;
+  hertz = _context->hertz;
+  flags = _context->flags;
+}
+
+void TGLGraphics::Close() {
+  if (!_context) return;
+  GLWindowRecord* record = _context;
+  _context = nullptr;
+  CloseRecord(record);
+}
+
+// ---------------------------------------------------------------------------
+// TGLGraphicsDriver
+
+Ref<Array> TGLGraphicsDriver::GraphicsModes() {
+  std::vector<Ref<TGraphicsMode>> modes;
+  if (EnsureVideo()) {
+    int count = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < count && i < 1024; ++i) {
+      SDL_DisplayMode mode;
+      if (SDL_GetDisplayMode(0, i, &mode) != 0) break;
+      // Four bytes a pixel (such as 24-bit RGB888) count as 32 bits.
+      int depth = SDL_BYTESPERPIXEL(mode.format) == 4 ? 32 : int(SDL_BITSPERPIXEL(mode.format));
+      if (depth < 16) continue;
+      Ref<TGraphicsMode> m = New<TGraphicsMode>();
+      m->width = mode.w;
+      m->height = mode.h;
+      m->depth = depth;
+      m->hertz = mode.refresh_rate;
+      modes.push_back(m);
+    }
+  }
+  Ref<Array> array = Array::New(":TGraphicsMode", static_cast<int32_t>(modes.size()));
+  for (std::size_t i = 0; i < modes.size(); ++i) array->SetObject(static_cast<int32_t>(i), modes[i]);
+  return array;
+}
+
+Ref<TGraphics> TGLGraphicsDriver::AttachGraphics(int32_t widget, int32_t flags) {
+  if (!EnsureVideo() || !CreateSharedContext()) return Ref<TGraphics>();
+  SDL_Window* window = SDL_GetWindowFromID(static_cast<Uint32>(widget));
+  if (!window || !(SDL_GetWindowFlags(window) & SDL_WINDOW_OPENGL)) return Ref<TGraphics>();
+  RequestPixelFormat(flags);
+  SDL_GLContext context = CreateContext(window);
+  if (!context) return Ref<TGraphics>();
+  auto* record = new GLWindowRecord;
+  record->kind = 1;
+  record->flags = flags;
+  record->window = window;
+  record->context = context;
+  int w = 0, h = 0;
+  SDL_GL_GetDrawableSize(window, &w, &h);
+  record->width = w;
+  record->height = h;
+  Link(record);
+  return Wrap(record);
+}
+
+Ref<TGraphics> TGLGraphicsDriver::CreateGraphics(int32_t width, int32_t height, int32_t depth,
+                                                 int32_t hertz, int32_t flags) {
+  if (width <= 0 || height <= 0 || !EnsureVideo() || !CreateSharedContext()) return Ref<TGraphics>();
+  RequestPixelFormat(flags);
+  Uint32 windowFlags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
+  int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
+  if (depth != 0) {
+    windowFlags |= SDL_WINDOW_BORDERLESS;
+    x = y = 0;
+  }
+  std::string title = ApplicationTitle()->ToUtf8String();
+  SDL_Window* window = SDL_CreateWindow(title.c_str(), x, y, width, height, windowFlags);
+  if (!window) return Ref<TGraphics>();
+  SDL_GLContext context = CreateContext(window);
+  if (!context) {
+    SDL_DestroyWindow(window);
+    return Ref<TGraphics>();
+  }
+  auto* record = new GLWindowRecord;
+  record->kind = depth != 0 ? 3 : 2;
+  record->depth = depth;
+  record->hertz = hertz;
+  record->flags = flags;
+  record->window = window;
+  record->context = context;
+  int w = 0, h = 0;
+  SDL_GL_GetDrawableSize(window, &w, &h);
+  record->width = w ? w : width;
+  record->height = h ? h : height;
+  Link(record);
+  Ref<TGLGraphics> graphics = Wrap(record);
+  SDL_ShowWindow(window);
+  if (record->kind == 3) {
+    record->width = width;
+    record->height = height;
+    try {
+      TakeDisplayMode(record);
+    } catch (...) {
+      graphics->Close();
+      throw;
+    }
+  }
+  SDL_RaiseWindow(window);
+  return graphics;
+}
+
+int32_t TGLGraphicsDriver::SetGraphics(TGraphics* graphics) {
+  GLWindowRecord* record = nullptr;
+  if (auto* gl = CastRaw<TGLGraphics>(graphics)) record = gl->_context;
+  if (record == S().current) return 0;
+  if (record) SDL_GL_MakeCurrent(record->window, static_cast<SDL_GLContext>(record->context));
+  else SDL_GL_MakeCurrent(nullptr, nullptr);
+  S().current = record;
+  return 0;
+}
+
+int32_t TGLGraphicsDriver::Flip(int32_t sync) {
+  GLWindowRecord* record = S().current;
+  if (!record) return 0;
+  SetSwapInterval(sync ? 1 : 0);
+  SDL_GL_SwapWindow(record->window);
+  return 0;
+}
+
+TGLGraphicsDriver* OpenGLGraphicsDriver() {
+  static auto* driver = new Ref<TGLGraphicsDriver>(New<TGLGraphicsDriver>());
+  return driver->get();
+}
+
+Ref<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                              int32_t flags) {
+  SelectGraphicsDriver(OpenGLGraphicsDriver(), GRAPHICS_BACKBUFFER);
+  return OpenGraphics(width, height, depth, hertz, flags);
+}
+
+void glgraphics::Init() {
+  static bool initialised = false;
+  if (!BeginModuleInit(initialised)) return;
+  runtime::Init();
+  graphics::Init();
+  vrRegisterClass(TGLGraphics::StaticClass());
+  vrRegisterClass(TGLGraphicsDriver::StaticClass());
+  RegisterGLTextFont();
+  SelectGraphicsDriver(OpenGLGraphicsDriver(), GRAPHICS_BACKBUFFER);
+}
+
+}  // namespace vrl

@@ -1,0 +1,604 @@
+#include "gldriver/GLLith2DDriver.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "maths/Maths.h"
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "runtime/Runtime.h"
+
+namespace vrl {
+
+const ClassRecord& TGLImageFrame::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TGLImageFrame>("TGLImageFrame", [](auto& d) {
+    d.template Field<&TGLImageFrame::u0>("u0");
+    d.template Field<&TGLImageFrame::v0>("v0");
+    d.template Field<&TGLImageFrame::u1>("u1");
+    d.template Field<&TGLImageFrame::v1>("v1");
+    d.template Field<&TGLImageFrame::uscale>("uscale");
+    d.template Field<&TGLImageFrame::vscale>("vscale");
+    d.template Field<&TGLImageFrame::name>("name");
+    d.template Field<&TGLImageFrame::seq>("seq");
+  });
+  return record;
+}
+
+VRL_CLASS_RECORD(TGLLith2DDriver, "TGLLith2DDriver")
+
+namespace {
+
+// Textures whose frames were dropped, deleted at the next texture creation
+// when they still belong to the current graphics generation.
+struct DeferredDeletion {
+  std::vector<GLuint> names;
+  int32_t seq = 0;
+};
+
+DeferredDeletion& Deferred() {
+  static auto* deferred = new DeferredDeletion;
+  return *deferred;
+}
+
+Ref<TPixmap> AsRgba(TPixmap* pixmap) {
+  return pixmap->format == PIXFMT_RGBA32 ? Ref<TPixmap>(pixmap) : pixmap->Convert(PIXFMT_RGBA32);
+}
+
+// Allocates a texture of tw x th (and its mipmap levels) without data.
+GLuint CreateTexture(int32_t tw, int32_t th, int32_t flags) {
+  OpenGL2DDriver()->FlushBatch();
+  DeferredDeletion& deferred = Deferred();
+  if (deferred.seq == GraphicsGeneration && !deferred.names.empty()) {
+    glDeleteTextures(static_cast<GLsizei>(deferred.names.size()), deferred.names.data());
+  }
+  deferred.names.clear();
+  deferred.seq = GraphicsGeneration;
+
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  OpenGL2DDriver()->BindTexture(static_cast<int32_t>(name));
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  bool mipmapped = flags & IMAGEFLAG_MIPMAPPED;
+  if (flags & IMAGEFLAG_FILTERED) {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+  } else {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_NEAREST_MIPMAP_NEAREST : GL_NEAREST);
+  }
+  int32_t level = 0;
+  for (;;) {
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    if (!mipmapped || (tw == 1 && th == 1)) break;
+    if (tw > 1) tw /= 2;
+    if (th > 1) th /= 2;
+    ++level;
+  }
+  return name;
+}
+
+// Uploads the RGBA pixmap into the bound texture, level by level.
+void UploadTexture(Ref<TPixmap> pixmap, int32_t flags) {
+  bool mipmapped = flags & IMAGEFLAG_MIPMAPPED;
+  for (int32_t level = 0;; ++level) {
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, pixmap->pitch / 4);
+    glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, pixmap->width, pixmap->height, GL_RGBA,
+                    GL_UNSIGNED_BYTE, pixmap->pixels);
+    int32_t w = pixmap->width, h = pixmap->height;
+    if (!mipmapped || (w == 1 && h == 1)) break;
+    pixmap = ScalePixmap(pixmap, w > 1 ? w / 2 : 1, h > 1 ? h / 2 : 1);
+  }
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+}
+
+void Ortho(float width, float height) {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, width, height, 0, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+}
+
+}  // namespace
+
+void DeferTextureDeletion(int32_t name, int32_t seq) {
+  if (name != 0 && seq == Deferred().seq) Deferred().names.push_back(static_cast<GLuint>(name));
+}
+
+// ---------------------------------------------------------------------------
+// TGLImageFrame
+
+TGLImageFrame::~TGLImageFrame() { DeferTextureDeletion(name, seq); }
+
+void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx,
+                         float sy, float sw, float sh) {
+  // A texture of an earlier context is gone with it; the image rebuilds its
+  // frame on its next draw.
+  if (name == 0 || seq != GraphicsGeneration) return;
+  TGLLith2DDriver* driver = OpenGL2DDriver();
+  const float local[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+  float corners[8];
+  for (int i = 0; i < 4; ++i) {
+    driver->MapPoint(local[2 * i], local[2 * i + 1], tx, ty, corners[2 * i], corners[2 * i + 1]);
+  }
+  driver->TexturedQuad(name, corners, sx * uscale, sy * vscale, (sx + sw) * uscale,
+                       (sy + sh) * vscale);
+}
+
+Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(TPixmap* pixmap, int32_t flags) {
+  if (!pixmap) ThrowNullObjectException();
+  if (!CurrentGLRecord()) return Ref<TGLImageFrame>();
+  int32_t tw = pixmap->width, th = pixmap->height;
+  FitTextureSize(tw, th);
+  int32_t w = std::min(pixmap->width, tw), h = std::min(pixmap->height, th);
+  Ref<TPixmap> source(pixmap);
+  if (pixmap->width > tw || pixmap->height > th) source = ScalePixmap(pixmap, w, h);
+  Ref<TPixmap> texels;
+  if (w < tw || h < th) {
+    // The texture's padding repeats the last column and row, so filtering at
+    // the image's edges does not pull in black.
+    texels = NewPixmap(tw, th, PIXFMT_RGBA32, 4);
+    texels->ClearPixels(0);
+    texels->Paste(source, 0, 0);
+    if (w < tw) texels->Paste(source->Window(w - 1, 0, 1, h), w, 0);
+    if (h < th) texels->Paste(source->Window(0, h - 1, w, 1), 0, h);
+    if (w < tw && h < th) texels->Paste(source->Window(w - 1, h - 1, 1, 1), w, h);
+  } else {
+    texels = AsRgba(source);
+  }
+  Ref<TGLImageFrame> frame = New<TGLImageFrame>();
+  frame->name = static_cast<int32_t>(CreateTexture(tw, th, flags));
+  UploadTexture(texels, flags);
+  frame->uscale = 1.0f / static_cast<float>(tw);
+  frame->vscale = 1.0f / static_cast<float>(th);
+  frame->u1 = static_cast<float>(w) * frame->uscale;
+  frame->v1 = static_cast<float>(h) * frame->vscale;
+  frame->seq = GraphicsGeneration;
+  return frame;
+}
+
+// ---------------------------------------------------------------------------
+// TGLLith2DDriver: graphics
+
+Ref<String> TGLLith2DDriver::ToString() { return Ref<String>(u"OpenGL"_vs); }
+
+Ref<Array> TGLLith2DDriver::GraphicsModes() { return OpenGLGraphicsDriver()->GraphicsModes(); }
+
+Ref<TGraphics> TGLLith2DDriver::AttachGraphics(int32_t widget, int32_t flags) {
+  Ref<TGraphics> graphics = OpenGLGraphicsDriver()->AttachGraphics(widget, flags);
+  if (graphics.IsNull()) return graphics;
+  return TLith2DGraphics::Create(graphics, this);
+}
+
+Ref<TGraphics> TGLLith2DDriver::CreateGraphics(int32_t width, int32_t height, int32_t depth,
+                                               int32_t hertz, int32_t flags) {
+  Ref<TGraphics> graphics = OpenGLGraphicsDriver()->CreateGraphics(width, height, depth, hertz, flags);
+  if (graphics.IsNull()) return graphics;
+  return TLith2DGraphics::Create(graphics, this);
+}
+
+int32_t TGLLith2DDriver::SetGraphics(TGraphics* graphics) {
+  FlushBatch();
+  auto* g = CastRaw<TLith2DGraphics>(graphics);
+  if (!g) {
+    TLith2DGraphics::ClearCurrent();
+    OpenGLGraphicsDriver()->SetGraphics(nullptr);
+    return 0;
+  }
+  OpenGLGraphicsDriver()->SetGraphics(g->_graphics);
+  ResetGLContext(g);
+  g->MakeCurrent();
+  return 0;
+}
+
+int32_t TGLLith2DDriver::Flip(int32_t sync) {
+  FlushBatch();
+  return OpenGLGraphicsDriver()->Flip(sync);
+}
+
+Ref<TGLLith2DDriver> TGLLith2DDriver::Create() {
+  return OpenGLGraphicsDriver() ? Ref<TGLLith2DDriver>(this) : Ref<TGLLith2DDriver>();
+}
+
+void TGLLith2DDriver::ResetGLContext(TGraphics* graphics) {
+  int32_t width = 0, height = 0, depth, hertz, flags;
+  if (graphics) graphics->GetSettings(width, height, depth, hertz, flags);
+  _batch.clear();
+  _batchTexture = 0;
+  _blend = 0;
+  _boundTexture = 0;
+  _texturing = false;
+  glDisable(GL_TEXTURE_2D);
+  Ortho(static_cast<float>(width), static_cast<float>(height));
+  glViewport(0, 0, width, height);
+}
+
+Ref<TImageFrame> TGLLith2DDriver::CreateFrameFromPixmap(TPixmap* pixmap, int32_t flags) {
+  return TGLImageFrame::CreateFromPixmap(pixmap, flags);
+}
+
+// ---------------------------------------------------------------------------
+// State
+
+void TGLLith2DDriver::SetBlend(int32_t blend) {
+  if (blend == _blend) return;
+  FlushBatch();
+  _blend = blend;
+  switch (blend) {
+    case BLEND_MASK:
+      glEnable(GL_ALPHA_TEST);
+      glAlphaFunc(GL_GEQUAL, 0.5f);
+      glDisable(GL_BLEND);
+      break;
+    case BLEND_ALPHA:
+      glEnable(GL_BLEND);
+      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      glDisable(GL_ALPHA_TEST);
+      break;
+    case BLEND_LIGHT:
+      glEnable(GL_BLEND);
+      glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+      glDisable(GL_ALPHA_TEST);
+      break;
+    case BLEND_SHADE:
+      glEnable(GL_BLEND);
+      glBlendFunc(GL_DST_COLOR, GL_ZERO);
+      glDisable(GL_ALPHA_TEST);
+      break;
+    default:
+      glDisable(GL_BLEND);
+      glDisable(GL_ALPHA_TEST);
+      break;
+  }
+}
+
+void TGLLith2DDriver::SetAlpha(float alpha) {
+  if (alpha > 1.0f) alpha = 1.0f;
+  if (!(alpha >= 0.0f)) alpha = 0.0f;
+  auto a = static_cast<uint8_t>(static_cast<int32_t>(alpha * 255.0f));
+  if (a == _color[3]) return;
+  FlushBatch();
+  _color[3] = a;
+  glColor4ubv(_color);
+}
+
+void TGLLith2DDriver::SetColor(int32_t red, int32_t green, int32_t blue) {
+  auto clamp = [](int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
+  uint8_t r = clamp(red), g = clamp(green), b = clamp(blue);
+  if (r == _color[0] && g == _color[1] && b == _color[2]) {
+    glColor4ubv(_color);  // keeps GL in step with the cache
+    return;
+  }
+  FlushBatch();
+  _color[0] = r;
+  _color[1] = g;
+  _color[2] = b;
+  glColor4ubv(_color);
+}
+
+void TGLLith2DDriver::SetClsColor(int32_t red, int32_t green, int32_t blue) {
+  auto unit = [](int32_t v) { return static_cast<float>(std::clamp(v, 0, 255)) / 255.0f; };
+  glClearColor(unit(red), unit(green), unit(blue), 1.0f);
+}
+
+int32_t TGLLith2DDriver::DeviceHeight() const {
+  GLWindowRecord* record = CurrentGLRecord();
+  return record ? record->height : 0;
+}
+
+void TGLLith2DDriver::SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) {
+  FlushBatch();
+  GLWindowRecord* record = CurrentGLRecord();
+  int32_t deviceWidth = record ? record->width : 0, deviceHeight = DeviceHeight();
+  if (x == 0 && y == 0 && width == deviceWidth && height == deviceHeight) {
+    glDisable(GL_SCISSOR_TEST);
+  } else {
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(x, deviceHeight - y - height, width, height);
+  }
+}
+
+void TGLLith2DDriver::SetTransform(float ix, float iy, float jx, float jy) {
+  _ix = ix;
+  _iy = iy;
+  _jx = jx;
+  _jy = jy;
+}
+
+void TGLLith2DDriver::SetLineWidth(float width) {
+  FlushBatch();
+  glLineWidth(width);
+}
+
+void TGLLith2DDriver::SetResolution(float width, float height) {
+  FlushBatch();
+  Ortho(width, height);
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+void TGLLith2DDriver::MapPoint(float px, float py, float tx, float ty, float& x, float& y) const {
+  x = px * _ix + py * _iy + tx;
+  y = px * _jx + py * _jy + ty;
+}
+
+void TGLLith2DDriver::BindTexture(int32_t texture) {
+  if (texture == _boundTexture) return;
+  FlushBatch();
+  _boundTexture = texture;
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
+}
+
+void TGLLith2DDriver::DisableTexturing() {
+  if (!_texturing) return;
+  FlushBatch();
+  _texturing = false;
+  glDisable(GL_TEXTURE_2D);
+}
+
+void TGLLith2DDriver::TexturedQuad(int32_t texture, const float* corners, float u0, float v0,
+                                   float u1, float v1) {
+  if (texture != _batchTexture) FlushBatch();
+  BindTexture(texture);
+  if (!_texturing) {
+    FlushBatch();
+    _texturing = true;
+    glEnable(GL_TEXTURE_2D);
+  }
+  _batchTexture = texture;
+  const float uv[8] = {u0, v0, u1, v0, u1, v1, u0, v1};
+  for (int i = 0; i < 4; ++i) {
+    _batch.insert(_batch.end(), {corners[2 * i], corners[2 * i + 1], uv[2 * i], uv[2 * i + 1]});
+  }
+}
+
+void TGLLith2DDriver::FlushBatch() {
+  if (_batch.empty()) return;
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), _batch.data());
+  glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), _batch.data() + 2);
+  glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(_batch.size() / 4));
+  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  _batch.clear();
+}
+
+void TGLLith2DDriver::Cls() {
+  FlushBatch();
+  glClear(GL_COLOR_BUFFER_BIT);
+}
+
+void TGLLith2DDriver::Plot(float x, float y) {
+  DisableTexturing();
+  FlushBatch();
+  glBegin(GL_POINTS);
+  glVertex2f(x + 0.5f, y + 0.5f);
+  glEnd();
+}
+
+void TGLLith2DDriver::DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) {
+  DisableTexturing();
+  FlushBatch();
+  float ax, ay, bx, by;
+  MapPoint(x0, y0, tx, ty, ax, ay);
+  MapPoint(x1, y1, tx, ty, bx, by);
+  glBegin(GL_LINES);
+  glVertex2f(ax + 0.5f, ay + 0.5f);
+  glVertex2f(bx + 0.5f, by + 0.5f);
+  glEnd();
+}
+
+void TGLLith2DDriver::DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) {
+  DisableTexturing();
+  FlushBatch();
+  const float corners[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+  glBegin(GL_QUADS);
+  for (int i = 0; i < 4; ++i) {
+    float x, y;
+    MapPoint(corners[2 * i], corners[2 * i + 1], tx, ty, x, y);
+    glVertex2f(x, y);
+  }
+  glEnd();
+}
+
+void TGLLith2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) {
+  DisableTexturing();
+  FlushBatch();
+  float rx = (x1 - x0) * 0.5f, ry = (y1 - y0) * 0.5f;
+  int32_t segments = static_cast<int32_t>(std::fabs(rx) + std::fabs(ry));
+  if (segments < 12) segments = 12;
+  segments &= ~3;
+  float cx = x0 + rx, cy = y0 + ry;
+  glBegin(GL_POLYGON);
+  for (int32_t i = 0; i < segments; ++i) {
+    double t = double(i) * 360.0 / segments;
+    float x, y;
+    MapPoint(cx + static_cast<float>(Cos(t)) * rx, cy - static_cast<float>(Sin(t)) * ry, tx, ty, x, y);
+    glVertex2f(x, y);
+  }
+  glEnd();
+}
+
+void TGLLith2DDriver::DrawPoly(Array* xy, float handleX, float handleY, float originX, float originY) {
+  if (!xy || xy->Length() < 6 || (xy->Length() & 1) || xy->Tag()[0] != 'f') return;
+  DisableTexturing();
+  FlushBatch();
+  const float* points = xy->DataAs<float>();
+  glBegin(GL_POLYGON);
+  for (int32_t i = 0; i < xy->Length(); i += 2) {
+    float x, y;
+    MapPoint(points[i] + handleX, points[i + 1] + handleY, originX, originY, x, y);
+    glVertex2f(x, y);
+  }
+  glEnd();
+}
+
+void TGLLith2DDriver::DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) {
+  if (!pixmap) ThrowNullObjectException();
+  FlushBatch();
+  int32_t blend = _blend;
+  DisableTexturing();
+  SetBlend(BLEND_SOLID);
+  // RGB and RGBA rows go to GL as they are; other formats are converted to
+  // RGBA first. Either way GL sees the same colours with full alpha.
+  Ref<TPixmap> source(pixmap);
+  GLenum format = GL_RGBA;
+  int32_t bytes = 4;
+  if (pixmap->format == PIXFMT_RGB24 && pixmap->pitch % 3 == 0) {
+    format = GL_RGB;
+    bytes = 3;
+  } else if (pixmap->format != PIXFMT_RGBA32 || pixmap->pitch % 4 != 0) {
+    source = pixmap->Convert(PIXFMT_RGBA32);
+  }
+  glPixelZoom(1.0f, -1.0f);
+  glRasterPos2i(0, 0);
+  glBitmap(0, 0, 0, 0, static_cast<float>(x), static_cast<float>(-y), nullptr);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, source->pitch / bytes);
+  glDrawPixels(source->width, source->height, format, GL_UNSIGNED_BYTE, source->pixels);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glPixelZoom(1.0f, 1.0f);
+  SetBlend(blend);
+}
+
+Ref<TPixmap> TGLLith2DDriver::GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) {
+  FlushBatch();
+  int32_t blend = _blend;
+  SetBlend(BLEND_SOLID);
+  Ref<TPixmap> pixmap = NewPixmap(width, height, PIXFMT_RGBA32, 4);
+  if (width > 0 && height > 0) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, pixmap->pitch / 4);
+    glReadPixels(x, DeviceHeight() - y - height, width, height, GL_RGBA, GL_UNSIGNED_BYTE,
+                 pixmap->pixels);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  }
+  SetBlend(blend);
+  return MirrorPixmapY(pixmap);
+}
+
+TGLLith2DDriver* OpenGL2DDriver() {
+  static auto* driver = new Ref<TGLLith2DDriver>(New<TGLLith2DDriver>());
+  return driver->get();
+}
+
+// ---------------------------------------------------------------------------
+// Raw helpers
+
+void BeginRaw2D() {
+  OpenGL2DDriver()->FlushBatch();
+  glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_TRANSFORM_BIT);
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glOrtho(viewport[0], viewport[0] + viewport[2], viewport[1] + viewport[3], viewport[1], -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+  glDisable(GL_CULL_FACE);
+  glDisable(GL_ALPHA_TEST);
+  glDisable(GL_DEPTH_TEST);
+}
+
+void EndRaw2D() {
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  glPopMatrix();
+  glPopAttrib();
+}
+
+int32_t NextPow2(int32_t n) {
+  int32_t t = 1;
+  while (t < n && t < (1 << 30)) t <<= 1;
+  return t;
+}
+
+void FitTextureSize(int32_t& width, int32_t& height) {
+  int32_t tw = NextPow2(width), th = NextPow2(height);
+  for (;;) {
+    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, GL_RGBA8, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    GLint reported = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &reported);
+    if (reported != 0) break;
+    if (tw == 1 && th == 1) vrRuntimeError("Unable to calculate tex size");
+    if (tw > 1) tw /= 2;
+    if (th > 1) th /= 2;
+  }
+  width = tw;
+  height = th;
+}
+
+int32_t TextureFromPixmap(TPixmap* pixmap, int32_t mipmapped) {
+  if (!pixmap) ThrowNullObjectException();
+  Ref<TPixmap> source = AsRgba(pixmap);
+  int32_t tw = source->width, th = source->height;
+  FitTextureSize(tw, th);
+  if (tw != source->width || th != source->height) source = ScalePixmap(source, tw, th);
+  OpenGL2DDriver()->FlushBatch();
+  GLint previous = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  for (int32_t level = 0;; ++level) {
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, source->pitch / 4);
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, source->width, source->height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, source->pixels);
+    int32_t w = source->width, h = source->height;
+    if (!mipmapped || (w == 1 && h == 1)) break;
+    source = ScalePixmap(source, w > 1 ? w / 2 : 1, h > 1 ? h / 2 : 1);
+  }
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
+  return static_cast<int32_t>(name);
+}
+
+void GLRectAt(int32_t x, int32_t y, int32_t width, int32_t height) {
+  BeginRaw2D();
+  glDisable(GL_TEXTURE_2D);
+  glBegin(GL_QUADS);
+  glVertex2i(x, y);
+  glVertex2i(x + width, y);
+  glVertex2i(x + width, y + height);
+  glVertex2i(x, y + height);
+  glEnd();
+  EndRaw2D();
+}
+
+void GLPixmapAt(TPixmap* pixmap, int32_t x, int32_t y) {
+  if (!pixmap) ThrowNullObjectException();
+  Ref<TPixmap> flipped = MirrorPixmapY(AsRgba(pixmap));
+  BeginRaw2D();
+  glRasterPos2i(0, 0);
+  glBitmap(0, 0, 0, 0, static_cast<float>(x), static_cast<float>(-(y + flipped->height)), nullptr);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, flipped->pitch / 4);
+  glDrawPixels(flipped->width, flipped->height, GL_RGBA, GL_UNSIGNED_BYTE, flipped->pixels);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  EndRaw2D();
+}
+
+void gl2d::Init() {
+  static bool initialised = false;
+  if (!BeginModuleInit(initialised)) return;
+  glgraphics::Init();
+  lith2d::Init();
+  vrRegisterClass(TGLImageFrame::StaticClass());
+  vrRegisterClass(TGLLith2DDriver::StaticClass());
+  Ref<TGLLith2DDriver> driver = OpenGL2DDriver()->Create();
+  if (!driver.IsNull()) SelectGraphicsDriver(driver, GRAPHICS_BACKBUFFER);
+}
+
+}  // namespace vrl

@@ -1,0 +1,113 @@
+// The OpenGL 2D driver: draws the 2D layer's primitives, textured image
+// frames and pixmaps with fixed-function OpenGL on the contexts of the
+// OpenGL graphics driver.
+//
+// It caches the blend mode, the bound texture, the texture switch and the
+// colour, so repeated identical settings issue no GL calls, and it gathers
+// consecutive textured quads of one texture into one draw call; the batch is
+// drawn before anything else touches the GL state, so every pixel comes out
+// as if each quad were drawn on its own. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "gldriver/GLGraphicsDriver.h"
+#include "lith2d/Image.h"
+#include "lith2d/Lith2D.h"
+
+namespace vrl {
+
+class TGLImageFrame : public TImageFrame {
+  VRL_CLASS(TGLImageFrame, TImageFrame)
+  ~TGLImageFrame() override;
+  void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
+            float sw, float sh) override;
+  // A texture of the pixmap, its size rounded up to powers of two with the
+  // edges bled into the padding. Null when no GL context is current.
+  static Ref<TGLImageFrame> CreateFromPixmap(TPixmap* pixmap, int32_t flags);
+
+  float u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+  float uscale = 0, vscale = 0;
+  int32_t name = 0;
+  int32_t seq = 0;
+};
+
+class TGLLith2DDriver : public TLith2DDriver {
+  VRL_CLASS(TGLLith2DDriver, TLith2DDriver)
+  Ref<String> ToString() override;
+
+  Ref<Array> GraphicsModes() override;
+  Ref<TGraphics> AttachGraphics(int32_t widget, int32_t flags) override;
+  Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                int32_t flags) override;
+  int32_t SetGraphics(TGraphics* graphics) override;
+  int32_t Flip(int32_t sync) override;
+
+  Ref<TImageFrame> CreateFrameFromPixmap(TPixmap* pixmap, int32_t flags) override;
+  void SetBlend(int32_t blend) override;
+  void SetAlpha(float alpha) override;
+  void SetColor(int32_t red, int32_t green, int32_t blue) override;
+  void SetClsColor(int32_t red, int32_t green, int32_t blue) override;
+  void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) override;
+  void SetTransform(float ix, float iy, float jx, float jy) override;
+  void SetLineWidth(float width) override;
+  void Cls() override;
+  void Plot(float x, float y) override;
+  void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override;
+  void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override;
+  void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) override;
+  void DrawPoly(Array* xy, float handleX, float handleY, float originX, float originY) override;
+  void DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) override;
+  Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) override;
+  void SetResolution(float width, float height) override;
+
+  // The driver itself while the OpenGL graphics driver exists.
+  Ref<TGLLith2DDriver> Create();
+  void ResetGLContext(TGraphics* graphics);
+
+  // Maps a local point with the matrix of SetTransform and the translation.
+  void MapPoint(float px, float py, float tx, float ty, float& x, float& y) const;
+  // For the image frames: draws a textured quad (batched).
+  void TexturedQuad(int32_t texture, const float* corners, float u0, float v0, float u1, float v1);
+  // Draws whatever quads are gathered.
+  void FlushBatch();
+  void BindTexture(int32_t texture);
+  void DisableTexturing();
+
+ private:
+  int32_t DeviceHeight() const;
+
+  int32_t _blend = 0;
+  int32_t _boundTexture = 0;
+  bool _texturing = false;
+  uint8_t _color[4] = {255, 255, 255, 255};
+  float _ix = 1, _iy = 0, _jx = 0, _jy = 1;
+  int32_t _batchTexture = 0;
+  std::vector<float> _batch;  // x, y, u, v for each vertex
+};
+
+TGLLith2DDriver* OpenGL2DDriver();
+
+// Texture names to delete at the next texture creation, for one graphics
+// generation; older ones died with their context.
+void DeferTextureDeletion(int32_t name, int32_t seq);
+
+// Raw helpers for programs that draw with OpenGL themselves.
+void BeginRaw2D();
+void EndRaw2D();
+int32_t NextPow2(int32_t n);
+// Rounds the size up to powers of two the implementation accepts; throws
+// the runtime error "Unable to calculate tex size" when even 1 x 1 is not.
+void FitTextureSize(int32_t& width, int32_t& height);
+int32_t TextureFromPixmap(TPixmap* pixmap, int32_t mipmapped);
+void GLRectAt(int32_t x, int32_t y, int32_t width, int32_t height);
+void GLTextAt(String* text, int32_t x, int32_t y);
+void GLPixmapAt(TPixmap* pixmap, int32_t x, int32_t y);
+
+namespace gl2d {
+// Registers the classes and makes the OpenGL 2D driver the default.
+void Init();
+}  // namespace gl2d
+
+}  // namespace vrl

@@ -1,0 +1,53 @@
+#include "lith2d/Font.h"
+
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+
+namespace vrl {
+
+VRL_CLASS_RECORD(TGlyph, "TGlyph")
+VRL_CLASS_RECORD(TFont, "TFont")
+
+const ClassRecord& TFontLoader::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TFontLoader>("TFontLoader", [](auto& d) {
+    d.template Field<&TFontLoader::_succ>("_succ");
+  });
+  return record;
+}
+
+Ref<Object> TGlyph::Pixels() { ThrowNullMethodException(); }
+float TGlyph::Advance() { ThrowNullMethodException(); }
+void TGlyph::GetRect(int32_t&, int32_t&, int32_t&, int32_t&) { ThrowNullMethodException(); }
+
+int32_t TFont::Style() { ThrowNullMethodException(); }
+int32_t TFont::Height() { ThrowNullMethodException(); }
+int32_t TFont::CountGlyphs() { ThrowNullMethodException(); }
+int32_t TFont::CharToGlyph(int32_t) { ThrowNullMethodException(); }
+Ref<TGlyph> TFont::LoadGlyph(int32_t) { ThrowNullMethodException(); }
+
+Ref<TFont> TFontLoader::LoadFont(Object*, int32_t, int32_t) { ThrowNullMethodException(); }
+
+namespace {
+// The loader chain lives for the whole run.
+Ref<TFontLoader>& ChainHead() {
+  static auto* head = new Ref<TFontLoader>;
+  return *head;
+}
+}  // namespace
+
+Ref<TFont> LoadFont(Object* url, int32_t size, int32_t style) {
+  for (TFontLoader* loader = ChainHead().get(); loader; loader = loader->_succ.get()) {
+    Ref<TFont> font = loader->LoadFont(url, size, style);
+    if (!font.IsNull()) return font;
+  }
+  return Ref<TFont>();
+}
+
+void RegisterFontLoader(TFontLoader* loader) {
+  if (!loader) ThrowNullObjectException();
+  if (!loader->_succ.IsNull() || loader == ChainHead().get()) return;
+  loader->_succ = ChainHead();
+  ChainHead() = loader;
+}
+
+}  // namespace vrl

@@ -1,0 +1,43 @@
+// Fonts as font loaders deliver them: glyph pixmaps with advances and
+// offsets. The image font (lith2d/ImageFont.h) draws them.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/Object.h"
+
+namespace vrl {
+
+inline constexpr int32_t FONTSTYLE_SMOOTH = 4;
+
+class TGlyph : public Object {
+  VRL_CLASS(TGlyph, Object)
+  // A TPixmap for a visible glyph.
+  virtual Ref<Object> Pixels();
+  virtual float Advance();
+  virtual void GetRect(int32_t& x, int32_t& y, int32_t& width, int32_t& height);
+};
+
+class TFont : public Object {
+  VRL_CLASS(TFont, Object)
+  virtual int32_t Style();
+  virtual int32_t Height();
+  virtual int32_t CountGlyphs();
+  // The glyph index of a character, negative when the font has none.
+  virtual int32_t CharToGlyph(int32_t character);
+  virtual Ref<TGlyph> LoadGlyph(int32_t index);
+};
+
+class TFontLoader : public Object {
+  VRL_CLASS(TFontLoader, Object)
+  virtual Ref<TFont> LoadFont(Object* url, int32_t size, int32_t style);
+
+  Ref<TFontLoader> _succ;
+};
+
+// Asks each registered loader, newest first; Null when none gives a font.
+Ref<TFont> LoadFont(Object* url, int32_t size, int32_t style);
+// Puts the loader at the head of the chain unless it is already linked.
+void RegisterFontLoader(TFontLoader* loader);
+
+}  // namespace vrl

@@ -1,0 +1,491 @@
+#include "lith2d/Lith2D.h"
+
+#include <cmath>
+
+#include "input/PolledInput.h"
+#include "lith2d/Image.h"
+#include "lith2d/ImageFont.h"
+#include "maths/Maths.h"
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "system/SystemDriver.h"
+
+namespace vrl {
+
+const ClassRecord& TLith2DGraphics::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TLith2DGraphics>("TLith2DGraphics", [](auto& d) {
+    d.template Field<&TLith2DGraphics::color_red>("color_red");
+    d.template Field<&TLith2DGraphics::color_green>("color_green");
+    d.template Field<&TLith2DGraphics::color_blue>("color_blue");
+    d.template Field<&TLith2DGraphics::color_alpha>("color_alpha");
+    d.template Field<&TLith2DGraphics::clscolor_red>("clscolor_red");
+    d.template Field<&TLith2DGraphics::clscolor_green>("clscolor_green");
+    d.template Field<&TLith2DGraphics::clscolor_blue>("clscolor_blue");
+    d.template Field<&TLith2DGraphics::line_width>("line_width");
+    d.template Field<&TLith2DGraphics::tform_rot>("tform_rot");
+    d.template Field<&TLith2DGraphics::tform_scale_x>("tform_scale_x");
+    d.template Field<&TLith2DGraphics::tform_scale_y>("tform_scale_y");
+    d.template Field<&TLith2DGraphics::origin_x>("origin_x");
+    d.template Field<&TLith2DGraphics::origin_y>("origin_y");
+    d.template Field<&TLith2DGraphics::blend_mode>("blend_mode");
+    d.template Field<&TLith2DGraphics::_graphics>("_graphics");
+    d.template Field<&TLith2DGraphics::_driver>("_driver");
+  });
+  return record;
+}
+
+VRL_CLASS_RECORD(TLith2DDriver, "TLith2DDriver")
+
+namespace {
+
+struct State {
+  Ref<TLith2DGraphics> current;
+  Ref<TLith2DDriver> driver;
+  Ref<TImageFont> defaultFont;
+  int32_t maskRed = 0, maskGreen = 0, maskBlue = 0;
+  int32_t autoCentre = 0;
+  int32_t defaultFlags = 3;  // masked and filtered
+};
+
+State& S() {
+  static auto* state = new State;
+  return *state;
+}
+
+TLith2DGraphics& G() {
+  TLith2DGraphics* g = S().current.get();
+  if (!g) ThrowNullObjectException();
+  return *g;
+}
+
+TLith2DDriver& D() {
+  TLith2DDriver* d = S().driver.get();
+  if (!d) ThrowNullObjectException();
+  return *d;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TLith2DGraphics
+
+Ref<TGraphicsDriver> TLith2DGraphics::Driver() { return _driver; }
+
+void TLith2DGraphics::GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz,
+                                  int32_t& flags) {
+  if (_graphics.IsNull()) {
+    width = height = depth = hertz = flags = 0;
+    return;
+  }
+  _graphics->GetSettings(width, height, depth, hertz, flags);
+}
+
+void TLith2DGraphics::Close() {
+  if (_graphics.IsNull()) return;
+  Ref<TGraphics> graphics = _graphics;
+  _graphics = nullptr;
+  _driver = nullptr;
+  graphics->Close();
+}
+
+void TLith2DGraphics::UpdateTransform() {
+  auto s = static_cast<float>(Sin(tform_rot));
+  double c = Cos(tform_rot);
+  tform_ix = static_cast<float>(c * tform_scale_x);
+  tform_iy = -s * tform_scale_y;
+  tform_jx = s * tform_scale_x;
+  tform_jy = static_cast<float>(c * tform_scale_y);
+  if (!_driver.IsNull()) _driver->SetTransform(tform_ix, tform_iy, tform_jx, tform_jy);
+}
+
+void TLith2DGraphics::Validate() {
+  int32_t width, height, depth, hertz, flags;
+  GetSettings(width, height, depth, hertz, flags);
+  if (width != g_width || height != g_height) {
+    g_width = width;
+    g_height = height;
+    vres_width = static_cast<float>(width);
+    vres_height = static_cast<float>(height);
+    vres_mousexscale = 1.0f;
+    vres_mouseyscale = 1.0f;
+  }
+  if (_driver.IsNull()) return;
+  TLith2DDriver& d = *_driver;
+  d.SetResolution(vres_width, vres_height);
+  d.SetBlend(blend_mode);
+  d.SetColor(color_red, color_green, color_blue);
+  d.SetAlpha(color_alpha);
+  d.SetClsColor(clscolor_red, clscolor_green, clscolor_blue);
+  d.SetLineWidth(line_width);
+  UpdateTransform();
+  int32_t x0 = static_cast<int32_t>(std::floor(viewport_x / vres_mousexscale));
+  int32_t y0 = static_cast<int32_t>(std::floor(viewport_y / vres_mouseyscale));
+  int32_t x1 = static_cast<int32_t>(std::floor((viewport_x + viewport_w) / vres_mousexscale));
+  int32_t y1 = static_cast<int32_t>(std::floor((viewport_y + viewport_h) / vres_mouseyscale));
+  d.SetViewport(x0, y0, x1 - x0, y1 - y0);
+}
+
+void TLith2DGraphics::MakeCurrent() {
+  S().current = this;
+  S().driver = _driver;
+  Validate();
+  if (_setup == 0) {
+    _setup = 1;
+    D().Cls();
+    Flip(0);
+    D().Cls();
+    Flip(0);
+  }
+}
+
+void TLith2DGraphics::ClearCurrent() {
+  S().current = nullptr;
+  S().driver = nullptr;
+}
+
+TLith2DGraphics* TLith2DGraphics::Current() { return S().current.get(); }
+
+Ref<TLith2DGraphics> TLith2DGraphics::Create(TGraphics* graphics, TLith2DDriver* driver) {
+  if (S().defaultFont.IsNull()) S().defaultFont = TImageFont::CreateDefault();
+  Ref<TLith2DGraphics> g = New<TLith2DGraphics>();
+  g->_graphics = graphics;
+  g->_driver = driver;
+  int32_t width = 0, height = 0, depth, hertz, flags;
+  if (graphics) graphics->GetSettings(width, height, depth, hertz, flags);
+  g->viewport_w = width;
+  g->viewport_h = height;
+  g->vres_width = static_cast<float>(width);
+  g->vres_height = static_cast<float>(height);
+  g->g_width = width;
+  g->g_height = height;
+  g->image_font = S().defaultFont;
+  return g;
+}
+
+// ---------------------------------------------------------------------------
+// TLith2DDriver: every operation is the concrete driver's.
+
+Ref<TImageFrame> TLith2DDriver::CreateFrameFromPixmap(TPixmap*, int32_t) { ThrowNullMethodException(); }
+void TLith2DDriver::SetBlend(int32_t) { ThrowNullMethodException(); }
+void TLith2DDriver::SetAlpha(float) { ThrowNullMethodException(); }
+void TLith2DDriver::SetColor(int32_t, int32_t, int32_t) { ThrowNullMethodException(); }
+void TLith2DDriver::SetClsColor(int32_t, int32_t, int32_t) { ThrowNullMethodException(); }
+void TLith2DDriver::SetViewport(int32_t, int32_t, int32_t, int32_t) { ThrowNullMethodException(); }
+void TLith2DDriver::SetTransform(float, float, float, float) { ThrowNullMethodException(); }
+void TLith2DDriver::SetLineWidth(float) { ThrowNullMethodException(); }
+void TLith2DDriver::Cls() { ThrowNullMethodException(); }
+void TLith2DDriver::Plot(float, float) { ThrowNullMethodException(); }
+void TLith2DDriver::DrawLine(float, float, float, float, float, float) { ThrowNullMethodException(); }
+void TLith2DDriver::DrawRect(float, float, float, float, float, float) { ThrowNullMethodException(); }
+void TLith2DDriver::DrawOval(float, float, float, float, float, float) { ThrowNullMethodException(); }
+void TLith2DDriver::DrawPoly(Array*, float, float, float, float) { ThrowNullMethodException(); }
+void TLith2DDriver::DrawPixmap(TPixmap*, int32_t, int32_t) { ThrowNullMethodException(); }
+Ref<TPixmap> TLith2DDriver::GrabPixmap(int32_t, int32_t, int32_t, int32_t) { ThrowNullMethodException(); }
+void TLith2DDriver::SetResolution(float, float) { ThrowNullMethodException(); }
+
+TLith2DDriver* CurrentLith2DDriver() { return S().driver.get(); }
+
+// ---------------------------------------------------------------------------
+// State commands
+
+void SetColor(int32_t red, int32_t green, int32_t blue) {
+  TLith2DGraphics& g = G();
+  g.color_red = red;
+  g.color_green = green;
+  g.color_blue = blue;
+  D().SetColor(red, green, blue);
+}
+
+void GetColor(int32_t& red, int32_t& green, int32_t& blue) {
+  TLith2DGraphics& g = G();
+  red = g.color_red;
+  green = g.color_green;
+  blue = g.color_blue;
+}
+
+void SetClsColor(int32_t red, int32_t green, int32_t blue) {
+  TLith2DGraphics& g = G();
+  g.clscolor_red = red;
+  g.clscolor_green = green;
+  g.clscolor_blue = blue;
+  D().SetClsColor(red, green, blue);
+}
+
+void GetClsColor(int32_t& red, int32_t& green, int32_t& blue) {
+  TLith2DGraphics& g = G();
+  red = g.clscolor_red;
+  green = g.clscolor_green;
+  blue = g.clscolor_blue;
+}
+
+void SetBlend(int32_t blend) {
+  G().blend_mode = blend;
+  D().SetBlend(blend);
+}
+int32_t GetBlend() { return G().blend_mode; }
+
+void SetAlpha(float alpha) {
+  G().color_alpha = alpha;
+  D().SetAlpha(alpha);
+}
+float GetAlpha() { return G().color_alpha; }
+
+void SetLineWidth(float width) {
+  G().line_width = width;
+  D().SetLineWidth(width);
+}
+float GetLineWidth() { return G().line_width; }
+
+void SetDrawRotation(float degrees) {
+  G().tform_rot = degrees;
+  G().UpdateTransform();
+}
+float GetDrawRotation() { return G().tform_rot; }
+
+void SetDrawScale(float x, float y) {
+  G().tform_scale_x = x;
+  G().tform_scale_y = y;
+  G().UpdateTransform();
+}
+
+void GetDrawScale(float& x, float& y) {
+  x = G().tform_scale_x;
+  y = G().tform_scale_y;
+}
+
+void SetDrawTransform(float degrees, float scaleX, float scaleY) {
+  TLith2DGraphics& g = G();
+  g.tform_rot = degrees;
+  g.tform_scale_x = scaleX;
+  g.tform_scale_y = scaleY;
+  g.UpdateTransform();
+}
+
+void SetDrawOrigin(float x, float y) {
+  G().origin_x = x;
+  G().origin_y = y;
+}
+
+void GetDrawOrigin(float& x, float& y) {
+  x = G().origin_x;
+  y = G().origin_y;
+}
+
+void SetDrawHandle(float x, float y) {
+  G().handle_x = -x;
+  G().handle_y = -y;
+}
+
+void GetDrawHandle(float& x, float& y) {
+  x = -G().handle_x;
+  y = -G().handle_y;
+}
+
+void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) {
+  TLith2DGraphics& g = G();
+  g.viewport_x = x;
+  g.viewport_y = y;
+  g.viewport_w = width;
+  g.viewport_h = height;
+  int32_t x0 = static_cast<int32_t>(std::floor(x / g.vres_mousexscale));
+  int32_t y0 = static_cast<int32_t>(std::floor(y / g.vres_mouseyscale));
+  int32_t x1 = static_cast<int32_t>(std::floor((x + width) / g.vres_mousexscale));
+  int32_t y1 = static_cast<int32_t>(std::floor((y + height) / g.vres_mouseyscale));
+  D().SetViewport(x0, y0, x1 - x0, y1 - y0);
+}
+
+void GetViewport(int32_t& x, int32_t& y, int32_t& width, int32_t& height) {
+  TLith2DGraphics& g = G();
+  x = g.viewport_x;
+  y = g.viewport_y;
+  width = g.viewport_w;
+  height = g.viewport_h;
+}
+
+void SetLogicalResolution(float width, float height) {
+  TLith2DGraphics& g = G();
+  g.vres_width = width;
+  g.vres_height = height;
+  g.vres_mousexscale = width / static_cast<float>(CurrentGraphicsWidth());
+  g.vres_mouseyscale = height / static_cast<float>(CurrentGraphicsHeight());
+  D().SetResolution(width, height);
+}
+
+float LogicalWidth() { return G().vres_width; }
+float LogicalHeight() { return G().vres_height; }
+float LogicalMouseX() { return static_cast<float>(MousePosX()) * G().vres_mousexscale; }
+float LogicalMouseY() { return static_cast<float>(MousePosY()) * G().vres_mouseyscale; }
+float LogicalMouseXSpeed() { return static_cast<float>(MouseDeltaX()) * G().vres_mousexscale; }
+float LogicalMouseYSpeed() { return static_cast<float>(MouseDeltaY()) * G().vres_mouseyscale; }
+
+void MoveLogicalMouse(float x, float y) {
+  MoveMouse(static_cast<int32_t>(x / G().vres_mousexscale),
+            static_cast<int32_t>(y / G().vres_mouseyscale));
+}
+
+void SetDrawFont(TImageFont* font) { G().image_font = font ? font : S().defaultFont.get(); }
+TImageFont* GetDrawFont() { return G().image_font.get(); }
+
+Ref<TImageFont> LoadImageFontSource(Object* url, int32_t size, int32_t style) {
+  return TImageFont::Load(url, size, style);
+}
+
+// ---------------------------------------------------------------------------
+// Drawing commands
+
+void Cls() {
+  G();
+  D().Cls();
+}
+
+void Plot(float x, float y) {
+  TLith2DGraphics& g = G();
+  D().Plot(x + g.origin_x, y + g.origin_y);
+}
+
+void DrawRect(float x, float y, float width, float height) {
+  TLith2DGraphics& g = G();
+  D().DrawRect(g.handle_x, g.handle_y, g.handle_x + width, g.handle_y + height, x + g.origin_x,
+               y + g.origin_y);
+}
+
+void DrawOval(float x, float y, float width, float height) {
+  TLith2DGraphics& g = G();
+  D().DrawOval(g.handle_x, g.handle_y, g.handle_x + width, g.handle_y + height, x + g.origin_x,
+               y + g.origin_y);
+}
+
+void DrawLine(float x1, float y1, float x2, float y2, int32_t lastPixel) {
+  TLith2DGraphics& g = G();
+  float px = g.handle_x + x2 - x1;
+  float py = g.handle_y + y2 - y1;
+  D().DrawLine(g.handle_x, g.handle_y, px, py, x1 + g.origin_x, y1 + g.origin_y);
+  if (lastPixel) {
+    D().Plot(px * g.tform_ix + py * g.tform_iy + x1 + g.origin_x,
+             px * g.tform_jx + py * g.tform_jy + y1 + g.origin_y);
+  }
+}
+
+void DrawPoly(Array* xy) {
+  TLith2DGraphics& g = G();
+  D().DrawPoly(xy, g.handle_x, g.handle_y, g.origin_x, g.origin_y);
+}
+
+void DrawString(String* text, float x, float y) {
+  TLith2DGraphics& g = G();
+  if (g.image_font.IsNull()) return;
+  g.image_font->Draw(text, x + g.origin_x + g.handle_x * g.tform_ix + g.handle_y * g.tform_iy,
+                     y + g.origin_y + g.handle_x * g.tform_jx + g.handle_y * g.tform_jy, g.tform_ix,
+                     g.tform_iy, g.tform_jx, g.tform_jy);
+}
+
+int32_t StringWidth(String* text) {
+  TLith2DGraphics& g = G();
+  if (g.image_font.IsNull() || !text) return 0;
+  int32_t width = 0;
+  for (int32_t i = 0; i < text->Length(); ++i) {
+    int32_t index = g.image_font->CharToGlyph((*text)[i]);
+    if (index < 0) continue;
+    width = static_cast<int32_t>(static_cast<float>(width) + g.image_font->LoadGlyph(index)->Advance());
+  }
+  return width;
+}
+
+int32_t StringHeight() {
+  TLith2DGraphics& g = G();
+  return g.image_font.IsNull() ? 0 : g.image_font->Height();
+}
+
+void DrawImageAt(TImage* image, float x, float y, int32_t frame) {
+  TLith2DGraphics& g = G();
+  if (!image) ThrowNullObjectException();
+  Ref<TImageFrame> f = image->Frame(frame);
+  if (f.IsNull()) return;
+  auto iw = static_cast<float>(image->width), ih = static_cast<float>(image->height);
+  f->Draw(-image->handle_x, -image->handle_y, iw - image->handle_x, ih - image->handle_y,
+          x + g.origin_x, y + g.origin_y, 0, 0, iw, ih);
+}
+
+void DrawImageSized(TImage* image, float x, float y, float width, float height, int32_t frame) {
+  TLith2DGraphics& g = G();
+  if (!image) ThrowNullObjectException();
+  Ref<TImageFrame> f = image->Frame(frame);
+  if (f.IsNull()) return;
+  f->Draw(-image->handle_x, -image->handle_y, width - image->handle_x, height - image->handle_y,
+          x + g.origin_x, y + g.origin_y, 0, 0, static_cast<float>(image->width),
+          static_cast<float>(image->height));
+}
+
+void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy,
+                   float sw, float sh, float hx, float hy, int32_t frame) {
+  TLith2DGraphics& g = G();
+  if (!image) ThrowNullObjectException();
+  Ref<TImageFrame> f = image->Frame(frame);
+  if (f.IsNull()) return;
+  // The handle is given in source pixels and scaled to the destination.
+  float x0 = -hx * width / sw;
+  float y0 = -hy * height / sh;
+  f->Draw(x0, y0, x0 + width, y0 + height, x + g.origin_x, y + g.origin_y, sx, sy, sw, sh);
+}
+
+void DrawImageTiled(TImage* image, float x, float y, int32_t frame) {
+  TLith2DGraphics& g = G();
+  if (!image) ThrowNullObjectException();
+  Ref<TImageFrame> f = image->Frame(frame);
+  if (f.IsNull()) return;
+  int32_t iw = image->width, ih = image->height;
+  if (iw <= 0 || ih <= 0) return;
+  D().SetTransform(1, 0, 0, 1);
+  float px = x + g.origin_x - image->handle_x;
+  float py = y + g.origin_y - image->handle_y;
+  float fx = px - std::floor(px), fy = py - std::floor(py);
+  int32_t ox = g.viewport_x - iw + 1, oy = g.viewport_y - ih + 1;
+  // Brings the first tile to just left of (above) the viewport.
+  auto start = [](int64_t t, int32_t size, int32_t offset) {
+    return t >= 0 ? int32_t(t % size) + offset : size - int32_t((-t) % size) + offset;
+  };
+  int32_t tx = start(static_cast<int64_t>(std::floor(px)) - ox, iw, ox);
+  int32_t ty = start(static_cast<int64_t>(std::floor(py)) - oy, ih, oy);
+  for (int32_t ry = ty; ry < g.viewport_y + g.viewport_h; ry += ih) {
+    for (int32_t rx = tx; rx < g.viewport_x + g.viewport_w; rx += iw) {
+      f->Draw(0, 0, static_cast<float>(iw), static_cast<float>(ih), static_cast<float>(rx) + fx,
+              static_cast<float>(ry) + fy, 0, 0, static_cast<float>(iw), static_cast<float>(ih));
+    }
+  }
+  g.UpdateTransform();
+}
+
+void DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) {
+  G();
+  if (!pixmap) ThrowNullObjectException();
+  D().DrawPixmap(pixmap, x, y);
+}
+
+Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) {
+  G();
+  return D().GrabPixmap(x, y, width, height);
+}
+
+// ---------------------------------------------------------------------------
+
+void SetImageMaskColor(int32_t red, int32_t green, int32_t blue) {
+  S().maskRed = red;
+  S().maskGreen = green;
+  S().maskBlue = blue;
+}
+
+void GetImageMaskColor(int32_t& red, int32_t& green, int32_t& blue) {
+  red = S().maskRed;
+  green = S().maskGreen;
+  blue = S().maskBlue;
+}
+
+void SetAutoCentreHandle(int32_t on) { S().autoCentre = on; }
+int32_t AutoCentreHandle() { return S().autoCentre; }
+
+void SetDefaultImageFlags(int32_t flags) {
+  if (flags != -1) S().defaultFlags = flags;
+}
+int32_t DefaultImageFlags() { return S().defaultFlags; }
+
+}  // namespace vrl

@@ -1,0 +1,161 @@
+// The 2D drawing layer: a drawing state per graphics object (colour, alpha,
+// blend mode, clear colour, line width, rotation and scale, origin, handle,
+// viewport, logical resolution, font) and the drawing commands, which turn
+// into calls on the current 2D driver with the state applied.
+//
+// Every command acts on the current 2D graphics (made current when the
+// graphics module selects it) and throws TNullObjectException when there is
+// none. All drawing runs on the thread that owns the graphics.
+#pragma once
+
+#include <cstdint>
+
+#include "graphics/Graphics.h"
+#include "pixmap/Pixmap.h"
+#include "runtime/Array.h"
+
+namespace vrl {
+
+class TImage;
+class TImageFont;
+class TImageFrame;
+class TLith2DDriver;
+
+inline constexpr int32_t BLEND_MASK = 1;
+inline constexpr int32_t BLEND_SOLID = 2;
+inline constexpr int32_t BLEND_ALPHA = 3;
+inline constexpr int32_t BLEND_LIGHT = 4;
+inline constexpr int32_t BLEND_SHADE = 5;
+
+class TLith2DGraphics : public TGraphics {
+  VRL_CLASS(TLith2DGraphics, TGraphics)
+  Ref<TGraphicsDriver> Driver() override;
+  void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz,
+                   int32_t& flags) override;
+  // Closes the wrapped graphics and lets go of it and of the driver.
+  void Close() override;
+  // Re-reads the device size and sends the whole state to the driver.
+  void Validate();
+  // Makes this the current graphics and its driver the current driver;
+  // the first time also clears and flips both buffers.
+  void MakeCurrent();
+
+  static void ClearCurrent();
+  static TLith2DGraphics* Current();
+  static Ref<TLith2DGraphics> Create(TGraphics* graphics, TLith2DDriver* driver);
+
+  int32_t color_red = 255, color_green = 255, color_blue = 255;
+  float color_alpha = 1.0f;
+  int32_t clscolor_red = 0, clscolor_green = 0, clscolor_blue = 0;
+  float line_width = 1.0f;
+  float tform_rot = 0;
+  float tform_scale_x = 1.0f, tform_scale_y = 1.0f;
+  float tform_ix = 1.0f, tform_iy = 0, tform_jx = 0, tform_jy = 1.0f;
+  int32_t viewport_x = 0, viewport_y = 0, viewport_w = 0, viewport_h = 0;
+  float origin_x = 0, origin_y = 0;
+  float handle_x = 0, handle_y = 0;  // stored negated
+  Ref<TImageFont> image_font;
+  int32_t blend_mode = BLEND_MASK;
+  float vres_width = 0, vres_height = 0;
+  float vres_mousexscale = 1.0f, vres_mouseyscale = 1.0f;
+  int32_t g_width = 0, g_height = 0;
+  Ref<TGraphics> _graphics;
+  Ref<TLith2DDriver> _driver;
+  int32_t _setup = 0;
+
+  // Recomputes the matrix from rotation and scale and sends it.
+  void UpdateTransform();
+};
+
+// The abstract 2D driver. The shape operations take local points and map
+// each (px, py) to the device as (px*ix + py*iy + tx, px*jx + py*jy + ty)
+// with the matrix last given to SetTransform.
+class TLith2DDriver : public TGraphicsDriver {
+  VRL_CLASS(TLith2DDriver, TGraphicsDriver)
+  virtual Ref<TImageFrame> CreateFrameFromPixmap(TPixmap* pixmap, int32_t flags);
+  virtual void SetBlend(int32_t blend);
+  virtual void SetAlpha(float alpha);
+  virtual void SetColor(int32_t red, int32_t green, int32_t blue);
+  virtual void SetClsColor(int32_t red, int32_t green, int32_t blue);
+  virtual void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height);
+  virtual void SetTransform(float ix, float iy, float jx, float jy);
+  virtual void SetLineWidth(float width);
+  virtual void Cls();
+  virtual void Plot(float x, float y);
+  virtual void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty);
+  virtual void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty);
+  virtual void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty);
+  virtual void DrawPoly(Array* xy, float handleX, float handleY, float originX, float originY);
+  virtual void DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y);
+  virtual Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height);
+  virtual void SetResolution(float width, float height);
+};
+
+TLith2DDriver* CurrentLith2DDriver();
+
+// State commands.
+void SetColor(int32_t red, int32_t green, int32_t blue);
+void GetColor(int32_t& red, int32_t& green, int32_t& blue);
+void SetClsColor(int32_t red, int32_t green, int32_t blue);
+void GetClsColor(int32_t& red, int32_t& green, int32_t& blue);
+void SetBlend(int32_t blend);
+int32_t GetBlend();
+void SetAlpha(float alpha);
+float GetAlpha();
+void SetLineWidth(float width);
+float GetLineWidth();
+void SetDrawRotation(float degrees);
+float GetDrawRotation();
+void SetDrawScale(float x, float y);
+void GetDrawScale(float& x, float& y);
+void SetDrawTransform(float degrees, float scaleX, float scaleY);
+void SetDrawOrigin(float x, float y);
+void GetDrawOrigin(float& x, float& y);
+void SetDrawHandle(float x, float y);
+void GetDrawHandle(float& x, float& y);
+void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height);
+void GetViewport(int32_t& x, int32_t& y, int32_t& width, int32_t& height);
+void SetLogicalResolution(float width, float height);
+float LogicalWidth();
+float LogicalHeight();
+float LogicalMouseX();
+float LogicalMouseY();
+float LogicalMouseXSpeed();
+float LogicalMouseYSpeed();
+void MoveLogicalMouse(float x, float y);
+void SetDrawFont(TImageFont* font);
+TImageFont* GetDrawFont();
+Ref<TImageFont> LoadImageFontSource(Object* url, int32_t size, int32_t style);
+
+// Drawing commands.
+void Cls();
+void Plot(float x, float y);
+void DrawRect(float x, float y, float width, float height);
+void DrawOval(float x, float y, float width, float height);
+void DrawLine(float x1, float y1, float x2, float y2, int32_t lastPixel = 1);
+void DrawPoly(Array* xy);
+void DrawString(String* text, float x, float y);
+int32_t StringWidth(String* text);
+int32_t StringHeight();
+void DrawImageAt(TImage* image, float x, float y, int32_t frame = 0);
+void DrawImageSized(TImage* image, float x, float y, float width, float height, int32_t frame = 0);
+void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy,
+                   float sw, float sh, float hx = 0, float hy = 0, int32_t frame = 0);
+void DrawImageTiled(TImage* image, float x, float y, int32_t frame = 0);
+void DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y);
+Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height);
+
+// Module state used by the image functions.
+void SetImageMaskColor(int32_t red, int32_t green, int32_t blue);
+void GetImageMaskColor(int32_t& red, int32_t& green, int32_t& blue);
+void SetAutoCentreHandle(int32_t on);
+int32_t AutoCentreHandle();
+void SetDefaultImageFlags(int32_t flags);
+int32_t DefaultImageFlags();
+
+namespace lith2d {
+// Registers the drawing, image and font classes and the built-in font data.
+void Init();
+}  // namespace lith2d
+
+}  // namespace vrl

@@ -1,0 +1,100 @@
+#include "platform/Sdl.h"
+
+#include <SDL.h>
+
+#include <mutex>
+
+#include "platform/Messages.h"
+
+static_assert(vrl::platform::kSdlTimer == SDL_INIT_TIMER);
+static_assert(vrl::platform::kSdlAudio == SDL_INIT_AUDIO);
+static_assert(vrl::platform::kSdlVideo == SDL_INIT_VIDEO);
+static_assert(vrl::platform::kSdlJoystick == SDL_INIT_JOYSTICK);
+static_assert(vrl::platform::kSdlGameController == SDL_INIT_GAMECONTROLLER);
+static_assert(vrl::platform::kSdlEvents == SDL_INIT_EVENTS);
+
+namespace vrl::platform {
+
+namespace {
+
+constexpr uint32_t kKnown[] = {kSdlTimer, kSdlAudio, kSdlVideo, kSdlJoystick, kSdlGameController,
+                               kSdlEvents};
+constexpr int kBits = 32;
+
+struct State {
+  std::mutex lock;
+  int counts[kBits] = {};
+  std::string lastError;
+};
+
+// Never destroyed: drivers may release SDL from end handlers.
+State& S() {
+  static State* state = new State;
+  return *state;
+}
+
+int BitIndex(uint32_t bit) { return __builtin_ctz(bit); }
+
+bool AnyHeld(const State& s) {
+  for (int c : s.counts)
+    if (c > 0) return true;
+  return false;
+}
+
+}  // namespace
+
+bool AcquireSdl(uint32_t subsystems) {
+  State& s = S();
+  std::lock_guard<std::mutex> guard(s.lock);
+  // SDL_Quit clears the hints: set them again before every fresh start.
+  if (!AnyHeld(s)) SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  uint32_t started = 0;
+  for (uint32_t bit : kKnown) {
+    if (!(subsystems & bit) || s.counts[BitIndex(bit)] > 0) continue;
+    if (SDL_InitSubSystem(bit) != 0) {
+      s.lastError = SDL_GetError();
+      if (started) SDL_QuitSubSystem(started);
+      if (!AnyHeld(s)) SDL_Quit();
+      return false;
+    }
+    started |= bit;
+  }
+  for (uint32_t bit : kKnown)
+    if (subsystems & bit) ++s.counts[BitIndex(bit)];
+  return true;
+}
+
+void ReleaseSdl(uint32_t subsystems) {
+  State& s = S();
+  std::lock_guard<std::mutex> guard(s.lock);
+  uint32_t stopping = 0;
+  for (uint32_t bit : kKnown) {
+    int& count = s.counts[BitIndex(bit)];
+    if (!(subsystems & bit) || count == 0) continue;
+    if (--count == 0) stopping |= bit;
+  }
+  if (!stopping) return;
+  // Callback records still queued would be lost with the event queue.
+  if ((stopping & (kSdlEvents | kSdlVideo)) && s.counts[BitIndex(kSdlEvents)] == 0 &&
+      s.counts[BitIndex(kSdlVideo)] == 0)
+    DiscardPendingCallbacks();
+  SDL_QuitSubSystem(stopping);
+  if (!AnyHeld(s)) SDL_Quit();
+}
+
+int SdlReferenceCount(uint32_t subsystem) {
+  if (!subsystem) return 0;
+  State& s = S();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.counts[BitIndex(subsystem)];
+}
+
+bool SdlRunning(uint32_t subsystem) { return SdlReferenceCount(subsystem) > 0; }
+
+std::string SdlLastError() {
+  State& s = S();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.lastError;
+}
+
+}  // namespace vrl::platform

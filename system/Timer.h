@@ -1,0 +1,46 @@
+// Timers: periodic ticks delivered on the main thread. The platform's timer
+// thread only posts a callback record per expiry; the tick (Fire) runs when
+// the main thread pumps system events. A running timer is kept alive by the
+// system layer until it is stopped; at most 16 run at once.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/Object.h"
+#include "system/Event.h"
+
+namespace vrl {
+
+inline constexpr int32_t kMaxRunningTimers = 16;
+
+class TTimer : public Object {
+  VRL_CLASS(TTimer, Object)
+  int32_t _ticks = 0;   // ticks fired so far
+  int32_t _wticks = 0;  // ticks already reported by Wait
+  Ref<TTimer> _cycle;   // Null throughout
+  Ref<TEvent> _event;   // the event emitted on each tick, or Null
+  int32_t _handle = 0;  // the platform timer id; 0 when stopped
+
+  virtual int32_t Ticks();
+  // Stops the timer; it no longer ticks, and the system layer lets it go.
+  virtual int32_t Stop();
+  // One tick: counts it and emits the timer's event, or a "TimerTick" event
+  // with this timer as source and the tick count as data.
+  virtual int32_t Fire();
+  // Waits (pumping system events) until the timer has ticked since the last
+  // Wait; returns the number of ticks since then. 0 for a stopped timer, or
+  // when system events cannot be pumped (called from an event hook).
+  virtual int32_t Wait();
+  // A timer ticking `hertz` times a second (period: 1000 / hertz ms,
+  // truncated), or Null when it cannot start (16 running, a rate of 0 or
+  // less, a period under 1 ms, no event queue).
+  static Ref<TTimer> Create(float hertz, TEvent* event);
+};
+
+Ref<TTimer> StartTimer(float hertz, TEvent* event);
+int32_t TimerTicks(TTimer* timer);
+int32_t WaitTimer(TTimer* timer);
+int32_t StopTimer(TTimer* timer);
+int32_t RunningTimerCount();
+
+}  // namespace vrl

@@ -1,0 +1,193 @@
+// The drawing state and commands, checked through the recording driver:
+// what the 2D layer hands the driver for each command.
+#include "lith2d/Lith2D.h"
+
+#include <gtest/gtest.h>
+
+#include "lith2d/Image.h"
+#include "lith2d/ImageFont.h"
+#include "lith2d/RecordingDriver.h"
+#include "runtime/Exceptions.h"
+#include "runtime/String.h"
+#include "runtime/String.h"
+
+using namespace vrl;
+
+namespace {
+
+class Lith2DTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    lith2d::Init();
+    SelectGraphicsDriver(RecordingLith2DDriver(), 2);
+    driver_ = RecordingLith2DDriver();
+    driver_->Clear();
+    graphics_ = OpenGraphics(800, 600, 0, 0, 0);
+    ASSERT_FALSE(graphics_.IsNull());
+  }
+  void TearDown() override { ShutdownGraphics(); }
+
+  bool Called(const std::string& line) const {
+    return std::find(driver_->calls.begin(), driver_->calls.end(), line) != driver_->calls.end();
+  }
+
+  TRecordingLith2DDriver* driver_ = nullptr;
+  Ref<TGraphics> graphics_;
+};
+
+TEST_F(Lith2DTest, FirstMakeCurrentClearsAndFlipsTwice) {
+  int cls = 0, flips = 0;
+  for (const auto& call : driver_->calls) {
+    cls += call == "Cls";
+    flips += call == "Flip 0";
+  }
+  EXPECT_EQ(cls, 2);
+  EXPECT_EQ(flips, 2);
+  driver_->Clear();
+  auto* g = TLith2DGraphics::Current();
+  ASSERT_NE(g, nullptr);
+  g->MakeCurrent();
+  EXPECT_FALSE(Called("Cls")) << "later ones only re-send the state";
+  EXPECT_TRUE(Called("SetBlend 1"));
+}
+
+TEST_F(Lith2DTest, StateDefaultsAndValidateOrder) {
+  auto* g = TLith2DGraphics::Current();
+  EXPECT_EQ(g->color_red, 255);
+  EXPECT_FLOAT_EQ(g->color_alpha, 1.0f);
+  EXPECT_EQ(g->blend_mode, BLEND_MASK);
+  EXPECT_EQ(g->viewport_w, 800);
+  EXPECT_FLOAT_EQ(g->vres_height, 600.0f);
+  driver_->Clear();
+  g->Validate();
+  ASSERT_GE(driver_->calls.size(), 8u);
+  EXPECT_EQ(driver_->calls[0], "SetResolution 800 600");
+  EXPECT_EQ(driver_->calls[1], "SetBlend 1");
+  EXPECT_EQ(driver_->calls[2], "SetColor 255 255 255");
+  EXPECT_EQ(driver_->calls.back(), "SetViewport 0 0 800 600");
+}
+
+TEST_F(Lith2DTest, HandleAndOriginPlaceRectangles) {
+  SetDrawOrigin(1, 2);
+  SetDrawHandle(5, 7);
+  float hx, hy;
+  GetDrawHandle(hx, hy);
+  EXPECT_EQ(hx, 5);
+  EXPECT_EQ(TLith2DGraphics::Current()->handle_x, -5) << "stored negated";
+  driver_->Clear();
+  DrawRect(10, 10, 20, 20);
+  EXPECT_EQ(driver_->calls.back(), "DrawRect -5 -7 15 13 11 12");
+  DrawOval(10, 10, 20, 20);
+  EXPECT_EQ(driver_->calls.back(), "DrawOval -5 -7 15 13 11 12");
+  Plot(3, 4);
+  EXPECT_EQ(driver_->calls.back(), "Plot 4 6") << "plots ignore the handle";
+}
+
+TEST_F(Lith2DTest, LinesAndTheirLastPixel) {
+  driver_->Clear();
+  DrawLine(10, 10, 20, 15, 0);
+  ASSERT_EQ(driver_->calls.size(), 1u);
+  EXPECT_EQ(driver_->calls[0], "DrawLine 0 0 10 5 10 10");
+  SetDrawScale(2, 2);
+  driver_->Clear();
+  DrawLine(10, 10, 20, 15, 1);
+  ASSERT_EQ(driver_->calls.size(), 2u);
+  EXPECT_EQ(driver_->calls[1], "Plot 30 20") << "the end point goes through the transform";
+}
+
+TEST_F(Lith2DTest, RotationMakesTheMatrix) {
+  SetDrawTransform(90, 2, 3);
+  auto* g = TLith2DGraphics::Current();
+  EXPECT_NEAR(g->tform_ix, 0, 1e-6);
+  EXPECT_FLOAT_EQ(g->tform_iy, -3);
+  EXPECT_FLOAT_EQ(g->tform_jx, 2);
+  EXPECT_NEAR(g->tform_jy, 0, 1e-6);
+  EXPECT_FLOAT_EQ(driver_->iy, -3);
+}
+
+TEST_F(Lith2DTest, ViewportFollowsTheLogicalResolution) {
+  SetLogicalResolution(400, 300);
+  EXPECT_FLOAT_EQ(LogicalWidth(), 400);
+  SetViewport(10, 20, 100, 50);
+  EXPECT_EQ(driver_->calls.back(), "SetViewport 20 40 200 100");
+  int32_t x, y, w, h;
+  GetViewport(x, y, w, h);
+  EXPECT_EQ(w, 100);
+}
+
+TEST_F(Lith2DTest, ImageAreaScalesTheHandle) {
+  Ref<TPixmap> sheet = NewPixmap(12, 3, PIXFMT_RGBA32, 4);
+  sheet->ClearPixels(-1);
+  Ref<TImage> image = LoadImageSource(sheet, -1);
+  ASSERT_FALSE(image.IsNull());
+  SetDrawOrigin(0, 0);
+  driver_->draws.clear();
+  DrawImageArea(image, 100, 50, 6, 6, 3, 0, 3, 3, 1, 0, 0);
+  ASSERT_EQ(driver_->draws.size(), 1u);
+  const RecordedDraw& d = driver_->draws[0];
+  EXPECT_FLOAT_EQ(d.x0, -2);  // handle 1 of 3 source pixels, 6 destination pixels
+  EXPECT_FLOAT_EQ(d.x1, 4);
+  EXPECT_FLOAT_EQ(d.tx, 100);
+  EXPECT_FLOAT_EQ(d.sx, 3);
+  EXPECT_FLOAT_EQ(d.sw, 3);
+
+  SetImageHandlePoint(image, 2, 1);
+  driver_->draws.clear();
+  DrawImageAt(image, 10, 10);
+  DrawImageSized(image, 10, 10, 24, 6);
+  ASSERT_EQ(driver_->draws.size(), 2u);
+  EXPECT_FLOAT_EQ(driver_->draws[0].x0, -2);
+  EXPECT_FLOAT_EQ(driver_->draws[0].x1, 10);
+  EXPECT_FLOAT_EQ(driver_->draws[1].x1, 22) << "the image handle is not scaled";
+  EXPECT_FLOAT_EQ(driver_->draws[1].sw, 12);
+}
+
+TEST_F(Lith2DTest, TiledCoversTheViewportAndIgnoresRotation) {
+  Ref<TPixmap> tile = NewPixmap(100, 50, PIXFMT_RGBA32, 4);
+  tile->ClearPixels(-1);
+  Ref<TImage> image = LoadImageSource(tile, 0);
+  SetDrawRotation(45);
+  SetViewport(0, 0, 800, 600);
+  driver_->Clear();
+  DrawImageTiled(image, -12345.5f, 77);
+  EXPECT_EQ(driver_->calls.front(), "SetTransform 1 0 0 1");
+  ASSERT_FALSE(driver_->draws.empty());
+  float minX = 1e9f, maxX = -1e9f, minY = 1e9f, maxY = -1e9f;
+  for (const auto& d : driver_->draws) {
+    minX = std::min(minX, d.tx);
+    maxX = std::max(maxX, d.tx + 100);
+    minY = std::min(minY, d.ty);
+    maxY = std::max(maxY, d.ty + 50);
+  }
+  EXPECT_LE(minX, 0);
+  EXPECT_GE(maxX, 800);
+  EXPECT_LE(minY, 0);
+  EXPECT_GE(maxY, 600);
+  EXPECT_GT(minX, -100) << "no tile lies wholly outside";
+  EXPECT_NE(driver_->calls.back(), "SetTransform 1 0 0 1") << "the rotation is sent again";
+}
+
+TEST_F(Lith2DTest, BuiltInFontGlyphsAndWidths) {
+  TImageFont* font = GetDrawFont();
+  ASSERT_NE(font, nullptr);
+  EXPECT_EQ(font->CharToGlyph('A'), 33);
+  EXPECT_EQ(font->CharToGlyph(127), 95);
+  EXPECT_EQ(font->CharToGlyph(128), -1);
+  EXPECT_EQ(StringWidth(String::FromUnits(u"Hi\u0080!")), 24);
+  EXPECT_EQ(StringHeight(), 16);
+  driver_->draws.clear();
+  SetDrawTransform(0, 1, 1);
+  DrawString(u"ab"_vs, 5, 6);
+  ASSERT_EQ(driver_->draws.size(), 2u);
+  EXPECT_FLOAT_EQ(driver_->draws[1].tx, 13);
+  EXPECT_FLOAT_EQ(driver_->draws[1].x1, 8);
+  EXPECT_FLOAT_EQ(driver_->draws[1].y1, 16);
+}
+
+TEST_F(Lith2DTest, CommandsNeedACurrentGraphics) {
+  ShutdownGraphics();
+  EXPECT_THROW(Cls(), ThrownObject);
+  EXPECT_THROW(SetColor(1, 2, 3), ThrownObject);
+}
+
+}  // namespace

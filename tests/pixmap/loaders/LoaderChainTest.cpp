@@ -1,0 +1,91 @@
+#include "pixmap/loaders/PixmapLoaders.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "runtime/ClassRecord.h"
+#include "runtime/Exceptions.h"
+#include "runtime/String.h"
+#include "stream/Stream.h"
+#include "tests/pixmap/loaders/LoaderTestUtil.h"
+
+using namespace vrl;
+using namespace vrl::test;
+
+namespace {
+
+class LoaderChainTest : public testing::Test {
+ protected:
+  void SetUp() override { InitLoaders(); }
+};
+
+std::string Asset(const char* name) { return std::string(VRL_ASSETS) + "/" + name; }
+
+TEST_F(LoaderChainTest, ChainAsksTgaPngJpegBmp) {
+  std::vector<std::string> names;
+  for (TPixmapLoader* l = PixmapLoaders(); l && names.size() < 4; l = l->_succ.get()) {
+    names.push_back(l->Class().Name());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"TPixmapLoaderTGA", "TPixmapLoaderPNG",
+                                             "TPixmapLoaderJPG", "TPixmapLoaderBMP"}));
+}
+
+TEST_F(LoaderChainTest, CardAssetsLoadExactly) {
+  Ref<TPixmap> picture = LoadPixmap(String::FromNarrow(Asset("image.jpg")));
+  ASSERT_FALSE(picture.IsNull());
+  EXPECT_EQ(picture->width, 1024);
+  EXPECT_EQ(picture->height, 768);
+  EXPECT_EQ(picture->format, PIXFMT_RGB24);
+  int w = 0, h = 0, n = 0;
+  EXPECT_EQ(PackedPixels(picture), DecodeJpeg(ReadFile(Asset("image.jpg")), &w, &h, &n));
+
+  Ref<TPixmap> matte = LoadPixmap(String::FromNarrow(Asset("matte.png")));
+  ASSERT_FALSE(matte.IsNull());
+  EXPECT_EQ(matte->width, 1024);
+  EXPECT_EQ(matte->height, 768);
+  EXPECT_EQ(matte->format, PIXFMT_GREY8);
+  auto matteRgba = DecodePngRgba(ReadFile(Asset("matte.png")), &w, &h);
+  auto mattePixels = PackedPixels(matte);
+  ASSERT_EQ(matteRgba.size(), mattePixels.size() * 4);
+  for (std::size_t i = 0; i < mattePixels.size(); ++i) {
+    if (mattePixels[i] != matteRgba[i * 4]) {
+      ADD_FAILURE() << "matte differs at byte " << i;
+      break;
+    }
+  }
+
+  Ref<TPixmap> snow = LoadPixmap(String::FromNarrow(Asset("snow.png")));
+  ASSERT_FALSE(snow.IsNull());
+  EXPECT_EQ(snow->width, 12);
+  EXPECT_EQ(snow->height, 3);
+  EXPECT_EQ(snow->format, PIXFMT_RGBA32);
+  EXPECT_EQ(PackedPixels(snow), DecodePngRgba(ReadFile(Asset("snow.png")), &w, &h));
+}
+
+TEST_F(LoaderChainTest, EachLoaderStartsAtTheStreamsPosition) {
+  // A BMP after 7 bytes of something else: every loader before the BMP one
+  // reads from position 7 and the BMP loader still sees "BM" there.
+  Bytes b;
+  b.Fill(0x5A, 7);
+  b.U8('B').U8('M').U32(0).U32(0).U32(54).U32(40).U32(1).U32(1).U16(1).U16(24);
+  b.U32(0).U32(0).U32(0).U32(0).U32(0).U32(0);
+  b.U8(0x30).U8(0x20).U8(0x10).U8(0);
+  Ref<TProbeStream> stream = TProbeStream::Over(b.v);
+  stream->Seek(7);
+  Ref<TPixmap> p = LoadPixmap(stream);
+  ASSERT_FALSE(p.IsNull());
+  EXPECT_EQ(p->format, PIXFMT_BGR24);
+  EXPECT_EQ(Pixel(p, 0, 0), 0xFF102030u);
+  EXPECT_EQ(stream->closes, 0) << "LoadPixmap closes only its wrapper of a caller's stream";
+}
+
+TEST_F(LoaderChainTest, UnknownDataAndMissingFilesGiveNull) {
+  std::vector<uint8_t> text(200, 'x');
+  EXPECT_TRUE(LoadPixmap(Over(text)).IsNull());
+  std::vector<uint8_t> empty;
+  EXPECT_TRUE(LoadPixmap(Over(empty)).IsNull());
+  EXPECT_TRUE(LoadPixmap(String::FromNarrow("/nonexistent-dir/none.png")).IsNull());
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+#include "platform/Sdl.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/Window.h"
+#include "tests/platform/DummyVideo.h"
+
+using namespace vrl::platform;
+
+namespace {
+
+class SdlTest : public testing::Test {
+ protected:
+  void SetUp() override { UseDummyVideo(); }
+};
+
+TEST_F(SdlTest, CountsEachSubsystemAndStopsOnLastRelease) {
+  ASSERT_EQ(SdlReferenceCount(kSdlEvents), 0);
+  ASSERT_TRUE(AcquireSdl(kSdlEvents));
+  ASSERT_TRUE(AcquireSdl(kSdlEvents | kSdlTimer));
+  EXPECT_EQ(SdlReferenceCount(kSdlEvents), 2);
+  EXPECT_EQ(SdlReferenceCount(kSdlTimer), 1);
+  EXPECT_NE(SDL_WasInit(SDL_INIT_EVENTS), 0u);
+  // SDL must not take over Ctrl-C and SIGTERM.
+  EXPECT_STREQ(SDL_GetHint(SDL_HINT_NO_SIGNAL_HANDLERS), "1");
+
+  ReleaseSdl(kSdlTimer | kSdlEvents);
+  EXPECT_EQ(SdlReferenceCount(kSdlTimer), 0);
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_TIMER), 0u);
+  EXPECT_TRUE(SdlRunning(kSdlEvents));
+  ReleaseSdl(kSdlEvents);
+  EXPECT_FALSE(SdlRunning(kSdlEvents));
+  EXPECT_EQ(SDL_WasInit(0), 0u);
+  // Surplus releases are ignored.
+  ReleaseSdl(kSdlEvents);
+  EXPECT_EQ(SdlReferenceCount(kSdlEvents), 0);
+}
+
+TEST_F(SdlTest, FailedAcquisitionLeavesNothingHeld) {
+  setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
+  EXPECT_FALSE(AcquireSdl(kSdlEvents | kSdlVideo));
+  EXPECT_FALSE(SdlLastError().empty());
+  EXPECT_EQ(SdlReferenceCount(kSdlEvents), 0);
+  EXPECT_EQ(SdlReferenceCount(kSdlVideo), 0);
+  EXPECT_EQ(SDL_WasInit(0), 0u);
+  // Without a display the metrics say so instead of failing hard.
+  DesktopMetrics metrics;
+  EXPECT_FALSE(QueryDesktopMetrics(metrics));
+  EXPECT_EQ(OpenPlainWindow("x", 10, 10), 0u);
+  UseDummyVideo();
+}
+
+TEST_F(SdlTest, PlainWindowAndDesktopUnderTheDummyDriver) {
+  uint32_t window = OpenPlainWindow("plain", 320, 200);
+  ASSERT_NE(window, 0u) << SDL_GetError();
+  EXPECT_TRUE(WindowExists(window));
+  EXPECT_TRUE(WindowShown(window));
+  int32_t w = 0, h = 0;
+  ASSERT_TRUE(WindowClientSize(window, w, h));
+  EXPECT_EQ(w, 320);
+  EXPECT_EQ(h, 200);
+  DesktopMetrics metrics;
+  ASSERT_TRUE(QueryDesktopMetrics(metrics));
+  EXPECT_EQ(metrics.width, 1024);
+  EXPECT_EQ(metrics.height, 768);
+  EXPECT_EQ(metrics.bitsPerPixel, 32);  // RGB888: 4 bytes a pixel
+  ClosePlainWindow(window);
+  EXPECT_FALSE(WindowExists(window));
+  EXPECT_FALSE(SdlRunning(kSdlVideo));
+}
+
+}  // namespace
