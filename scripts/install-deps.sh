@@ -15,8 +15,11 @@ packages=(
   libopenal-dev libopenal1
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  # a display and a GL implementation for the tests that draw
-  xvfb xauth libgl1-mesa-dri
+  # a display and a GL implementation for the tests that draw, and what
+  # `make run` uses on a machine without a display (key presses, screenshots)
+  xvfb xauth libgl1-mesa-dri xdotool x11-apps imagemagick
+  # file requesters and opening URLs from the system driver
+  zenity xdg-utils
 )
 
 missing=()

@@ -86,16 +86,16 @@ struct PngWriteState {
   std::vector<uint8_t> out;
 };
 
-bool WritePng(PngWriteState* s, const PngSpec* spec) {
+bool WritePng(PngWriteState* s, const PngPicture* picture) {
   if (setjmp(png_jmpbuf(s->png))) return false;
   png_set_write_fn(s->png, &s->out, AppendBytes, NoFlush);
-  png_set_IHDR(s->png, s->info, png_uint_32(spec->width), png_uint_32(spec->height),
-               spec->bitDepth, spec->colourType,
-               spec->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(s->png, s->info, png_uint_32(picture->width), png_uint_32(picture->height),
+               picture->bitDepth, picture->colourType,
+               picture->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (!s->palette.empty()) png_set_PLTE(s->png, s->info, s->palette.data(), int(s->palette.size()));
-  if (!spec->trns.empty()) {
-    png_set_tRNS(s->png, s->info, spec->trns.data(), int(spec->trns.size()), nullptr);
+  if (!picture->trns.empty()) {
+    png_set_tRNS(s->png, s->info, picture->trns.data(), int(picture->trns.size()), nullptr);
   }
   png_set_rows(s->png, s->info, s->rows.data());
   png_write_png(s->png, s->info, PNG_TRANSFORM_IDENTITY, nullptr);
@@ -104,25 +104,25 @@ bool WritePng(PngWriteState* s, const PngSpec* spec) {
 
 }  // namespace
 
-std::vector<uint8_t> EncodePng(const PngSpec& spec) {
+std::vector<uint8_t> EncodePng(const PngPicture& picture) {
   PngWriteState s;
   s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   s.info = png_create_info_struct(s.png);
-  int channels = spec.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                 : spec.colourType == PNG_COLOR_TYPE_RGB      ? 3
-                 : spec.colourType == PNG_COLOR_TYPE_RGBA     ? 4
+  int channels = picture.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                 : picture.colourType == PNG_COLOR_TYPE_RGB      ? 3
+                 : picture.colourType == PNG_COLOR_TYPE_RGBA     ? 4
                                                               : 1;
-  std::size_t rowBytes = (std::size_t(spec.width) * channels * spec.bitDepth + 7) / 8;
-  if (spec.rows.size() != rowBytes * std::size_t(spec.height)) {
+  std::size_t rowBytes = (std::size_t(picture.width) * channels * picture.bitDepth + 7) / 8;
+  if (picture.rows.size() != rowBytes * std::size_t(picture.height)) {
     throw std::runtime_error("EncodePng: wrong row data size");
   }
-  for (int y = 0; y < spec.height; ++y) {
-    s.rows.push_back(const_cast<png_bytep>(spec.rows.data() + rowBytes * std::size_t(y)));
+  for (int y = 0; y < picture.height; ++y) {
+    s.rows.push_back(const_cast<png_bytep>(picture.rows.data() + rowBytes * std::size_t(y)));
   }
-  for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3) {
-    s.palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+  for (std::size_t i = 0; i + 2 < picture.palette.size(); i += 3) {
+    s.palette.push_back({picture.palette[i], picture.palette[i + 1], picture.palette[i + 2]});
   }
-  bool ok = WritePng(&s, &spec);
+  bool ok = WritePng(&s, &picture);
   png_destroy_write_struct(&s.png, &s.info);
   if (!ok) throw std::runtime_error("EncodePng: libpng failed");
   return s.out;

@@ -56,14 +56,14 @@ std::vector<uint8_t> ReadFile(const std::string& path);
 
 // A PNG written by libpng: `rows` holds height rows of packed samples in the
 // file's own layout (bit depth and colour type as given).
-struct PngSpec {
+struct PngPicture {
   int width = 1, height = 1, bitDepth = 8, colourType = 0;
   bool interlaced = false;
   std::vector<uint8_t> palette;  // R, G, B triples
   std::vector<uint8_t> trns;     // palette alphas
   std::vector<uint8_t> rows;
 };
-std::vector<uint8_t> EncodePng(const PngSpec& spec);
+std::vector<uint8_t> EncodePng(const PngPicture& picture);
 // libpng's own decode to 8-bit RGBA (its simplified reader), packed rows.
 std::vector<uint8_t> DecodePngRgba(const std::vector<uint8_t>& file, int* width, int* height);
 

@@ -26,14 +26,14 @@ class PngLoaderTest : public testing::Test {
   Ref<TPixmap> Load(std::vector<uint8_t>& file) { return LoadPixmapPNG(Over(file)); }
 };
 
-PngSpec Spec(int width, int height, int bitDepth, int colourType, std::vector<uint8_t> rows) {
-  PngSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.bitDepth = bitDepth;
-  spec.colourType = colourType;
-  spec.rows = std::move(rows);
-  return spec;
+PngPicture Picture(int width, int height, int bitDepth, int colourType, std::vector<uint8_t> rows) {
+  PngPicture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.bitDepth = bitDepth;
+  picture.colourType = colourType;
+  picture.rows = std::move(rows);
+  return picture;
 }
 
 // A chunk with its CRC, for headers libpng's writer would not produce.
@@ -59,21 +59,21 @@ std::vector<uint8_t> HeaderOnly(uint32_t width, uint32_t height) {
 }
 
 TEST_F(PngLoaderTest, EightBitColourTypesGiveTheirFormats) {
-  auto grey = EncodePng(Spec(3, 2, 8, PNG_COLOR_TYPE_GRAY, {0, 100, 255, 1, 2, 3}));
+  auto grey = EncodePng(Picture(3, 2, 8, PNG_COLOR_TYPE_GRAY, {0, 100, 255, 1, 2, 3}));
   Ref<TPixmap> p = Load(grey);
   ASSERT_FALSE(p.IsNull());
   EXPECT_EQ(p->format, PIXFMT_GREY8);
   EXPECT_EQ(PackedPixels(p), (std::vector<uint8_t>{0, 100, 255, 1, 2, 3}));
 
   auto rgbRows = Gradient(5, 3, 3);
-  auto rgb = EncodePng(Spec(5, 3, 8, PNG_COLOR_TYPE_RGB, rgbRows));
+  auto rgb = EncodePng(Picture(5, 3, 8, PNG_COLOR_TYPE_RGB, rgbRows));
   p = Load(rgb);
   ASSERT_FALSE(p.IsNull());
   EXPECT_EQ(p->format, PIXFMT_RGB24);
   EXPECT_EQ(PackedPixels(p), rgbRows) << "rows copied exactly despite the padded pitch";
 
   auto rgbaRows = Gradient(3, 4, 4);
-  auto rgba = EncodePng(Spec(3, 4, 8, PNG_COLOR_TYPE_RGBA, rgbaRows));
+  auto rgba = EncodePng(Picture(3, 4, 8, PNG_COLOR_TYPE_RGBA, rgbaRows));
   p = Load(rgba);
   ASSERT_FALSE(p.IsNull());
   EXPECT_EQ(p->format, PIXFMT_RGBA32);
@@ -81,7 +81,7 @@ TEST_F(PngLoaderTest, EightBitColourTypesGiveTheirFormats) {
 }
 
 TEST_F(PngLoaderTest, GreyWithAlphaBecomesRgba) {
-  auto file = EncodePng(Spec(3, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {200, 50, 0, 255, 7, 0}));
+  auto file = EncodePng(Picture(3, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {200, 50, 0, 255, 7, 0}));
   Ref<TPixmap> p = Load(file);
   ASSERT_FALSE(p.IsNull());
   EXPECT_EQ(p->format, PIXFMT_RGBA32);
@@ -89,7 +89,7 @@ TEST_F(PngLoaderTest, GreyWithAlphaBecomesRgba) {
 }
 
 TEST_F(PngLoaderTest, PalettesLowDepthsAndSixteenBitsAreExpanded) {
-  PngSpec palette = Spec(4, 1, 2, PNG_COLOR_TYPE_PALETTE, {0x1B});  // 0, 1, 2, 3
+  PngPicture palette = Picture(4, 1, 2, PNG_COLOR_TYPE_PALETTE, {0x1B});  // 0, 1, 2, 3
   palette.palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 8, 7};
   auto file = EncodePng(palette);
   Ref<TPixmap> p = Load(file);
@@ -106,39 +106,39 @@ TEST_F(PngLoaderTest, PalettesLowDepthsAndSixteenBitsAreExpanded) {
   EXPECT_EQ(Pixel(p, 1, 0), 0x0000FF00u);
   EXPECT_EQ(Pixel(p, 3, 0), 0xFF090807u) << "entries past the chunk are opaque";
 
-  auto oneBit = EncodePng(Spec(10, 1, 1, PNG_COLOR_TYPE_GRAY, {0xA0, 0x40}));
+  auto oneBit = EncodePng(Picture(10, 1, 1, PNG_COLOR_TYPE_GRAY, {0xA0, 0x40}));
   p = Load(oneBit);
   ASSERT_FALSE(p.IsNull());
   EXPECT_EQ(p->format, PIXFMT_GREY8);
   EXPECT_EQ(PackedPixels(p), (std::vector<uint8_t>{255, 0, 255, 0, 0, 0, 0, 0, 0, 255}));
 
   // 16-bit RGB: each channel keeps its high byte.
-  auto deep = EncodePng(Spec(2, 1, 16, PNG_COLOR_TYPE_RGB,
+  auto deep = EncodePng(Picture(2, 1, 16, PNG_COLOR_TYPE_RGB,
                              {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xFF, 0xFF, 0x00, 0x01, 0x80, 0x00}));
   p = Load(deep);
   ASSERT_FALSE(p.IsNull());
   EXPECT_EQ(p->format, PIXFMT_RGB24);
   EXPECT_EQ(PackedPixels(p), (std::vector<uint8_t>{0x12, 0x56, 0x9A, 0xFF, 0x00, 0x80}));
 
-  auto deepGreyAlpha = EncodePng(Spec(1, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA, {0xC8, 0x00, 0x32, 0xFF}));
+  auto deepGreyAlpha = EncodePng(Picture(1, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA, {0xC8, 0x00, 0x32, 0xFF}));
   p = Load(deepGreyAlpha);
   ASSERT_FALSE(p.IsNull());
   EXPECT_EQ(Pixel(p, 0, 0), 0x32C8C8C8u);
 }
 
 TEST_F(PngLoaderTest, InterlacedPicturesMatchLibpng) {
-  PngSpec spec = Spec(13, 11, 8, PNG_COLOR_TYPE_RGBA, Gradient(13, 11, 4));
-  spec.interlaced = true;
-  auto file = EncodePng(spec);
+  PngPicture picture = Picture(13, 11, 8, PNG_COLOR_TYPE_RGBA, Gradient(13, 11, 4));
+  picture.interlaced = true;
+  auto file = EncodePng(picture);
   Ref<TPixmap> p = Load(file);
   ASSERT_FALSE(p.IsNull());
   int w = 0, h = 0;
   EXPECT_EQ(PackedPixels(p), DecodePngRgba(file, &w, &h));
-  EXPECT_EQ(PackedPixels(p), spec.rows);
+  EXPECT_EQ(PackedPixels(p), picture.rows);
 }
 
 TEST_F(PngLoaderTest, TruncatedDataRaisesTheStreamException) {
-  auto file = EncodePng(Spec(64, 64, 8, PNG_COLOR_TYPE_RGB, Gradient(64, 64, 3)));
+  auto file = EncodePng(Picture(64, 64, 8, PNG_COLOR_TYPE_RGB, Gradient(64, 64, 3)));
   file.resize(file.size() / 2);
   Ref<TProbeStream> stream = TProbeStream::Over(file);
   try {
@@ -156,7 +156,7 @@ TEST_F(PngLoaderTest, TruncatedDataRaisesTheStreamException) {
 }
 
 TEST_F(PngLoaderTest, OtherExceptionsFromTheStreamPassThrough) {
-  auto file = EncodePng(Spec(32, 32, 8, PNG_COLOR_TYPE_RGB, Gradient(32, 32, 3)));
+  auto file = EncodePng(Picture(32, 32, 8, PNG_COLOR_TYPE_RGB, Gradient(32, 32, 3)));
   Ref<TProbeStream> stream = TProbeStream::Over(file, int32_t(file.size() / 2));
   try {
     LoadPixmapPNG(stream);
@@ -170,7 +170,7 @@ TEST_F(PngLoaderTest, OtherExceptionsFromTheStreamPassThrough) {
 }
 
 TEST_F(PngLoaderTest, CorruptDataIsRefusedWithoutAThrow) {
-  auto file = EncodePng(Spec(8, 8, 8, PNG_COLOR_TYPE_GRAY, Gradient(8, 8, 1)));
+  auto file = EncodePng(Picture(8, 8, 8, PNG_COLOR_TYPE_GRAY, Gradient(8, 8, 1)));
   file[30] ^= 0x55;  // inside IHDR: its CRC no longer matches
   EXPECT_TRUE(Load(file).IsNull());
   std::vector<uint8_t> notPng = {'N', 'O', 'T', ' ', 'A', ' ', 'P', 'N', 'G', '!'};
