@@ -6,7 +6,7 @@ BUILD_SAN  ?= build-sanitize
 JOBS       ?= $(shell nproc)
 CMAKE_GEN   = cmake -G Ninja -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build run test test-sanitize bench clean
+.PHONY: all deps build run test test-sanitize bench fuzz clean
 
 all: build
 
@@ -34,8 +34,14 @@ test-sanitize: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS)
 
+# Benchmarks that draw need a display: without one they run in Xvfb.
+XVFB_RUN = $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1024x768x24")
+
 bench: build
-	@for b in $(BUILD)/bin/*_bench; do echo "== $$b"; $$b || exit 1; done
+	@for b in $(BUILD)/bin/*_bench; do echo "== $$b"; $(XVFB_RUN) $$b || exit 1; done
+
+fuzz: deps
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN)

@@ -34,8 +34,9 @@ void InitModules() {
   pixmap::Init();
   pixmaploaders::Init();
   audio::Init();
-  wavloader::Init();
+  // The chain asks the loader registered last first: WAV, then Ogg.
   oggloader::Init();
+  wavloader::Init();
   directsound::Init();
   system::Init();
   input::Init();
