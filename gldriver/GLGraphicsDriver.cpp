@@ -9,6 +9,7 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
 #include "runtime/Startup.h"
+#include "system/SystemDriver.h"
 #include "RegisterGLTextFont.h"  // generated: registers "gldrawtextfont.bin"
 
 namespace vrl {
@@ -130,6 +131,7 @@ void ReleaseDisplayMode(GLWindowRecord* record) {
 
 void CloseRecord(GLWindowRecord* record) {
   Unlink(record);
+  if (record->window && record->kind != 0) SetWindowEventSource(SDL_GetWindowID(record->window), nullptr);
   if (S().current == record) {
     SDL_GL_MakeCurrent(nullptr, nullptr);
     S().current = nullptr;
@@ -140,9 +142,11 @@ void CloseRecord(GLWindowRecord* record) {
   delete record;
 }
 
+// The window's events carry its graphics object as their source.
 Ref<TGLGraphics> Wrap(GLWindowRecord* record) {
   Ref<TGLGraphics> graphics = New<TGLGraphics>();
   graphics->_context = record;
+  SetWindowEventSource(SDL_GetWindowID(record->window), graphics);
   return graphics;
 }
 
