@@ -213,6 +213,9 @@ void TGLLith2DDriver::ResetGLContext(TGraphics* graphics) {
   _boundTexture = 0;
   _texturing = false;
   glDisable(GL_TEXTURE_2D);
+  // The cached colour is kept across contexts: give it to this one, so that
+  // a SetColor or SetAlpha equal to the cache can skip the GL call.
+  glColor4ubv(_color);
   Ortho(static_cast<float>(width), static_cast<float>(height));
   glViewport(0, 0, width, height);
 }
@@ -269,10 +272,7 @@ void TGLLith2DDriver::SetAlpha(float alpha) {
 void TGLLith2DDriver::SetColor(int32_t red, int32_t green, int32_t blue) {
   auto clamp = [](int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
   uint8_t r = clamp(red), g = clamp(green), b = clamp(blue);
-  if (r == _color[0] && g == _color[1] && b == _color[2]) {
-    glColor4ubv(_color);  // keeps GL in step with the cache
-    return;
-  }
+  if (r == _color[0] && g == _color[1] && b == _color[2]) return;
   FlushBatch();
   _color[0] = r;
   _color[1] = g;

@@ -118,11 +118,16 @@ void TLith2DGraphics::Validate() {
   d.SetClsColor(clscolor_red, clscolor_green, clscolor_blue);
   d.SetLineWidth(line_width);
   UpdateTransform();
+  SendViewport();
+}
+
+void TLith2DGraphics::SendViewport() {
+  if (_driver.IsNull()) return;
   int32_t x0 = static_cast<int32_t>(std::floor(viewport_x / vres_mousexscale));
   int32_t y0 = static_cast<int32_t>(std::floor(viewport_y / vres_mouseyscale));
   int32_t x1 = static_cast<int32_t>(std::floor((viewport_x + viewport_w) / vres_mousexscale));
   int32_t y1 = static_cast<int32_t>(std::floor((viewport_y + viewport_h) / vres_mouseyscale));
-  d.SetViewport(x0, y0, x1 - x0, y1 - y0);
+  _driver->SetViewport(x0, y0, x1 - x0, y1 - y0);
 }
 
 void TLith2DGraphics::MakeCurrent() {
@@ -287,11 +292,8 @@ void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) {
   g.viewport_y = y;
   g.viewport_w = width;
   g.viewport_h = height;
-  int32_t x0 = static_cast<int32_t>(std::floor(x / g.vres_mousexscale));
-  int32_t y0 = static_cast<int32_t>(std::floor(y / g.vres_mouseyscale));
-  int32_t x1 = static_cast<int32_t>(std::floor((x + width) / g.vres_mousexscale));
-  int32_t y1 = static_cast<int32_t>(std::floor((y + height) / g.vres_mouseyscale));
-  D().SetViewport(x0, y0, x1 - x0, y1 - y0);
+  D();
+  g.SendViewport();
 }
 
 void GetViewport(int32_t& x, int32_t& y, int32_t& width, int32_t& height) {

@@ -65,6 +65,8 @@ class TLith2DGraphics : public TGraphics {
 
   // Recomputes the matrix from rotation and scale and sends it.
   void UpdateTransform();
+  // Sends the logical viewport to the driver as device pixels.
+  void SendViewport();
 };
 
 // The abstract 2D driver. The shape operations take local points and map

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <string>
 
 #include "runtime/Exceptions.h"
 #include "runtime/Object.h"
