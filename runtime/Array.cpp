@@ -17,7 +17,9 @@ namespace vrl {
 constinit Array gEmptyArray{kStatic};
 
 template <>
-Ref<Array>::Ref() : RefBase(&gEmptyArray) {}
+Object* detail::Vacant<Array>() {
+  return &gEmptyArray;
+}
 
 const ClassRecord& Array::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<Array>("Array", [](auto& d) {
@@ -196,7 +198,7 @@ Object* Array::GetObject(int32_t index) const {
 void Array::SetObject(int32_t index, Object* value) {
   if (!HoldsObjects()) vrThrowText("C Assert failed");
   CheckIndex(index, sizeof(Object*));
-  if (!value) value = _tag[0] == '$' ? EmptyString() : Null();
+  if (!value) value = _tag[0] == '$' ? EmptyString() : _tag[0] == '[' ? EmptyArray() : Null();
   Object*& slot = reinterpret_cast<Object**>(_data)[index];
   value->Retain();
   Object* old = slot;

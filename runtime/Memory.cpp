@@ -1,5 +1,7 @@
 #include "runtime/Memory.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csetjmp>
@@ -74,7 +76,45 @@ struct State {
 constinit State g = {
     {}, nullptr, 0, {}, 0, nullptr, 0, 0, 1, kInitialThreshold, 0, 0, false, nullptr, 0, 0, 0, 0, false};
 
+// The recorded range of the calling thread's stack: from the lowest address
+// of its stack up to the base. A collection runs only when its own frame lies
+// inside it; elsewhere (above the base once main has returned, or on another
+// stack) the scan would miss every reference, or read unmapped memory.
 thread_local void* tStackBase = nullptr;
+thread_local uintptr_t tStackLow = 0;
+
+// The calling thread's stack, [low, high). The answer does not change for the
+// life of a thread, and reading it for the main thread parses
+// /proc/self/maps, so it is read once per thread.
+struct StackBounds {
+  bool known = false;
+  bool read = false;
+  uintptr_t low = 0;
+  uintptr_t high = 0;
+};
+thread_local StackBounds tStackBounds;
+
+const StackBounds& ThreadStackBounds() {
+  StackBounds& bounds = tStackBounds;
+  if (bounds.read) return bounds;
+  bounds.read = true;
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return bounds;
+  void* low = nullptr;
+  std::size_t size = 0;
+  if (pthread_attr_getstack(&attr, &low, &size) == 0 && size) {
+    bounds.low = reinterpret_cast<uintptr_t>(low);
+    bounds.high = bounds.low + size;
+    bounds.known = true;
+  }
+  pthread_attr_destroy(&attr);
+  return bounds;
+}
+
+bool InRecordedStack(const void* frame) {
+  auto at = reinterpret_cast<uintptr_t>(frame);
+  return tStackBase && at >= tStackLow && at < reinterpret_cast<uintptr_t>(tStackBase);
+}
 
 uint32_t* BitWord(const void* address, bool create, uint32_t* mask) {
   auto a = reinterpret_cast<uintptr_t>(address);
@@ -139,9 +179,14 @@ void* CarveSmall(std::size_t sizeClass) {
 class Collector {
  public:
   static void Queue(Object* object);
-  static std::size_t Collect();
+  // The bytes freed; `objectsFreed` (when given) receives the objects freed,
+  // 0 when the collection did nothing.
+  static std::size_t Collect(std::size_t* objectsFreed = nullptr);
   static void ScanAndCollect();
   static void Unqueue(void* block);
+
+ private:
+  static void ReleaseRoots(std::size_t rootCount);
 };
 
 void vrGCFree(Object* object) { Collector::Queue(object); }
@@ -194,41 +239,63 @@ __attribute__((noinline, no_sanitize_address)) void Collector::ScanAndCollect() 
   }
 
   for (std::size_t i = 0; i < rootCount; ++i) ++static_cast<Object*>(g.roots[i])->_refs;
+  g.lastScanned = words;
+  g.lastRoots = rootCount;
 
   // Freeing an object releases its fields, which may queue more objects:
   // the end of the queue is read anew at every step.
   std::size_t freed = 0;
-  for (std::size_t i = 0; i < g.queueLength; ++i) {
-    Object* object = g.queue[i];
-    if (!object) continue;
-    if (!(object->_refs & kQueuedMark)) {
-      std::printf("bad refs:obj=$%llx refs=$%x\n",
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(object)),
-                  object->_refs);
-      if (String* s = CastRaw<String>(object)) std::printf("String:%s\n", s->ToNarrow().c_str());
-      std::fflush(stdout);
+  std::size_t i = 0;
+  try {
+    for (; i < g.queueLength; ++i) {
+      Object* object = g.queue[i];
+      if (!object) continue;
+      if (!(object->_refs & kQueuedMark)) {
+        std::printf("bad refs:obj=$%llx refs=$%x\n",
+                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(object)),
+                    object->_refs);
+        if (String* s = CastRaw<String>(object)) std::printf("String:%s\n", s->ToNarrow().c_str());
+        std::fflush(stdout);
+      }
+      object->_refs &= ~kQueuedMark;
+      if (object->_refs == 0) {
+        g.freeing = true;
+        object->_Free();
+        g.freeing = false;
+        ++freed;
+      }
     }
-    object->_refs &= ~kQueuedMark;
-    if (object->_refs == 0) {
-      g.freeing = true;
-      object->_Free();
-      g.freeing = false;
-      ++freed;
-    }
+  } catch (...) {
+    // A free entry threw. Entries up to the failing one have been handled
+    // (freed, or kept by their counts) and leave the queue, the failing one
+    // included, whatever its free entry got done: a leak is safe, a second
+    // free is not. The entries after it, their queued marks intact, stay
+    // queued for the next collection.
+    g.freeing = false;
+    std::size_t rest = g.queueLength - (i + 1);
+    std::memmove(g.queue, g.queue + i + 1, rest * sizeof(Object*));
+    g.queueLength = rest;
+    g.lastFreed = freed;
+    ReleaseRoots(rootCount);
+    throw;
   }
   g.queueLength = 0;
+  g.lastFreed = freed;
+  ReleaseRoots(rootCount);
+}
 
+// Takes back the count that the scan gave each root; a root that only the
+// stack kept is queued again, for the collection after it is gone.
+void Collector::ReleaseRoots(std::size_t rootCount) {
   for (std::size_t i = 0; i < rootCount; ++i) {
     auto* object = static_cast<Object*>(g.roots[i]);
     if (--object->_refs == 0) Queue(object);
   }
-  g.lastFreed = freed;
-  g.lastScanned = words;
-  g.lastRoots = rootCount;
 }
 
-std::size_t Collector::Collect() {
-  if (g.busy || !tStackBase) return 0;
+std::size_t Collector::Collect(std::size_t* objectsFreed) {
+  if (objectsFreed) *objectsFreed = 0;
+  if (g.busy || !InRecordedStack(__builtin_frame_address(0))) return 0;
   ++g.busy;
   std::size_t before = g.bytesAllocated;
   auto started = std::chrono::steady_clock::now();
@@ -246,6 +313,7 @@ std::size_t Collector::Collect() {
   } guard;
   ScanAndCollect();
   asm volatile("" : : "r"(&registers) : "memory");
+  if (objectsFreed) *objectsFreed = g.lastFreed;
 
   std::size_t freedBytes = before - g.bytesAllocated;
   if (g.debug) {
@@ -266,8 +334,9 @@ void* vrAllocObject(std::size_t size) {
       g.bytesSinceCollect += size;
       if (g.bytesSinceCollect > kAutoCollectBytes ||
           static_cast<long>(g.queueLength) > g.threshold) {
-        Collector::Collect();
-        g.threshold = g.threshold + kInitialThreshold - static_cast<int>(g.lastFreed);
+        std::size_t objectsFreed;
+        Collector::Collect(&objectsFreed);
+        g.threshold = g.threshold + kInitialThreshold - static_cast<int>(objectsFreed);
         g.bytesSinceCollect = 0;
       }
     }
@@ -355,7 +424,16 @@ std::size_t GCQueueLength() { return g.queueLength; }
 int GCQueueThreshold() { return g.threshold; }
 void GCSetQueueThreshold(int threshold) { g.threshold = threshold; }
 std::size_t GCLastObjectsFreed() { return g.lastFreed; }
-void GCSetStackBase(void* base) { tStackBase = base; }
+void GCSetStackBase(void* base) {
+  // The range runs down to the lowest address of the calling thread's stack.
+  // A base that does not lie on that stack gives an empty range, in which no
+  // collection runs.
+  const StackBounds& bounds = ThreadStackBounds();
+  auto at = reinterpret_cast<uintptr_t>(base);
+  tStackBase = base;
+  tStackLow = 0;
+  if (bounds.known) tStackLow = at > bounds.low && at <= bounds.high ? bounds.low : at;
+}
 void* GCStackBase() { return tStackBase; }
 
 void* vrRawAlloc(std::size_t size) {

@@ -36,8 +36,12 @@ void MarkLiveAllocation(const void* block);
 bool IsLiveAllocation(const void* address);
 
 // Runs a collection; returns the bytes freed. Does nothing (0) while
-// collection is suspended or running, or before the thread's stack base is
-// recorded.
+// collection is suspended or running, before the thread's stack base is
+// recorded, and when called on a stack outside the recorded range (above the
+// base once main has returned, or on another stack), where the scan could
+// not see the references that the stack holds. A throw from an object's free
+// entry reaches the caller; the objects freed before it have left the queue,
+// the ones after it stay queued.
 std::size_t GCCollect();
 
 // Collection mode: 1 automatic (the initial mode), -1 before every
@@ -62,7 +66,9 @@ void GCSetQueueThreshold(int threshold);
 std::size_t GCLastObjectsFreed();
 
 // Records the base (highest address) of the calling thread's stack; the
-// collector scans from its own stack pointer up to it.
+// collector scans from its own stack pointer up to it. The recorded range
+// runs from the lowest address of the thread's stack to the base; a base
+// that does not lie on the calling thread's stack records an empty range.
 void GCSetStackBase(void* base);
 void* GCStackBase();
 

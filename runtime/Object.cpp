@@ -20,9 +20,12 @@ Object::Object() : _refs(0) {
 }
 
 Ref<String> Object::ToString() {
+  // Two digits per byte of a pointer, leading zeros kept and no prefix
+  // (glibc's "%p" would add "0x" and drop the zeros).
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%p", static_cast<void*>(this));
-  return String::FromNarrow(buffer)->ToUpper();
+  std::snprintf(buffer, sizeof buffer, "%0*llX", static_cast<int>(2 * sizeof(void*)),
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(this)));
+  return String::FromNarrow(buffer);
 }
 
 int32_t Object::Compare(Object* other) {

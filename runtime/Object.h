@@ -19,6 +19,7 @@
 
 namespace vrl {
 
+class Array;
 class ClassRecord;
 class Object;
 class String;
@@ -67,7 +68,8 @@ class Object {
   static const ClassRecord& StaticClass();
   virtual const ClassRecord& Class() const { return StaticClass(); }
 
-  // The address in upper-case hexadecimal.
+  // The address as upper-case hexadecimal digits, two per byte of a
+  // pointer (leading zeros kept, no prefix).
   virtual Ref<String> ToString();
   // Orders by address: this minus other as a wrapping 32-bit difference.
   virtual int32_t Compare(Object* other);
@@ -125,6 +127,18 @@ inline bool IsNull(const Object* o) { return o == &gNull; }
 // True when the object's class is `target` or extends it. Null extends nothing.
 bool InstanceOf(const Object* object, const ClassRecord& target);
 
+namespace detail {
+// What a reference of type T holds where there is no object: Null, except
+// that String and Array references hold the empty string and the empty array
+// (runtime/String.cpp, runtime/Array.cpp), as fields of those types do.
+template <class T>
+inline Object* Vacant() {
+  return &gNull;
+}
+template <> Object* Vacant<String>();
+template <> Object* Vacant<Array>();
+}  // namespace detail
+
 // The common part of every Ref<T>: one pointer that is never nullptr. The
 // reflection layer stores through it without knowing T.
 class RefBase {
@@ -150,13 +164,14 @@ class RefBase {
   Object* _p;
 };
 
-// A counted reference to an object of class T (or to Null).
+// A counted reference to an object of class T (or to Null). Made or
+// assigned from nullptr it holds detail::Vacant<T>().
 template <class T>
 class Ref : public RefBase {
  public:
-  Ref() : RefBase(&gNull) {}
-  Ref(std::nullptr_t) : RefBase(&gNull) {}
-  Ref(T* p) : RefBase(p ? static_cast<Object*>(p) : &gNull) {}
+  Ref() : RefBase(detail::Vacant<T>()) {}
+  Ref(std::nullptr_t) : RefBase(detail::Vacant<T>()) {}
+  Ref(T* p) : RefBase(p ? static_cast<Object*>(p) : detail::Vacant<T>()) {}
   Ref(const Ref& other) : RefBase(other._p) {}
   template <class U>
     requires std::is_base_of_v<T, U>
@@ -174,11 +189,11 @@ class Ref : public RefBase {
     return *this;
   }
   Ref& operator=(T* p) {
-    Assign(p ? static_cast<Object*>(p) : &gNull);
+    Assign(p ? static_cast<Object*>(p) : detail::Vacant<T>());
     return *this;
   }
   Ref& operator=(std::nullptr_t) {
-    Assign(&gNull);
+    Assign(detail::Vacant<T>());
     return *this;
   }
 
@@ -196,12 +211,6 @@ class Ref : public RefBase {
   operator T*() const { return get(); }
 };
 
-// String and array references start as the empty string and the empty array,
-// as fields of those types do (runtime/String.cpp, runtime/Array.cpp).
-template <> Ref<String>::Ref();
-class Array;
-template <> Ref<Array>::Ref();
-
 // The object as T, or nullptr when it is Null or of another class.
 template <class T>
 T* CastRaw(Object* object) {
@@ -212,14 +221,18 @@ T* CastRaw(Object* object) {
   }
 }
 
-// The object as T, or Null when it is of another class.
+// The object as T, or Null when it is of another class (for String and
+// Array too: a failed cast is Null, not the empty string or array).
 template <class T>
 Ref<T> Cast(Object* object) {
-  return Ref<T>(CastRaw<T>(object));
+  T* p = CastRaw<T>(object);
+  Ref<T> result(p);
+  if (!p) result.Assign(&gNull);
+  return result;
 }
 template <class T, class U>
 Ref<T> Cast(const Ref<U>& ref) {
-  return Ref<T>(CastRaw<T>(ref.object()));
+  return Cast<T>(ref.object());
 }
 
 // Creates an object and holds it. Prefer this to a bare `new`, whose result

@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "runtime/Array.h"
 #include "runtime/Fault.h"
+#include "runtime/NativeText.h"
 #include "runtime/Runtime.h"
 #include "runtime/String.h"
 
@@ -65,12 +67,19 @@ std::string ApplicationDirectoryOf(std::string_view path) {
   return std::string(path.substr(0, slash));
 }
 
+void SetApplicationPaths(std::string_view launchDirectory, std::string_view programFile) {
+  Globals& g = G();
+  // "/", ":" and "\\" are single bytes in UTF-8 and never part of a longer
+  // sequence, so the paths are worked on as bytes and decoded last.
+  g.launchDirectory = TextFromNative(WithForwardSlashes(launchDirectory));
+  std::string file = WithForwardSlashes(programFile);
+  g.applicationFile = TextFromNative(file);
+  g.applicationDirectory = TextFromNative(ApplicationDirectoryOf(file));
+}
+
 void InitApplicationGlobals(int argc, char** argv) {
   Globals& g = G();
-  g.launchDirectory = String::FromNarrow(WithForwardSlashes(CurrentDirectory()));
-  std::string file = WithForwardSlashes(ProgramFile());
-  g.applicationFile = String::FromNarrow(file);
-  g.applicationDirectory = String::FromNarrow(ApplicationDirectoryOf(file));
+  SetApplicationPaths(CurrentDirectory(), ProgramFile());
   g.applicationTitle = String::FromNarrowChars("Vorlith Application");
 
   Ref<Array> arguments = Array::New("$", argc > 0 && argv ? argc : 0);
@@ -80,10 +89,10 @@ void InitApplicationGlobals(int argc, char** argv) {
 }
 
 void EnterApplicationDirectory() {
-  std::string directory = G().applicationDirectory->ToNarrow();
+  std::optional<std::string> directory = NativeText(G().applicationDirectory.get());
   // Should this fail, the program still runs, with relative paths naming
   // files in the launch directory.
-  if (!directory.empty() && chdir(directory.c_str()) != 0) return;
+  if (!directory || directory->empty() || chdir(directory->c_str()) != 0) return;
 }
 
 void StartProgram(int argc, char** argv, void* stackBase) {

@@ -22,6 +22,11 @@ void StartProgram(int argc, char** argv, void* stackBase);
 // Sets the application globals below from the process and its command line.
 // Part of StartRuntime.
 void InitApplicationGlobals(int argc, char** argv);
+// Sets the launch directory, the application file and the application
+// directory from the system's names for the first two (bytes, UTF-8 on
+// Linux), decoded as the file layer decodes file names
+// (runtime/NativeText.h). Part of InitApplicationGlobals.
+void SetApplicationPaths(std::string_view launchDirectory, std::string_view programFile);
 // Changes to the application directory (nothing when it is empty).
 void EnterApplicationDirectory();
 

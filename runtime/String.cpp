@@ -20,7 +20,9 @@ namespace vrl {
 constinit String gEmptyString{kStatic, kSharedRefs, u"", 0};
 
 template <>
-Ref<String>::Ref() : RefBase(&gEmptyString) {}
+Object* detail::Vacant<String>() {
+  return &gEmptyString;
+}
 
 const ClassRecord& String::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<String>("String", [](auto& d) {
@@ -186,7 +188,10 @@ bool String::Equals(const String* other) const { return CompareStrings(this, oth
 int32_t String::Find(String* subject, int32_t start) const {
   const String& sub = Text(subject);
   if (start < 0) start = 0;
-  for (int32_t i = start; i + sub.Length() <= _length; ++i) {
+  // The last place where the sub fits; written so that a start near
+  // INT32_MAX cannot overflow.
+  int32_t last = _length - sub.Length();
+  for (int32_t i = start; i <= last; ++i) {
     if (MatchAt(*this, i, sub)) return i;
   }
   return -1;
@@ -194,8 +199,9 @@ int32_t String::Find(String* subject, int32_t start) const {
 
 int32_t String::FindLast(String* subject, int32_t start) const {
   const String& sub = Text(subject);
-  int32_t i = _length - start;
-  if (i > _length - sub.Length()) i = _length - sub.Length();
+  // length - start in 64 bits: a start of INT32_MIN lies far beyond the end.
+  int64_t first = int64_t(_length) - start;
+  int32_t i = static_cast<int32_t>(std::min<int64_t>(first, _length - sub.Length()));
   for (; i >= 0; --i) {
     if (MatchAt(*this, i, sub)) return i;
   }

@@ -1,6 +1,8 @@
 #include "runtime/TextFunctions.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <new>
 
 namespace vrl {
 
@@ -22,18 +24,27 @@ Ref<String> MidText(String* s, int32_t position, int32_t length) {
   String* text = Text(s);
   int32_t size = text->Length();
   if (position > size) return Ref<String>(EmptyString());
-  int32_t start = position - 1;
-  if (length < 0) return vrSliceString(text, start, size);
+  // In 64 bits: INT32_MIN - 1 lies below every Int.
+  int64_t start = int64_t(position) - 1;
+  if (length < 0) {
+    // Padded with spaces from `start` on: more than a string can hold when
+    // the start lies that far before the text.
+    if (size - start > INT32_MAX) throw std::bad_alloc();
+    return vrSliceString(text, static_cast<int32_t>(start), size);
+  }
+  int64_t count = length;
   if (start < 0) {
-    length += start;
+    count += start;
     start = 0;
   }
-  int32_t end = static_cast<int32_t>(std::min<int64_t>(int64_t(start) + length, size));
-  return vrSliceString(text, start, end);
+  int64_t end = std::min<int64_t>(start + count, size);
+  if (end <= start) return Ref<String>(EmptyString());
+  return vrSliceString(text, static_cast<int32_t>(start), static_cast<int32_t>(end));
 }
 
 int32_t FindPosition(String* s, String* sub, int32_t start) {
-  return Text(s)->Find(sub, start - 1) + 1;
+  // Find counts every negative start as 0, INT32_MIN - 1 included.
+  return Text(s)->Find(sub, start > 0 ? start - 1 : 0) + 1;
 }
 
 Ref<String> LeftPart(String* s, int32_t n) {
@@ -53,6 +64,9 @@ Ref<String> PadRight(String* s, int32_t n) { return vrSliceString(Text(s), 0, n)
 
 Ref<String> PadLeft(String* s, int32_t n) {
   String* text = Text(s);
+  // length - n would overflow for n near INT32_MIN; any n <= 0 gives the
+  // empty slice.
+  if (n <= 0) return Ref<String>(EmptyString());
   return vrSliceString(text, text->Length() - n, text->Length());
 }
 

@@ -1,6 +1,7 @@
 #include "runtime/Memory.h"
 
 #include <gtest/gtest.h>
+#include <ucontext.h>
 
 #include <string>
 #include <vector>
@@ -36,11 +37,33 @@ class TThrowsInConstructor : public Object {
   TThrowsInConstructor() { vrRuntimeError("constructor failed"); }
 };
 
+int gFreeFailures = 0;
+int gNeighboursDestroyed = 0;
+
+// A free entry that fails once the object is disposed of, as a Delete that
+// throws does; and the objects queued around it, counted on their own so
+// that a leftover of another test freed meanwhile does not count.
+class TFreeThrows : public Object {
+  VRL_CLASS(TFreeThrows, Object)
+  void _Free() override {
+    delete this;
+    ++gFreeFailures;
+    vrThrowText("free failed");
+  }
+};
+
+class TNeighbour : public Object {
+  VRL_CLASS(TNeighbour, Object)
+  ~TNeighbour() override { ++gNeighboursDestroyed; }
+};
+
 }  // namespace
 
 VRL_CLASS_RECORD(TCounted, "TCounted")
 VRL_CLASS_RECORD(TLarge, "TLarge")
 VRL_CLASS_RECORD(TThrowsInConstructor, "TThrowsInConstructor")
+VRL_CLASS_RECORD(TFreeThrows, "TFreeThrows")
+VRL_CLASS_RECORD(TNeighbour, "TNeighbour")
 
 namespace {
 
@@ -59,6 +82,9 @@ class MemoryTest : public testing::Test {
  protected:
   void SetUp() override {
     GCSetMode(0);  // only the collections a test asks for
+    // Stale copies of pointers that earlier tests left below this frame
+    // would keep their objects into this test.
+    ScrubStack();
     GCCollect();
     gDestroyed = 0;
   }
@@ -163,6 +189,91 @@ TEST_F(MemoryTest, ThresholdAdaptsToWhatACollectionFreed) {
   MakeUnheld();
   EXPECT_EQ(GCLastObjectsFreed(), 800u);
   EXPECT_EQ(GCQueueThreshold(), 200);
+}
+
+TEST_F(MemoryTest, CollectionThatDoesNothingDoesNotReuseTheLastFreedCount) {
+  for (int i = 0; i < 100; ++i) MakeUnheld();
+  ScrubStack();
+  GCCollect();
+  ASSERT_GT(GCLastObjectsFreed(), 0u);
+  MakeUnheld();
+  void* base = GCStackBase();
+  GCSetStackBase(nullptr);  // no recorded stack: a collection does nothing
+  GCSetMode(1);
+  GCSetQueueThreshold(0);
+  MakeUnheld();  // the queue is above the threshold: the collection is tried
+  int threshold = GCQueueThreshold();
+  GCSetMode(0);
+  GCSetStackBase(base);
+  EXPECT_EQ(threshold, 500) << "nothing was freed: the threshold rises by 500";
+}
+
+__attribute__((noinline)) void QueueAroundAThrowingFree() {
+  new TNeighbour;
+  new TFreeThrows;
+  new TNeighbour;
+}
+
+TEST_F(MemoryTest, ThrowingFreeEntryLeavesNoFreedObjectQueued) {
+  EXACT_COLLECTION_TEST();
+  gFreeFailures = 0;
+  gNeighboursDestroyed = 0;
+  QueueAroundAThrowingFree();
+  ScrubStack();
+  try {
+    GCCollect();
+    FAIL() << "the free entry's throw reaches the caller";
+  } catch (const ThrownObject& e) {
+    EXPECT_STREQ(e.what(), "free failed");
+  }
+  EXPECT_EQ(gNeighboursDestroyed, 1);
+  EXPECT_EQ(gFreeFailures, 1);
+  // The object queued after the failing one is still queued; the two that
+  // were freed are not.
+  ScrubStack();
+  GCCollect();
+  ScrubStack();
+  GCCollect();
+  EXPECT_EQ(gNeighboursDestroyed, 2);
+  EXPECT_EQ(gFreeFailures, 1);
+}
+
+TEST_F(MemoryTest, CollectionAboveTheStackBaseDoesNothing) {
+  TCounted* local = MakeUnheld();
+  std::size_t queued = GCQueueLength();
+  void* base = GCStackBase();
+  // As after main has returned: every frame of the collection lies above the
+  // recorded base.
+  GCSetStackBase(static_cast<char*>(__builtin_frame_address(0)) - 65536);
+  std::size_t freed = GCCollect();
+  GCSetStackBase(base);
+  EXPECT_EQ(freed, 0u);
+  EXPECT_EQ(gDestroyed, 0) << "the object held by a local survives";
+  EXPECT_EQ(GCQueueLength(), queued);
+  asm volatile("" : : "r"(local) : "memory");
+}
+
+ucontext_t gTestContext;
+ucontext_t gForeignContext;
+std::size_t gForeignCollectionFreed = 0;
+
+void CollectOnForeignStack() { gForeignCollectionFreed = GCCollect(); }
+
+TEST_F(MemoryTest, CollectionOnAForeignStackDoesNothing) {
+  TCounted* local = MakeUnheld();
+  std::size_t queued = GCQueueLength();
+  std::vector<char> stack(256 * 1024);  // a stack outside the recorded range
+  ASSERT_EQ(getcontext(&gForeignContext), 0);
+  gForeignContext.uc_stack.ss_sp = stack.data();
+  gForeignContext.uc_stack.ss_size = stack.size();
+  gForeignContext.uc_link = &gTestContext;
+  makecontext(&gForeignContext, &CollectOnForeignStack, 0);
+  gForeignCollectionFreed = 1;
+  ASSERT_EQ(swapcontext(&gTestContext, &gForeignContext), 0);
+  EXPECT_EQ(gForeignCollectionFreed, 0u);
+  EXPECT_EQ(gDestroyed, 0) << "the object held by a local survives";
+  EXPECT_EQ(GCQueueLength(), queued);
+  asm volatile("" : : "r"(local) : "memory");
 }
 
 TEST_F(MemoryTest, FreedBlocksAreReusedBySizeClass) {

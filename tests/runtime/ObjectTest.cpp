@@ -55,6 +55,9 @@ namespace {
 class ObjectTest : public testing::Test {
  protected:
   void SetUp() override {
+    // Stale copies of pointers that earlier tests left below this frame
+    // would keep their objects into this test.
+    ScrubStack();
     GCCollect();
     gLog = &log;
   }
@@ -134,6 +137,42 @@ TEST_F(ObjectTest, StringAndArrayReferencesStartEmpty) {
   EXPECT_EQ(a.object(), EmptyArray());
 }
 
+TEST_F(ObjectTest, NullPointerGivesEmptyStringAndArrayNotNull) {
+  String* noString = nullptr;
+  Array* noArray = nullptr;
+  Ref<String> s(noString);
+  Ref<String> fromLiteral(nullptr);
+  Ref<Array> a(noArray);
+  EXPECT_EQ(s.object(), EmptyString());
+  EXPECT_EQ(fromLiteral.object(), EmptyString());
+  EXPECT_EQ(a.object(), EmptyArray());
+  s = String::FromNarrow("text");
+  s = noString;
+  EXPECT_EQ(s.object(), EmptyString());
+  s = String::FromNarrow("text");
+  s = nullptr;
+  EXPECT_EQ(s.object(), EmptyString());
+  a = Array::New("i", 1);
+  a = noArray;
+  EXPECT_EQ(a.object(), EmptyArray());
+  a = Array::New("i", 1);
+  a = nullptr;
+  EXPECT_EQ(a.object(), EmptyArray());
+  // Other classes still hold Null, and a failed cast still yields Null.
+  Ref<TLogged> logged(static_cast<TLogged*>(nullptr));
+  EXPECT_TRUE(logged.IsNull());
+  Ref<Object> child = New<TLoggedChild>("c");
+  EXPECT_TRUE(Cast<String>(child).IsNull());
+  EXPECT_TRUE(Cast<Array>(child).IsNull());
+  // Elements of arrays of arrays, and the error of a runtime exception.
+  Ref<Array> arrays = Array::New("[]i", 1);
+  arrays->SetObject(0, Array::New("i", 2));
+  arrays->SetObject(0, nullptr);
+  EXPECT_EQ(arrays->GetObject(0), EmptyArray());
+  EXPECT_EQ(TRuntimeException::Create(nullptr)->error.object(), EmptyString());
+  EXPECT_EQ(TRuntimeException::Create(nullptr)->ToString().get(), EmptyString());
+}
+
 TEST_F(ObjectTest, AccessThroughNullThrows) {
   Ref<TLogged> none;
   EXPECT_THROW(none->Twice(1), ThrownObject);
@@ -163,13 +202,21 @@ TEST_F(ObjectTest, CastsFollowTheClassChain) {
   EXPECT_TRUE(Cast<String>(child).IsNull());
 }
 
-TEST_F(ObjectTest, DefaultToStringAndCompare) {
+TEST_F(ObjectTest, ToStringGivesFixedWidthHexDigitsWithoutPrefix) {
   Ref<TLogged> a = New<TLogged>("a");
   char expected[32];
-  std::snprintf(expected, sizeof expected, "%p", static_cast<void*>(a.get()));
-  std::string upper = expected;
-  for (char& c : upper) c = static_cast<char>(std::toupper(c));
-  EXPECT_EQ(a->ToString()->ToNarrow(), upper);
+  std::snprintf(expected, sizeof expected, "%016llX",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(a.get())));
+  std::string text = a->ToString()->ToNarrow();
+  EXPECT_EQ(text, expected);
+  // Heap addresses have fewer significant digits than a pointer has: the
+  // leading zeros are kept, and there is no "0X" in front.
+  EXPECT_EQ(text.size(), 2 * sizeof(void*));
+  EXPECT_EQ(text.find_first_not_of("0123456789ABCDEF"), std::string::npos) << text;
+}
+
+TEST_F(ObjectTest, DefaultCompareAndMessage) {
+  Ref<TLogged> a = New<TLogged>("a");
   Ref<TLogged> b = New<TLogged>("b");
   int32_t difference = static_cast<int32_t>(reinterpret_cast<uintptr_t>(a.get()) -
                                             reinterpret_cast<uintptr_t>(b.get()));

@@ -1,6 +1,7 @@
 #include "runtime/Startup.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -61,6 +62,42 @@ TEST(StartupTest, GlobalsDescribeTheTestProgram) {
 
 TEST(StartupTest, ProgramStartEntersTheApplicationDirectory) {
   EXPECT_EXIT(StartAsProgram(), testing::ExitedWithCode(0), "");
+}
+
+// An accented letter and a character outside the 16-bit range (U+1D11E).
+constexpr char kNonAsciiName[] = "caf\xC3\xA9 \xF0\x9D\x84\x9E";
+constexpr char16_t kNonAsciiUnits[] = u"caf\u00E9 \U0001D11E";
+
+// Runs in a child: a program installed in (and started from) a directory
+// whose name is not ASCII enters its directory and finds the file beside it.
+[[noreturn]] void StartUnderNonAsciiPath() {
+  char root[] = "/tmp/vrl-startup-XXXXXX";
+  if (!mkdtemp(root)) std::_Exit(2);
+  std::string directory = std::string(root) + "/" + kNonAsciiName;
+  std::string beside = directory + "/beside.txt";
+  if (mkdir(directory.c_str(), 0700) != 0) std::_Exit(2);
+  if (FILE* f = std::fopen(beside.c_str(), "w")) std::fclose(f);
+  std::string_view rootName = root;
+  std::u16string units(rootName.begin(), rootName.end());  // ASCII
+  units = units + u"/" + kNonAsciiUnits;
+
+  SetApplicationPaths(directory, directory + "/card");
+  bool named = LaunchDirectory()->View() == units && ApplicationFile()->View() == units + u"/card" &&
+               ApplicationDirectory()->View() == units;
+  if (!named) std::fputs("the paths are not decoded as UTF-8\n", stderr);
+  bool entered = chdir("/") == 0;
+  EnterApplicationDirectory();
+  entered = entered && CurrentDirectory() == directory && access("beside.txt", R_OK) == 0;
+  if (!entered) std::fputs("the application directory was not entered\n", stderr);
+
+  unlink(beside.c_str());
+  rmdir(directory.c_str());
+  rmdir(root);
+  std::_Exit(named && entered ? 0 : 1);
+}
+
+TEST(StartupTest, NonAsciiInstallPathIsDecodedAsTheFileLayerDecodesNames) {
+  EXPECT_EXIT(StartUnderNonAsciiPath(), testing::ExitedWithCode(0), "");
 }
 
 TEST(StartupTest, EndRunsEndHandlersInReverseOrder) {

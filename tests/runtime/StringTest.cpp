@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "runtime/Array.h"
 #include "runtime/Exceptions.h"
@@ -36,6 +37,22 @@ TEST(StringFind, EdgesOfFindAndFindLast) {
   EXPECT_EQ(abc->StartsWith(S("abd")), 0);
   EXPECT_EQ(abc->EndsWith(S("bc")), 1);
   EXPECT_EQ(S("c")->EndsWith(S("abc")), 0);
+}
+
+TEST(StringFind, ExtremeStartsDoNotOverflow) {
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+  constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+  Ref<String> abc = S("abcabc");
+  EXPECT_EQ(abc->Find(S("c"), kMax), -1);
+  EXPECT_EQ(abc->Find(S(""), kMax), -1);
+  EXPECT_EQ(abc->Find(S("c"), kMin), 2) << "a negative start counts as 0";
+  // FindLast searches from length - start: far beyond the end it is lowered
+  // to the last place where the sub fits, far before the start nothing fits.
+  EXPECT_EQ(abc->FindLast(S("bc"), kMin), 4);
+  EXPECT_EQ(abc->FindLast(S(""), kMin), 6);
+  EXPECT_EQ(abc->FindLast(S("a"), kMin + 1), 3);
+  EXPECT_EQ(abc->FindLast(S("a"), kMax), -1);
+  EXPECT_EQ(abc->FindLast(S(""), kMax), -1);
 }
 
 TEST(StringEdit, TrimAndReplaceReturnTheReceiverWhenNothingChanges) {
@@ -196,6 +213,28 @@ TEST(TextFunctions, OneBasedPositions) {
   EXPECT_EQ(N(BinText(5)), "00000000000000000000000000000101");
   EXPECT_EQ(N(LongHexText(0x123456789ABCDEFll)), "0123456789ABCDEF");
   EXPECT_EQ(LongBinText(-1)->Length(), 64);
+}
+
+TEST(TextFunctions, ExtremePositionsDoNotOverflow) {
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+  constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+  Ref<String> s = S("abcdef");
+  EXPECT_EQ(MidText(s, kMax, 2).get(), EmptyString());
+  EXPECT_EQ(MidText(s, kMax).get(), EmptyString());
+  EXPECT_EQ(N(MidText(s, 2, kMax)), "bcdef");
+  // The part before position 1 shortens the count: nothing is left of it.
+  EXPECT_EQ(MidText(s, kMin, 3).get(), EmptyString());
+  EXPECT_EQ(MidText(s, kMin, kMax).get(), EmptyString());
+  // To the end from far before the start would pad beyond the longest
+  // possible string.
+  EXPECT_THROW(MidText(s, kMin), std::bad_alloc);
+  EXPECT_EQ(FindPosition(s, S("cd"), kMin), 3) << "Find from a negative start searches from 0";
+  EXPECT_EQ(FindPosition(s, S(""), kMin), 1);
+  EXPECT_EQ(FindPosition(s, S("cd"), kMax), 0);
+  EXPECT_EQ(PadLeft(s, kMin).get(), EmptyString());
+  EXPECT_EQ(PadRight(s, kMin).get(), EmptyString());
+  EXPECT_EQ(LeftPart(s, kMax)->View(), s->View());
+  EXPECT_EQ(RightPart(s, kMax)->View(), s->View());
 }
 
 }  // namespace
