@@ -7,8 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include "platform/Window.h"
 
@@ -165,9 +170,42 @@ std::string RequestDirWithDialog(const std::string& title, const std::string& pa
 }
 
 bool OpenUrlWithDesktop(const std::string& url) {
-  // SDL starts xdg-open in a grandchild and cannot tell whether it exists.
+  // xdg-open's exit status tells whether a handler took the URL; SDL_OpenURL
+  // starts it in a detached grandchild and cannot tell, so it is run here.
   if (!ProgramOnPath("xdg-open")) return false;
-  return SDL_OpenURL(url.c_str()) == 0;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(url.c_str()), nullptr};
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  // Some openers run the handler in the foreground (a browser's first
+  // window) and end only with it. One that is still running after a few
+  // seconds has found a handler: it counts as accepted, and a thread of its
+  // own collects its exit later.
+  struct Exit {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    int status = 0;
+  };
+  auto exit = std::make_shared<Exit>();
+  std::thread([exit, pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> guard(exit->lock);
+    exit->done = true;
+    exit->status = status;
+    exit->ended.notify_all();
+  }).detach();
+  std::unique_lock<std::mutex> guard(exit->lock);
+  if (!exit->ended.wait_for(guard, std::chrono::seconds(5), [&] { return exit->done; })) return true;
+  return WIFEXITED(exit->status) && WEXITSTATUS(exit->status) == 0;
 }
 
 }  // namespace vrl::platform

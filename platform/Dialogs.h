@@ -35,8 +35,10 @@ std::string RequestFileWithDialog(const std::string& title, const std::vector<Fi
 // The folder requester, starting at `path`. "" when cancelled or unavailable.
 std::string RequestDirWithDialog(const std::string& title, const std::string& path);
 
-// Hands the URL to the desktop's opener (xdg-open through SDL). False when
-// no opener is installed or it could not be started.
+// Hands the URL to the desktop's opener (xdg-open) and reports its answer:
+// false when no opener is installed, it could not be started, or it failed
+// (no handler for the URL). An opener still running after 5 seconds has
+// started a handler and counts as accepted.
 bool OpenUrlWithDesktop(const std::string& url);
 
 // True when an executable of that name is found on PATH.

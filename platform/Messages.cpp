@@ -219,9 +219,13 @@ int PumpMessages(MessageHandler handler, void* context) {
   SDL_PumpEvents();
   uint32_t callbackType = CallbackEventType();
   int handled = 0;
+  // Only what is queued now: what handlers and other threads add meanwhile
+  // waits for the next pump, so a timer faster than its handler cannot keep
+  // the pump from returning.
+  int queued = SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
   SDL_Event e;
   // One event at a time: if a handler throws, the rest stays queued.
-  while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
+  while (queued-- > 0 && SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
     if (callbackType && e.type == callbackType) {
       RunCallback(e);
       ++handled;
@@ -252,6 +256,39 @@ bool PostMainThreadCallback(MainThreadFunction function, void* data, int64_t val
     return false;
   }
   return true;
+}
+
+namespace {
+bool IsFocusChange(const SDL_Event& e) {
+  return e.type == SDL_WINDOWEVENT &&
+         (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || e.window.event == SDL_WINDOWEVENT_FOCUS_LOST);
+}
+}  // namespace
+
+int PendingFocusMessages() {
+  if (!EventsRunning()) return 0;
+  SDL_PumpEvents();
+  SDL_Event pending[64];
+  int count = 0;
+  int n = SDL_PeepEvents(pending, 64, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT);
+  for (int i = 0; i < n; ++i)
+    if (IsFocusChange(pending[i])) ++count;
+  return count;
+}
+
+void DiscardFocusMessages(int keep) {
+  if (!EventsRunning()) return;
+  SDL_PumpEvents();
+  // The filter walks the queue in order.
+  SDL_FilterEvents(
+      [](void* left, SDL_Event* e) -> int {
+        if (!IsFocusChange(*e)) return 1;
+        int& kept = *static_cast<int*>(left);
+        if (kept <= 0) return 0;
+        --kept;
+        return 1;
+      },
+      &keep);
 }
 
 void DiscardPendingCallbacks() {

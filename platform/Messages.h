@@ -55,12 +55,12 @@ struct Message {
 
 using MessageHandler = void (*)(const Message& message, void* context);
 
-// Takes every pending message and hands each to `handler`, running posted
-// callbacks as they come, until the queue is empty (messages posted while it
-// runs are taken too). An exception thrown by the handler or a callback
-// leaves the pump at once; the messages not yet taken stay queued. Returns
-// the number of messages and callbacks handled. Does nothing (0) while SDL's
-// event queue is not running.
+// Takes the messages pending when it starts and hands each to `handler`,
+// running posted callbacks as they come; messages and callbacks queued while
+// it runs wait for the next pump. An exception thrown by the handler or a
+// callback leaves the pump at once; the messages not yet taken stay queued.
+// Returns the number of messages and callbacks handled. Does nothing (0)
+// while SDL's event queue is not running.
 int PumpMessages(MessageHandler handler, void* context);
 
 // Blocks until a message or a posted callback is pending; takes nothing.
@@ -78,6 +78,14 @@ using DiscardFunction = void (*)(void* data, int64_t value);
 // function is called).
 bool PostMainThreadCallback(MainThreadFunction function, void* data, int64_t value,
                             DiscardFunction discard = nullptr);
+
+// Focus changes of a modal dialog of the program are not the user switching
+// applications. When the dialog opens, PendingFocusMessages fetches the
+// window system's pending events and counts the focus changes queued; when
+// it closes, DiscardFocusMessages fetches them again and throws away the
+// focus changes after the first `keep` (those that came before the dialog).
+int PendingFocusMessages();
+void DiscardFocusMessages(int keep);
 
 // Throws away queued callback records, calling their discard functions.
 // ReleaseSdl calls it before the event queue stops.

@@ -2,9 +2,11 @@
 
 #include <SDL.h>
 
+#include <cstring>
 #include <mutex>
 
 #include "platform/Messages.h"
+#include "platform/TimerThread.h"
 
 static_assert(vrl::platform::kSdlTimer == SDL_INIT_TIMER);
 static_assert(vrl::platform::kSdlAudio == SDL_INIT_AUDIO);
@@ -41,6 +43,17 @@ bool AnyHeld(const State& s) {
   return false;
 }
 
+// Without a display SDL falls back to its offscreen driver, which gives
+// windows and GL contexts that nobody can see: a program would run
+// invisibly. Those drivers count only when asked for by name
+// (SDL_VIDEODRIVER), as tests and headless tools do.
+bool OnlyAPretendDisplay() {
+  const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+  if (asked && *asked) return false;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+}
+
 }  // namespace
 
 bool AcquireSdl(uint32_t subsystems) {
@@ -51,16 +64,22 @@ bool AcquireSdl(uint32_t subsystems) {
   uint32_t started = 0;
   for (uint32_t bit : kKnown) {
     if (!(subsystems & bit) || s.counts[BitIndex(bit)] > 0) continue;
-    if (SDL_InitSubSystem(bit) != 0) {
+    bool ok = SDL_InitSubSystem(bit) == 0;
+    if (ok) started |= bit;
+    if (ok && bit == kSdlVideo && OnlyAPretendDisplay()) {
+      ok = false;
+      SDL_SetError("No available video device");
+    }
+    if (!ok) {
       s.lastError = SDL_GetError();
       if (started) SDL_QuitSubSystem(started);
       if (!AnyHeld(s)) SDL_Quit();
       return false;
     }
-    started |= bit;
   }
   for (uint32_t bit : kKnown)
     if (subsystems & bit) ++s.counts[BitIndex(bit)];
+  if (started & (kSdlEvents | kSdlVideo)) HoldTimerPosts(false);
   return true;
 }
 
@@ -74,10 +93,13 @@ void ReleaseSdl(uint32_t subsystems) {
     if (--count == 0) stopping |= bit;
   }
   if (!stopping) return;
-  // Callback records still queued would be lost with the event queue.
+  // The timer thread must not post into a queue that is going away, and
+  // callback records still queued would be lost with it.
   if ((stopping & (kSdlEvents | kSdlVideo)) && s.counts[BitIndex(kSdlEvents)] == 0 &&
-      s.counts[BitIndex(kSdlVideo)] == 0)
+      s.counts[BitIndex(kSdlVideo)] == 0) {
+    HoldTimerPosts(true);
     DiscardPendingCallbacks();
+  }
   SDL_QuitSubSystem(stopping);
   if (!AnyHeld(s)) SDL_Quit();
 }
@@ -95,6 +117,12 @@ std::string SdlLastError() {
   State& s = S();
   std::lock_guard<std::mutex> guard(s.lock);
   return s.lastError;
+}
+
+std::string SdlVideoError() {
+  if (!SdlRunning(kSdlVideo)) return SdlLastError();
+  const char* text = SDL_GetError();
+  return text ? text : "";
 }
 
 }  // namespace vrl::platform

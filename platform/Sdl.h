@@ -40,6 +40,12 @@ int SdlReferenceCount(uint32_t subsystem);
 bool SdlRunning(uint32_t subsystem);
 // The reason of the latest failed AcquireSdl on any thread (SDL's error text).
 std::string SdlLastError();
+// Why no window could be had, for a message to the user: while the video
+// subsystem is not running, the reason it could not start ("No available
+// video device" where there is no display: SDL's offscreen and dummy
+// drivers are used only when SDL_VIDEODRIVER names them); while it runs,
+// SDL's latest error on the calling thread.
+std::string SdlVideoError();
 
 // Holds subsystems for a scope.
 class SdlSubsystems {

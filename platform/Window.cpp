@@ -54,7 +54,12 @@ uint32_t ActiveWindow() {
 }
 
 void FocusWindow(uint32_t window) {
-  if (SDL_Window* w = Find(window)) SDL_RaiseWindow(w);
+  SDL_Window* w = Find(window);
+  if (!w) return;
+  SDL_RaiseWindow(w);
+  // Raising asks the window manager for the focus; without one (Xvfb) only
+  // setting it directly moves it.
+  SDL_SetWindowInputFocus(w);
 }
 
 void WarpPointer(uint32_t window, int32_t x, int32_t y) {

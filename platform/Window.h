@@ -18,7 +18,7 @@ bool WindowClientSize(uint32_t window, int32_t& width, int32_t& height);
 bool PointerPositionIn(uint32_t window, int32_t& x, int32_t& y);
 // The window with the keyboard focus (the active window), 0 for none.
 uint32_t ActiveWindow();
-// Gives the keyboard focus to a window of this process.
+// Raises a shown window of this process and gives it the keyboard focus.
 void FocusWindow(uint32_t window);
 // Moves the pointer to client coordinates of `window`, or to desktop
 // coordinates when `window` is 0.

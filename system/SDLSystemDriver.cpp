@@ -9,6 +9,7 @@
 #include "platform/Window.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Startup.h"
+#include "stream/NativePath.h"
 
 namespace vrl {
 
@@ -18,10 +19,33 @@ namespace {
 
 void Translate(const platform::Message& message, void*) { TranslateSystemMessage(message); }
 
-std::string Utf8(String* s) { return s ? s->ToUtf8String() : std::string(); }
+// Texts and paths for the desktop as UTF-8, characters outside the 16-bit
+// range included, with the file layer's conversion (stream/NativePath.h), so
+// that a path read back from a requester names the same file. A 0 unit ends
+// the text, as it would for any C string.
+std::string Utf8(std::u16string_view units) {
+  Ref<String> text = String::FromUnits(units.substr(0, units.find(u'\0')));
+  return NativePath(text).value_or(std::string());
+}
+
+std::string Utf8(String* s) { return s ? Utf8(s->View()) : std::string(); }
+
+Ref<String> FromUtf8(const std::string& bytes) { return PathFromNative(bytes); }
+
+// The program's own dialog: its focus changes are not reported.
+class ModalDialog {
+ public:
+  ModalDialog() { BeginModalDialog(); }
+  ~ModalDialog() { EndModalDialog(); }
+  ModalDialog(const ModalDialog&) = delete;
+  ModalDialog& operator=(const ModalDialog&) = delete;
+};
 
 int32_t Box(platform::MessageBoxKind kind, String* text, int32_t serious) {
-  return platform::ShowMessageBox(kind, ApplicationTitle()->ToUtf8String(), Utf8(text), serious != 0);
+  std::string caption = Utf8(ApplicationTitle());
+  std::string message = Utf8(text);
+  ModalDialog dialog;
+  return platform::ShowMessageBox(kind, caption, message, serious != 0);
 }
 
 }  // namespace
@@ -78,25 +102,34 @@ Ref<String> TSDLSystemDriver::RequestFile(String* title, String* filter, int32_t
   // The converted list holds description, patterns, description, ... each
   // ended by NUL.
   std::vector<platform::FileFilterGroup> groups;
-  std::string list = Utf8(ConvertFileFilter(filter));
+  Ref<String> converted = ConvertFileFilter(filter);
+  std::u16string_view list = converted->View();
   std::vector<std::string> parts;
   for (std::size_t start = 0; start < list.size();) {
-    std::size_t end = list.find('\0', start);
-    if (end == std::string::npos) end = list.size();
-    parts.push_back(list.substr(start, end - start));
+    std::size_t end = list.find(u'\0', start);
+    if (end == std::u16string_view::npos) end = list.size();
+    parts.push_back(Utf8(list.substr(start, end - start)));
     start = end + 1;
   }
   for (std::size_t i = 0; i + 1 < parts.size(); i += 2)
     if (!parts[i].empty() || !parts[i + 1].empty()) groups.push_back({parts[i], parts[i + 1]});
 
-  std::string chosen = platform::RequestFileWithDialog(
-      Utf8(title), groups, PreselectedFilterGroup(filter, path), save != 0, directory, file);
-  return String::FromUtf8(std::string_view(chosen));
+  int32_t preselected = PreselectedFilterGroup(filter, path);
+  std::string chosen;
+  {
+    ModalDialog dialog;
+    chosen = platform::RequestFileWithDialog(Utf8(title), groups, preselected, save != 0, directory, file);
+  }
+  return FromUtf8(chosen);
 }
 
 Ref<String> TSDLSystemDriver::RequestDir(String* title, String* path) {
-  std::string chosen = platform::RequestDirWithDialog(Utf8(title), Utf8(path));
-  return String::FromUtf8(std::string_view(chosen));
+  std::string chosen;
+  {
+    ModalDialog dialog;
+    chosen = platform::RequestDirWithDialog(Utf8(title), Utf8(path));
+  }
+  return FromUtf8(chosen);
 }
 
 int32_t TSDLSystemDriver::OpenURL(String* url) {

@@ -53,8 +53,19 @@ struct SystemState {
   int32_t mods = 0;
   bool pointerVisible = true;
   uint32_t trackedWindow = 0;
-  Ref<Object> trackedSource;
-  std::map<uint32_t, Ref<Object>> sources;
+  // Not owning: each source removes its entry when it is closed or
+  // destroyed (see SetWindowEventSource).
+  std::map<uint32_t, Object*> sources;
+  // Application focus as last reported: -1 nothing reported yet, 0 after
+  // "AppSuspend", 1 after "AppResume".
+  int32_t reportedActive = -1;
+  // Modal dialogs of the program open now, the focus expected when the last
+  // one closes (-1 unknown), and whether the next focus change still has to
+  // be checked against it.
+  int32_t dialogs = 0;
+  int focusBeforeDialog = 0;  // focus messages queued when it opened
+  int32_t activeAfterDialog = -1;
+  bool settlingAfterDialog = false;
 };
 
 SystemState& S() {
@@ -101,24 +112,41 @@ void UpdatePointer() {
 }
 
 // Moves the pointer tracking to `window` (0: none): a leave for the old
-// window, an enter for the new one.
+// window, an enter for the new one. The sources are looked up by window, so
+// tracking keeps no graphics alive; each is held by a counted reference
+// while its event is made and emitted.
 void Track(uint32_t window, int32_t x, int32_t y) {
   SystemState& s = S();
   if (window == s.trackedWindow) return;
   if (s.trackedWindow) {
     int32_t lx = 0, ly = 0;
     platform::PointerPositionIn(s.trackedWindow, lx, ly);
-    Ref<Object> old = s.trackedSource;
-    s.trackedSource = nullptr;
+    Ref<Object> old = WindowEventSource(s.trackedWindow);
     s.trackedWindow = 0;
     Emit(kEventMouseLeave, old, 0, lx, ly);
   }
   s.trackedWindow = window;
   UpdatePointer();
   if (window) {
-    s.trackedSource = WindowEventSource(window);
-    Emit(kEventMouseEnter, s.trackedSource, 0, x, y);
+    Ref<Object> source = WindowEventSource(window);
+    Emit(kEventMouseEnter, source, 0, x, y);
   }
+}
+
+// Focus moving to or from another application. A change the program's own
+// dialog caused is not reported: while a dialog is open nothing is, and once
+// it has closed, a change that only restores the focus of before the dialog
+// is dropped (the dialog's own focus messages are discarded when it closes).
+void ReportActivation(bool active, Object* source) {
+  SystemState& s = S();
+  if (s.dialogs > 0) return;
+  int32_t state = active ? 1 : 0;
+  if (s.settlingAfterDialog) {
+    s.settlingAfterDialog = false;
+    if (state == s.activeAfterDialog) return;
+  }
+  s.reportedActive = state;
+  Emit(active ? kEventAppResume : kEventAppSuspend, source, 0, 0, 0);
 }
 
 bool InsideClient(uint32_t window, int32_t x, int32_t y) {
@@ -287,13 +315,27 @@ void SetWindowEventSource(uint32_t window, Object* source) {
   } else {
     s.sources[window] = source;
   }
-  if (window && window == s.trackedWindow) s.trackedSource = source;
 }
 
 Object* WindowEventSource(uint32_t window) {
   const SystemState& s = S();
   auto it = s.sources.find(window);
-  return it == s.sources.end() ? nullptr : it->second.get();
+  return it == s.sources.end() ? nullptr : it->second;
+}
+
+void BeginModalDialog() {
+  SystemState& s = S();
+  if (s.dialogs++ > 0) return;
+  s.focusBeforeDialog = platform::PendingFocusMessages();
+  // The dialog gives the focus back to the window that has it now.
+  s.activeAfterDialog = s.reportedActive >= 0 ? s.reportedActive : (platform::ActiveWindow() != 0 ? 1 : 0);
+}
+
+void EndModalDialog() {
+  SystemState& s = S();
+  if (s.dialogs == 0 || --s.dialogs > 0) return;
+  platform::DiscardFocusMessages(s.focusBeforeDialog);
+  s.settlingAfterDialog = true;
 }
 
 int32_t CurrentModifiers() { return S().mods; }
@@ -302,14 +344,15 @@ uint32_t TrackedWindow() { return S().trackedWindow; }
 void TranslateSystemMessage(const platform::Message& m) {
   SystemState& s = S();
   using platform::MessageKind;
-  Object* source = WindowEventSource(m.window);
+  // Counted: a hook may close the graphics between two of the emissions.
+  Ref<Object> source = WindowEventSource(m.window);
   switch (m.kind) {
     case MessageKind::Activate:
       // Minimised windows being activated, and focus moving between two
       // windows of this process, change nothing for the application.
       if (m.code && m.minimised) return;
       if (m.otherWindow) return;
-      Emit(m.code ? kEventAppResume : kEventAppSuspend, source, 0, 0, 0);
+      ReportActivation(m.code != 0, source);
       return;
     case MessageKind::Close:
       Emit(kEventAppTerminate, source, 0, 0, 0);

@@ -22,7 +22,8 @@ struct Message;
 // implements all ten.
 class TSystemDriver : public Object {
   VRL_CLASS(TSystemDriver, Object)
-  // Processes every pending message and returns at once.
+  // Processes the messages pending when it starts and returns at once;
+  // messages that handlers cause meanwhile wait for the next call.
   virtual int32_t Poll();
   // Blocks until a message is pending, then polls. Returns 1, or 0 at once
   // when there is nothing to wait on.
@@ -40,7 +41,8 @@ class TSystemDriver : public Object {
   // `filter` as for the free RequestFile; the chosen path or "".
   virtual Ref<String> RequestFile(String* title, String* filter, int32_t save, String* path);
   virtual Ref<String> RequestDir(String* title, String* path);
-  // 1 if the desktop accepted the URL, else 0.
+  // 1 if the desktop's opener accepted the URL, else 0 (none installed, or
+  // no handler for it).
   virtual int32_t OpenURL(String* url);
 };
 
@@ -107,8 +109,23 @@ bool PostMainThreadCallback(MainThreadCallback callback, Object* argument, int32
 // The event source object of a platform window (its graphics' source), set
 // by whoever opens the window; Null (nullptr) forgets it. Events of windows
 // without one have a Null source.
+//
+// The map does not own its sources: it holds no reference, so a graphics
+// that its program drops without closing is still freed. In return, whoever
+// sets a source must remove it (SetWindowEventSource(window, nullptr)) before
+// the object goes away, when it is closed and at the latest in its
+// destructor. The translator holds a counted reference to a window's source
+// while it emits that window's events.
 void SetWindowEventSource(uint32_t window, Object* source);
 Object* WindowEventSource(uint32_t window);
+
+// Brackets a modal dialog of the program (message box, requester); calls
+// nest. The focus the dialog takes and gives back is not the user switching
+// applications: no "AppSuspend" or "AppResume" comes of it, so the polled
+// keys survive a dialog. Focus changes after the dialog are reported as
+// usual.
+void BeginModalDialog();
+void EndModalDialog();
 
 // The translator: turns one platform message into events (up to three for a
 // pointer move: a leave, an enter, the move) and emits them. The SDL driver

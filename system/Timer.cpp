@@ -37,14 +37,17 @@ Running& R() {
   return *running;
 }
 
-// Runs on the main thread for every expiry the timer thread posted. A timer
-// that was stopped meanwhile (its id no longer running) is left alone, so
-// `data` is only used once the id is found.
-void Expired(void*, int64_t value) {
+// Runs on the main thread with the expiries of one timer since the previous
+// call (the platform keeps one record per timer in the queue). The timer is
+// found by its id, so one stopped meanwhile is left alone. Expiries beyond
+// the first are counted into the ticks, and Fire counts the last one and
+// emits once: a caller that fell behind learns from Wait how many it missed.
+void Expired(void*, uint32_t id, int32_t ticks) {
   Running& r = R();
   for (int i = 0; i < kMaxRunningTimers; ++i) {
-    if (r.ids[i] != 0 && r.ids[i] == static_cast<uint32_t>(value)) {
+    if (r.ids[i] != 0 && r.ids[i] == id) {
       Ref<TTimer> timer = r.timers[i];
+      timer->_ticks += ticks - 1;
       timer->Fire();
       return;
     }
@@ -97,7 +100,9 @@ int32_t TTimer::Wait() {
 
 Ref<TTimer> TTimer::Create(float hertz, TEvent* event) {
   if (!(hertz > 0)) return Ref<TTimer>();
-  double period = std::trunc(1000.0 / static_cast<double>(hertz));
+  // In single precision, as the rate is given: 0.1 Hz is 10000 ms (in double
+  // 1000 / 0.1f is 9999.99985, which truncates to 9999).
+  float period = std::trunc(1000.0f / hertz);
   if (!(period >= 1 && period <= 1000000)) return Ref<TTimer>();
   Running& r = R();
   int free = -1;
@@ -105,7 +110,7 @@ Ref<TTimer> TTimer::Create(float hertz, TEvent* event) {
     if (r.ids[i] == 0) free = i;
   if (free < 0) return Ref<TTimer>();
   Ref<TTimer> timer = New<TTimer>();
-  uint32_t id = platform::StartPeriodicTimer(static_cast<int32_t>(period), &Expired, timer.get());
+  uint32_t id = platform::StartPeriodicTimer(static_cast<int32_t>(period), &Expired, nullptr);
   if (id == 0) return Ref<TTimer>();
   r.ids[free] = id;
   r.timers[free] = timer;

@@ -1,7 +1,9 @@
 // Timers: periodic ticks delivered on the main thread. The platform's timer
-// thread only posts a callback record per expiry; the tick (Fire) runs when
-// the main thread pumps system events. A running timer is kept alive by the
-// system layer until it is stopped; at most 16 run at once.
+// thread only posts a callback record; the tick (Fire) runs when the main
+// thread pumps system events. Expiries that come while the main thread does
+// not pump are counted and delivered by one Fire: `_ticks` counts every
+// expiry, and the timer's event is emitted once for them. A running timer is
+// kept alive by the system layer until it is stopped; at most 16 run at once.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +33,8 @@ class TTimer : public Object {
   // Wait; returns the number of ticks since then. 0 for a stopped timer, or
   // when system events cannot be pumped (called from an event hook).
   virtual int32_t Wait();
-  // A timer ticking `hertz` times a second (period: 1000 / hertz ms,
-  // truncated), or Null when it cannot start (16 running, a rate of 0 or
+  // A timer ticking `hertz` times a second (period: 1000 / hertz ms in single
+  // precision, truncated: 0.1 Hz gives 10000 ms), or Null when it cannot start (16 running, a rate of 0 or
   // less, a period under 1 ms, no event queue).
   static Ref<TTimer> Create(float hertz, TEvent* event);
 };

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
-#include <thread>
 
 #include "platform/Injection.h"
 #include "platform/Window.h"
@@ -19,6 +16,8 @@ using namespace vrl::platform;
 
 namespace {
 
+uint32_t gWindow = 0;
+
 class PolledInputTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -27,6 +26,7 @@ class PolledInputTest : public testing::Test {
     ResetInjectedModifiers();
     _window = OpenPlainWindow("input", 320, 240);
     ASSERT_NE(_window, 0u);
+    gWindow = _window;
     AutoPollSystem = 1;
     StopPolledInput();
     StartPolledInput(nullptr);
@@ -42,13 +42,11 @@ class PolledInputTest : public testing::Test {
     FlushEvents();
   }
   void Key(const char* name, bool down, bool repeat = false) { ASSERT_TRUE(InjectKey(_window, name, down, repeat)); }
-  // Runs `inject` on another thread once the caller is waiting.
-  static std::thread Later(std::function<void()> inject) {
-    return std::thread([inject] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      inject();
-    });
-  }
+  // Runs `inject` on the main thread inside the first pump of the await
+  // function that follows (the one of its ClearKeys or ClearMouse). A pump
+  // handles only what was queued when it started, so the injected input is
+  // neither cleared nor lost: it waits for the await function's own wait.
+  static void WhenAwaiting(MainThreadCallback inject) { ASSERT_TRUE(PostMainThreadCallback(inject, nullptr, 0, false)); }
 
   uint32_t _window = 0;
 };
@@ -105,6 +103,23 @@ TEST_F(PolledInputTest, SuspendAndResumeClearTheStates) {
   Key("C", false);
   EXPECT_EQ(KeyIsDown('C'), 0);
   EXPECT_EQ(TakeKeyHits('C'), 0);
+}
+
+TEST_F(PolledInputTest, AKeyHeldWhileTheProgramShowsADialogStaysDown) {
+  // The program's own dialog takes the focus and gives it back: no suspend,
+  // so the polled state survives it.
+  InjectWindowSignal(_window, WindowSignal::FocusGained);  // the program has the focus
+  EXPECT_EQ(IsAppSuspended(), 0);
+  Key("B", true);
+  EXPECT_EQ(KeyIsDown('B'), 1);
+  BeginModalDialog();
+  InjectWindowSignal(_window, WindowSignal::FocusLost);
+  EndModalDialog();
+  InjectWindowSignal(_window, WindowSignal::FocusGained);
+  EXPECT_EQ(IsAppSuspended(), 0);
+  EXPECT_EQ(KeyIsDown('B'), 1);
+  EXPECT_EQ(TakeKeyHits('B'), 1);
+  Key("B", false);
 }
 
 TEST_F(PolledInputTest, ACloseRequestIsReportedOnce) {
@@ -193,21 +208,22 @@ TEST_F(PolledInputTest, WithoutAutoPollQueriesReadStaleState) {
 
 TEST_F(PolledInputTest, AwaitFunctionsReturnTheFirstInputAfterTheCall) {
   Key("G", true);  // before the call: cleared
-  std::thread t = Later([this] {
-    InjectKey(_window, "M", true);
-    InjectKey(_window, "K", true);
+  WhenAwaiting([](Object*, int32_t) {
+    InjectKey(gWindow, "M", true);
+    InjectKey(gWindow, "K", true);
   });
   EXPECT_EQ(AwaitKey(), 'K');  // the lowest code of those hit together
-  t.join();
   EXPECT_EQ(TakeKeyHits('M'), 1);  // higher codes keep their hits
+  EXPECT_EQ(TakeKeyHits('G'), 0);
 
-  t = Later([this] { InjectText(_window, "q"); });
+  InjectText(_window, "p");
+  WhenAwaiting([](Object*, int32_t) { InjectText(gWindow, "q"); });
   EXPECT_EQ(AwaitChar(), 'q');
-  t.join();
 
-  t = Later([this] { InjectMouseButton(_window, 3, true, 0, 0); });
+  InjectMouseButton(_window, 1, true, 0, 0);
+  WhenAwaiting([](Object*, int32_t) { InjectMouseButton(gWindow, 3, true, 0, 0); });
   EXPECT_EQ(AwaitMouse(), 3);
-  t.join();
+  EXPECT_EQ(TakeMouseHits(1), 0);
 }
 
 int gAwaitResult = -1;

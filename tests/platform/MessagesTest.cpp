@@ -125,6 +125,50 @@ TEST_F(MessagesTest, AThrowingCallbackLeavesTheRestQueued) {
   EXPECT_EQ(m[0].code, 'C');
 }
 
+int gReposts = 0;
+void Repost(void*, int64_t left) {
+  ++gReposts;
+  if (left > 0) PostMainThreadCallback(&Repost, nullptr, left - 1);
+}
+
+TEST_F(MessagesTest, OnePumpHandlesOnlyWhatWasQueuedWhenItStarted) {
+  // A callback that posts again (a timer faster than its handler) must not
+  // keep one pump going.
+  gReposts = 0;
+  ASSERT_TRUE(PostMainThreadCallback(&Repost, nullptr, 1000));
+  InjectKey(1, "A", true);
+  std::vector<Message> m = Pump();
+  EXPECT_EQ(gReposts, 1);
+  ASSERT_EQ(m.size(), 1u);  // what was queued before the repost still came
+  EXPECT_EQ(m[0].code, 'A');
+  InjectKey(1, "B", true);  // queued behind the repost
+  m = Pump();
+  EXPECT_EQ(gReposts, 2);
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0].code, 'B');
+  while (gReposts < 1001) Pump();
+  EXPECT_TRUE(Pump().empty());
+}
+
+TEST_F(MessagesTest, DiscardingFocusMessagesKeepsTheEarlierOnesAndTheOthersInOrder) {
+  InjectWindowSignal(1, WindowSignal::FocusGained);  // before the dialog: kept
+  InjectKey(1, "C", true);
+  int before = PendingFocusMessages();
+  EXPECT_EQ(before, 1);
+  InjectWindowSignal(1, WindowSignal::FocusLost);
+  InjectWindowSignal(1, WindowSignal::Close);
+  InjectWindowSignal(1, WindowSignal::FocusGained);
+  InjectKey(1, "D", true);
+  DiscardFocusMessages(before);
+  std::vector<Message> m = Pump();
+  ASSERT_EQ(m.size(), 4u);
+  EXPECT_EQ(m[0].kind, MessageKind::Activate);
+  EXPECT_EQ(m[0].code, 1);
+  EXPECT_EQ(m[1].code, 'C');
+  EXPECT_EQ(m[2].kind, MessageKind::Close);
+  EXPECT_EQ(m[3].code, 'D');
+}
+
 int gDiscarded = 0;
 void Discard(void*, int64_t value) { gDiscarded += static_cast<int>(value); }
 

@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -51,6 +53,25 @@ TEST_F(SdlTest, FailedAcquisitionLeavesNothingHeld) {
   DesktopMetrics metrics;
   EXPECT_FALSE(QueryDesktopMetrics(metrics));
   EXPECT_EQ(OpenPlainWindow("x", 10, 10), 0u);
+  UseDummyVideo();
+}
+
+// With no display SDL fell back to its offscreen driver, and programs ran
+// invisibly on windows nobody could see.
+TEST_F(SdlTest, WithoutADisplayTheOffscreenDriverIsNotTaken) {
+  unsetenv("SDL_VIDEODRIVER");
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  if (access("/dev/dri", F_OK) == 0) GTEST_SKIP() << "a graphics console may serve as display here";
+  EXPECT_FALSE(AcquireSdl(kSdlVideo));
+  EXPECT_EQ(SdlLastError(), "No available video device");
+  EXPECT_EQ(SdlVideoError(), "No available video device");
+  EXPECT_EQ(SDL_WasInit(0), 0u);
+  // Asked for by name, it serves.
+  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  ASSERT_TRUE(AcquireSdl(kSdlVideo)) << SDL_GetError();
+  EXPECT_STREQ(SDL_GetCurrentVideoDriver(), "offscreen");
+  ReleaseSdl(kSdlVideo);
   UseDummyVideo();
 }
 

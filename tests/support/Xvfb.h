@@ -1,15 +1,22 @@
-// A private X server for tests that need a real display: starts Xvfb on a
-// free display number (1024 x 768 x 24, Mesa's software OpenGL), points
-// DISPLAY at it, and stops it when the test program ends. Tests skip when
-// Xvfb is not installed.
+// A private X server for tests that need a real display: starts Xvfb
+// (1024 x 768 x 24, Mesa's software OpenGL) on a display it chooses itself,
+// points DISPLAY at it, and stops it when the test program ends. Tests skip
+// when Xvfb is not installed.
+//
+// Xvfb picks a free display number and reports it (-displayfd): choosing
+// one here by looking for lock files would race with other test programs
+// started at the same time, and two programs could end up on one server.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -17,40 +24,42 @@ namespace vrl::testing_support {
 
 class XvfbEnvironment : public ::testing::Environment {
  public:
-  static bool Available() { return _display != 0; }
+  static bool Available() { return _display >= 0; }
+  // The display number, -1 without a server.
+  static int Display() { return _display; }
+  static pid_t ServerProcess() { return _pid; }
 
   void SetUp() override {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
-    for (int display = 90; display < 140; ++display) {
-      std::string lock = "/tmp/.X" + std::to_string(display) + "-lock";
-      if (access(lock.c_str(), F_OK) == 0) continue;
-      pid_t pid = fork();
-      if (pid == 0) {
-        std::string name = ":" + std::to_string(display);
-        execl("/usr/bin/Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-              "tcp", "-noreset", static_cast<char*>(nullptr));
-        _exit(127);
-      }
-      if (pid < 0) return;
-      std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-      for (int i = 0; i < 100; ++i) {
-        struct stat info;
-        if (stat(socket.c_str(), &info) == 0) {
-          _pid = pid;
-          _display = display;
-          std::string value = ":" + std::to_string(display);
-          setenv("DISPLAY", value.c_str(), 1);
-          unsetenv("SDL_VIDEODRIVER");
-          usleep(100000);
-          return;
-        }
-        int status;
-        if (waitpid(pid, &status, WNOHANG) == pid) break;  // it failed: try the next number
-        usleep(50000);
-      }
+    if (_pid > 0 || access("/usr/bin/Xvfb", X_OK) != 0) return;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    // Everything the child needs is made before fork: the test program may
+    // have threads, so the child only calls async-signal-safe functions.
+    std::string fd = std::to_string(fds[1]);
+    pid_t pid = fork();
+    if (pid == 0) {
+      fcntl(fds[1], F_SETFD, 0);  // the write end stays open in Xvfb
+      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+            "tcp", "-noreset", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    if (pid < 0) {
+      close(fds[0]);
+      return;
+    }
+    int display = ReadDisplay(fds[0]);
+    close(fds[0]);
+    if (display < 0) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
+      return;
     }
+    _pid = pid;
+    _display = display;
+    std::string value = ":" + std::to_string(display);
+    setenv("DISPLAY", value.c_str(), 1);
+    unsetenv("SDL_VIDEODRIVER");
   }
 
   void TearDown() override {
@@ -58,12 +67,36 @@ class XvfbEnvironment : public ::testing::Environment {
       kill(_pid, SIGTERM);
       waitpid(_pid, nullptr, 0);
       _pid = 0;
+      _display = -1;
     }
   }
 
  private:
+  // Xvfb writes the number and a newline once it accepts connections; it
+  // closes the pipe without a number when it fails. -1 then, or after 30 s.
+  static int ReadDisplay(int fd) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string text;
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return -1;
+      pollfd p{fd, POLLIN, 0};
+      int ready = poll(&p, 1, static_cast<int>(left.count()));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return -1;
+      char c;
+      ssize_t n = read(fd, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return -1;
+      if (c == '\n') break;
+      if (c < '0' || c > '9' || text.size() > 6) return -1;
+      text += c;
+    }
+    return text.empty() ? -1 : std::atoi(text.c_str());
+  }
+
   static inline pid_t _pid = 0;
-  static inline int _display = 0;
+  static inline int _display = -1;
 };
 
 }  // namespace vrl::testing_support

@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "platform/Injection.h"
 #include "platform/Messages.h"
 #include "platform/Window.h"
+#include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Memory.h"
 #include "system/EventQueue.h"
 #include "system/Hooks.h"
 #include "system/SDLSystemDriver.h"
@@ -324,9 +327,109 @@ TEST_F(SystemDriverTest, TenThousandKeyEventsArriveOnceEachInOnePoll) {
   EXPECT_EQ(QueuedEventCount(), kEventQueueSize);  // the queue keeps its first 256
 }
 
+// A window's source that counts its destruction and, as the contract asks,
+// takes itself out of the map when it goes.
+std::vector<Object*> gSourcesFreed;
+class TCountedSource : public Object {
+  VRL_CLASS(TCountedSource, Object)
+  uint32_t window = 0;
+  ~TCountedSource() override {
+    if (WindowEventSource(window) == this) SetWindowEventSource(window, nullptr);
+    gSourcesFreed.push_back(this);
+  }
+};
+
+bool WasFreed(Object* object) {
+  return std::find(gSourcesFreed.begin(), gSourcesFreed.end(), object) != gSourcesFreed.end();
+}
+
+uint32_t Counts(Object* object) { return object->RefCount() & ~kQueuedMark; }
+
 }  // namespace
 
+VRL_CLASS_RECORD(TCountedSource, "TCountedSource")
+
 namespace {
+
+TEST_F(SystemDriverTest, TheWindowSourceMapHoldsNoReference) {
+  // An unclosed graphics dropped by its program must be freed: neither the
+  // map nor the pointer tracking may own it.
+  Ref<TCountedSource> source = New<TCountedSource>();
+  source->window = _window;
+  uint32_t before = Counts(source);
+  SetWindowEventSource(_window, source);
+  EXPECT_EQ(Counts(source), before);
+  EXPECT_EQ(WindowEventSource(_window), source.get());
+  InjectMouseMove(_window, 10, 10);
+  std::vector<Seen> e = Poll();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].id, kEventMouseEnter);
+  EXPECT_EQ(e[0].source, source.get());
+  EXPECT_EQ(TrackedWindow(), _window);
+  FlushEvents();
+  GCCollect();  // the events of that poll let go of the source
+  EXPECT_EQ(Counts(source), before);
+  InjectMouseMove(_window, -1, -1);
+  e = Poll();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].id, kEventMouseLeave);
+  EXPECT_EQ(e[0].source, source.get());  // looked up when the pointer leaves
+  SetWindowEventSource(_window, nullptr);
+  EXPECT_EQ(WindowEventSource(_window), nullptr);
+  SetWindowEventSource(_window, _source);
+}
+
+// The only owner of the source; never destroyed, since Null may be gone by
+// the time static objects are destroyed at exit.
+Ref<TCountedSource>& gOnlyOwner = *new Ref<TCountedSource>;
+Object* gClosed = nullptr;
+int gFreedAtTerminate = -1;
+uint32_t gCountsAtTerminate = 0;
+Object* gSourceAtTerminate = nullptr;
+Ref<Object> CloseOnAltF4(int32_t, Object* data, Object*) {
+  TEvent* e = AsEvent(data);
+  if (!e) return Ref<Object>(data);
+  if (e->id == kEventKeyDown && e->data == 0x73) {
+    // The program closes its graphics and lets it go, the queued events are
+    // read, and memory is collected, all before the close request for the
+    // same key is emitted.
+    SetWindowEventSource(gOnlyOwner->window, nullptr);
+    gOnlyOwner = nullptr;
+    FlushEvents();
+    GCCollect();
+  } else if (e->id == kEventAppTerminate) {
+    gFreedAtTerminate = WasFreed(gClosed) ? 1 : 0;
+    gSourceAtTerminate = e->source.get();
+    gCountsAtTerminate = Counts(e->source.object());
+  }
+  return Ref<Object>(data);
+}
+
+TEST_F(SystemDriverTest, TheSourceStaysCountedWhileItsEventsAreEmitted) {
+  gSourcesFreed.clear();
+  gFreedAtTerminate = -1;
+  gOnlyOwner = New<TCountedSource>();
+  gOnlyOwner->window = _window;
+  Object* source = gOnlyOwner.get();
+  gClosed = source;
+  SetWindowEventSource(_window, gOnlyOwner);
+  InstallHook(EmitEventHookId(), &CloseOnAltF4, nullptr, 2);
+  InjectKey(_window, "Left Alt", true);
+  InjectKey(_window, "F4", true);
+  GCSetMode(-1);  // a collection before every allocation: the key's event goes at once
+  Poll();
+  GCSetMode(1);
+  UninstallHook(EmitEventHookId(), &CloseOnAltF4, nullptr);
+  InjectKey(_window, "F4", false);
+  InjectKey(_window, "Left Alt", false);
+  Poll();
+  EXPECT_EQ(gFreedAtTerminate, 0);
+  EXPECT_EQ(gSourceAtTerminate, source);
+  // Counted by the translator as well as by the event: alive because it is
+  // held, not because the collector's stack scan happened to see it.
+  EXPECT_GE(gCountsAtTerminate, 2u);
+  SetWindowEventSource(_window, _source);
+}
 
 TEST(SystemDriverContractTest, TheAbstractDriverThrowsAndNoDriverPumpsNothing) {
   system::Init();

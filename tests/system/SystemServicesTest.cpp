@@ -13,7 +13,11 @@
 #include <string>
 #include <thread>
 
+#include "platform/Injection.h"
+#include "platform/Window.h"
 #include "runtime/Startup.h"
+#include "system/EventQueue.h"
+#include "system/Hooks.h"
 #include "system/SystemDriver.h"
 #include "tests/platform/DummyVideo.h"
 
@@ -175,7 +179,125 @@ TEST_F(SystemServicesTest, DesktopMetricsOfTheDummyDisplay) {
   EXPECT_EQ(DesktopWidth(), 1024);
   EXPECT_EQ(DesktopHeight(), 768);
   EXPECT_EQ(DesktopDepth(), 32);
-  EXPECT_GE(DesktopHertz(), 0);
+  EXPECT_EQ(DesktopHertz(), 0);  // the dummy display, like Xvfb, states no rate
+}
+
+TEST_F(SystemServicesTest, DesktopMetricsWithoutADisplayAreZero) {
+  setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
+  EXPECT_EQ(DesktopWidth(), 0);
+  EXPECT_EQ(DesktopHeight(), 0);
+  EXPECT_EQ(DesktopDepth(), 0);
+  EXPECT_EQ(DesktopHertz(), 0);
+  UseDummyVideo();
+  EXPECT_EQ(DesktopWidth(), 1024);
+}
+
+// U+1F600, outside the 16-bit range: a surrogate pair in our strings, four
+// bytes in UTF-8.
+const std::u16string kFace = u"\U0001F600";
+const std::string kFaceUtf8 = "\xF0\x9F\x98\x80";
+
+TEST_F(SystemServicesTest, TextBeyondSixteenBitsReachesTheDesktopAsUtf8AndComesBack) {
+  StandIn("zenity", "/tmp/pictures/" + kFaceUtf8 + ".png");
+  Ref<String> title = String::FromUnits(u"Pick " + kFace);
+  Ref<String> filter = String::FromUnits(u"Faces " + kFace + u":png");
+  Ref<String> start = String::FromUnits(u"/tmp/" + kFace + u"/old.png");
+  Ref<String> chosen = RequestFile(title, filter, 0, start);
+  EXPECT_EQ(std::u16string(chosen->View()), u"/tmp/pictures/" + kFace + u".png");
+  EXPECT_EQ(Args("zenity"), "--file-selection\n--title=Pick " + kFaceUtf8 + "\n--filename=/tmp/" + kFaceUtf8 +
+                                "/old.png\n--file-filter=Faces " + kFaceUtf8 + " | *.png\n");
+
+  StandIn("zenity", "/tmp/" + kFaceUtf8);
+  chosen = RequestDir(title, start);
+  EXPECT_EQ(std::u16string(chosen->View()), u"/tmp/" + kFace);
+
+  // A name that is not UTF-8 (Linux names are bytes) comes back as the same
+  // bytes, as the file layer reads it.
+  StandIn("zenity", "/tmp/latin1-\xE9.txt");
+  chosen = RequestFile(title, nullptr, 0, nullptr);
+  EXPECT_EQ(chosen->Length(), 17);
+  EXPECT_EQ(chosen->View()[12], u'\xDCE9');
+
+  StandIn("xdg-open", "");
+  EXPECT_EQ(OpenURL(String::FromUnits(u"https://example.org/" + kFace)), 1);
+  EXPECT_EQ(Args("xdg-open"), "https://example.org/" + kFaceUtf8 + "\n");
+}
+
+TEST_F(SystemServicesTest, OpenURLReportsTheOpenersAnswer) {
+  StandIn("xdg-open", "", 4);  // xdg-open's status when no handler takes it
+  EXPECT_EQ(OpenURL(S("https://example.org/")), 0);
+  EXPECT_EQ(Args("xdg-open"), "https://example.org/\n");
+  StandIn("xdg-open", "", 0);
+  EXPECT_EQ(OpenURL(S("https://example.org/")), 1);
+}
+
+std::vector<int32_t> gFocusEvents;
+Ref<Object> RecordFocus(int32_t, Object* data, Object*) {
+  TEvent* e = AsEvent(data);
+  if (e && (e->id == kEventAppSuspend || e->id == kEventAppResume)) gFocusEvents.push_back(e->id);
+  return Ref<Object>(data);
+}
+
+TEST_F(SystemServicesTest, TheProgramsOwnDialogsGiveNoSuspendOrResume) {
+  uint32_t window = platform::OpenPlainWindow("dialogs", 200, 100);
+  ASSERT_NE(window, 0u);
+  InstallHook(EmitEventHookId(), &RecordFocus, nullptr, 1);
+  platform::InjectWindowSignal(window, platform::WindowSignal::FocusGained);
+  PollSystemEvents();
+  gFocusEvents.clear();
+
+  // A requester that stays open until the test has moved the focus away,
+  // the way the dialog's window takes it.
+  std::string release = _dir + "/release";
+  std::ofstream script(_dir + "/zenity");
+  script << "#!/bin/sh\n: > '" << _dir << "/zenity.started'\nwhile [ ! -e '" << release
+         << "' ]; do sleep 0.01; done\nprintf '%s\\n' /tmp/chosen\n";
+  script.close();
+  chmod((_dir + "/zenity").c_str(), 0755);
+  std::thread dialog([&] {
+    std::string started = _dir + "/zenity.started";
+    while (access(started.c_str(), F_OK) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    platform::InjectWindowSignal(window, platform::WindowSignal::FocusLost);
+    std::ofstream(release.c_str()) << "";
+  });
+  Ref<String> chosen = RequestFile(S("Open"), nullptr, 0, nullptr);
+  dialog.join();
+  EXPECT_EQ(N(chosen), "/tmp/chosen");
+  // The focus given back to the window once the dialog has closed.
+  platform::InjectWindowSignal(window, platform::WindowSignal::FocusGained);
+  PollSystemEvents();
+  EXPECT_TRUE(gFocusEvents.empty());
+
+  // Brackets nest: a message box (without a display it closes at once)
+  // inside another dialog does not end the outer one.
+  unsetenv("DISPLAY");
+  BeginModalDialog();
+  Notify(S("note"));
+  platform::InjectWindowSignal(window, platform::WindowSignal::FocusLost);
+  EndModalDialog();
+  platform::InjectWindowSignal(window, platform::WindowSignal::FocusGained);
+  PollSystemEvents();
+  EXPECT_TRUE(gFocusEvents.empty());
+
+  // A switch the user made before the dialog opened is still reported.
+  platform::InjectWindowSignal(window, platform::WindowSignal::FocusLost);
+  BeginModalDialog();
+  EndModalDialog();
+  PollSystemEvents();
+  EXPECT_EQ(gFocusEvents, std::vector<int32_t>{kEventAppSuspend});
+  platform::InjectWindowSignal(window, platform::WindowSignal::FocusGained);
+  PollSystemEvents();
+  gFocusEvents.clear();
+
+  // Afterwards the user's own switches are reported again.
+  platform::InjectWindowSignal(window, platform::WindowSignal::FocusLost);
+  PollSystemEvents();
+  platform::InjectWindowSignal(window, platform::WindowSignal::FocusGained);
+  PollSystemEvents();
+  EXPECT_EQ(gFocusEvents, (std::vector<int32_t>{kEventAppSuspend, kEventAppResume}));
+  UninstallHook(EmitEventHookId(), &RecordFocus, nullptr);
+  platform::ClosePlainWindow(window);
+  FlushEvents();
 }
 
 int gCalled = 0;
