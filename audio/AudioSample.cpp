@@ -236,7 +236,15 @@ Ref<TAudioSample> ReadAudioSample(Object* url) {
   Ref<TStream> stream = ReadStream(url);
   if (stream.IsNull()) return nullptr;
   int32_t start = stream->Pos();
-  if (start == -1) vrRuntimeError("Stream is not seekable");
+  if (start == -1) {
+    // The stream is ours to close on this way out too; the error reported is
+    // this one, not a failed close.
+    try {
+      stream->Close();
+    } catch (...) {
+    }
+    vrRuntimeError("Stream is not seekable");
+  }
   Ref<TAudioSample> sample;
   try {
     for (Ref<TAudioSampleLoader> loader = ChainHead(); !loader.IsNull(); loader = loader->_succ) {

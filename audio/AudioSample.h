@@ -86,7 +86,8 @@ Ref<TAudioSample> NewStaticAudioSample(uint8_t* samples, int32_t length, int32_t
 // turn, rewinding the stream before each. A stream exception inside a loader
 // counts as a refusal; other exceptions propagate. Null when the url does not
 // open or no loader accepts the data; throws "Stream is not seekable" for a
-// stream without a position.
+// stream without a position (after closing it). The stream opened is closed
+// on every way out.
 Ref<TAudioSample> ReadAudioSample(Object* url);
 
 // Copies count * SampleBytes[format] bytes.

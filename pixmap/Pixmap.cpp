@@ -294,7 +294,12 @@ Ref<TPixmap> ScalePixmap(TPixmap* pixmap, int32_t newWidth, int32_t newHeight) {
   Ref<TPixmap> source = pixmap->format == PIXFMT_RGBA32 ? Ref<TPixmap>(pixmap)
                                                         : pixmap->Convert(PIXFMT_RGBA32);
   Ref<TPixmap> result = TPixmap::Create(newWidth, newHeight, pixmap->format, 4);
-  if (newWidth <= 0 || newHeight <= 0 || source->width <= 0 || source->height <= 0) return result;
+  if (newWidth <= 0 || newHeight <= 0) return result;
+  if (source->width <= 0 || source->height <= 0) {
+    // Nothing to sample: transparent black rather than undefined bytes.
+    result->ClearPixels(0);
+    return result;
+  }
   std::vector<uint8_t> row(std::size_t(newWidth) * 4);
   float xs = float(source->width) / float(newWidth);
   float ys = float(source->height) / float(newHeight);

@@ -103,6 +103,7 @@ Ref<TPixmap> ColourKeyPixmap(TPixmap* pixmap, int32_t red, int32_t green, int32_
 Ref<TPixmap> MirrorPixmapX(TPixmap* pixmap);
 Ref<TPixmap> MirrorPixmapY(TPixmap* pixmap);
 // Bilinear scaling in 32-bit floating point; the result keeps the format.
+// An empty source (a side of 0) gives a result of all zero bytes.
 Ref<TPixmap> ScalePixmap(TPixmap* pixmap, int32_t width, int32_t height);
 
 namespace pixmap {

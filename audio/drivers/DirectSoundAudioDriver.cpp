@@ -176,13 +176,16 @@ Ref<TDirectSoundSound> TDirectSoundSound::Create(TAudioSample* sampleIn, int32_t
   desc.size = platform::kSoundBufferDescSize;
   desc.flags = platform::kSoundCapsStatic | platform::kSoundCapsCtrlVolume | platform::kSoundCapsCtrlPan |
                platform::kSoundCapsCtrlFrequency | platform::kSoundCapsGlobalFocus;
-  if (driver->_mode == 1 || !(flags & SOUNDFLAG_HARDWARE)) desc.flags |= platform::kSoundCapsLocSoftware;
+  // Without a started driver there is no mode to consult (and no device:
+  // the creation below fails as the platform reports it).
+  const bool softwareMode = !driver.IsNull() && driver->_mode == 1;
+  if (softwareMode || !(flags & SOUNDFLAG_HARDWARE)) desc.flags |= platform::kSoundCapsLocSoftware;
   desc.bufferBytes = uint32_t(std::min<int64_t>(size, 0xFFFFFFFF));
   desc.format = &format;
 
   platform::SoundBuffer* buffer = nullptr;
-  Check(driver->_dsound ? driver->_dsound->CreateSoundBuffer(desc, &buffer) : platform::kSoundErrNoDriver,
-        "CreateSoundBuffer");
+  platform::SoundDevice* device = driver.IsNull() ? nullptr : driver->_dsound;
+  Check(device ? device->CreateSoundBuffer(desc, &buffer) : platform::kSoundErrNoDriver, "CreateSoundBuffer");
   // The TBuf owns the buffer from here, so a failed lock does not leak it.
   Ref<TBuf> own = New<TBuf>(buffer);
   vrDebugLog(u"Created DirectSound buffer\n"_vs);

@@ -54,7 +54,8 @@ class TDirectSoundSound : public TSound {
   // A sound over a new static buffer on the started driver's device.
   // Big-endian samples are converted first. Throws the text
   // "CreateSoundBuffer failed (<code>)" (or the Lock/Unlock equivalents)
-  // when the platform refuses.
+  // when the platform refuses, and the first of these, with the platform's
+  // no-driver code, when no driver is started.
   static Ref<TDirectSoundSound> Create(TAudioSample* sample, int32_t flags);
 
   int32_t _seq = 0;  // driver generation at creation

@@ -57,6 +57,8 @@ struct JpegJob {
   jpeg_error_mgr errors{};
   std::jmp_buf jump{};
   TStream* stream = nullptr;
+  // The stream's bytes from the start of the picture; -1 when unknown.
+  int64_t bytesLeft = -1;
   std::exception_ptr pending;
   JOCTET buffer[kBlockBytes];
   bool started = false;  // the source has delivered bytes
@@ -192,6 +194,9 @@ bool DecodeJpeg(JpegReadJob* job) {
   SetUpErrors(job, reinterpret_cast<j_common_ptr>(&job->cinfo));
   if (setjmp(job->jump)) return false;
   jpeg_create_decompress(&job->cinfo);
+  // libjpeg keeps whole-picture buffers for progressive and multi-scan
+  // pictures; without a backing store, going over this limit is its error.
+  job->cinfo.mem->max_memory_to_use = long(JpegMemoryLimit(job->bytesLeft));
   job->source.init_source = OnSourceInit;
   job->source.fill_input_buffer = OnSourceFill;
   job->source.skip_input_data = OnSourceSkip;
@@ -209,6 +214,8 @@ bool DecodeJpeg(JpegReadJob* job) {
   if (components != 1 && components != 3) return false;
   const JDIMENSION width = job->cinfo.output_width, height = job->cinfo.output_height;
   if (!PictureSizeAllowed(width, height)) return false;
+  // A few bytes claiming a huge frame decode to nothing but cost its memory.
+  if (!StreamCanCarry(job->bytesLeft, int64_t(width) * height, kJpegPixelsPerByte)) return false;
 
   job->pixmap = TPixmap::Create(int32_t(width), int32_t(height),
                                 components == 1 ? PIXFMT_GREY8 : PIXFMT_RGB24, 4);
@@ -260,6 +267,7 @@ Ref<TPixmap> LoadPixmapJPG(Object* url) {
   StreamCloser closer(stream);
   JpegReadJob job;
   job.stream = stream;
+  job.bytesLeft = StreamBytesLeft(stream);
   bool decoded = DecodeJpeg(&job);
   // A failed decode drops the part-filled pixmap here; libjpeg's own memory
   // goes with its structure.

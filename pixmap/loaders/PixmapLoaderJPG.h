@@ -3,9 +3,11 @@
 //
 // Reading gives format 1 for grey pictures and format 4 for colour ones;
 // pictures with other component counts (CMYK among them) are refused, as
-// are pictures above 16384 pixels a side or 2^26 pixels, before libjpeg
-// allocates anything for their pixels. Data that ends early decodes as far
-// as it goes.
+// are pictures above 16384 pixels a side or 2^26 pixels, or with more
+// pixels than a stream of known length can carry (512 a byte: every 8 x 8
+// block costs at least a bit), before libjpeg allocates anything for their
+// pixels. libjpeg's own memory is held to what the stream's length allows.
+// Data that ends early decodes as far as it goes.
 //
 // libjpeg reports fatal errors through a handler that must not return; ours
 // long-jumps back to the glue. No C++ exception passes through libjpeg's

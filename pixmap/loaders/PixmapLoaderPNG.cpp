@@ -47,6 +47,8 @@ struct PngJob {
   png_infop info = nullptr;
   bool writing = false;
   TStream* stream = nullptr;
+  // The stream's bytes after the signature; -1 when unknown.
+  int64_t bytesLeft = -1;
   // A throw caught inside a callback, raised again after clean-up.
   std::exception_ptr pending;
   Ref<TPixmap> pixmap;
@@ -133,6 +135,12 @@ bool DecodePng(PngJob* job) {
   const png_uint_32 width = png_get_image_width(job->png, job->info);
   const png_uint_32 height = png_get_image_height(job->png, job->info);
   if (!PictureSizeAllowed(width, height)) return false;
+  // The filtered rows as stored (a filter byte and the packed samples per
+  // row; interlacing only adds to it) must be able to come out of what the
+  // stream holds.
+  const int64_t storedRow = (int64_t(width) * png_get_channels(job->png, job->info) *
+                                 png_get_bit_depth(job->png, job->info) + 7) / 8;
+  if (!StreamCanCarry(job->bytesLeft, (storedRow + 1) * height, kDeflateRatio)) return false;
 
   png_set_strip_16(job->png);
   png_set_expand(job->png);
@@ -185,6 +193,7 @@ Ref<TPixmap> LoadPixmapPNG(Object* url) {
 
   PngJob job;
   job.stream = stream;
+  job.bytesLeft = StreamBytesLeft(stream);
   // The version of the libpng headers we were built against; libpng checks
   // it against the library actually linked.
   job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job, OnPngError, OnPngWarning);

@@ -4,7 +4,9 @@
 // strips 16-bit channels to 8 bits, so every PNG reads as 8-bit grey
 // (format 1), RGB (format 4), RGBA (format 6), or grey with alpha, which
 // becomes format 6 with R = G = B = grey. Pictures above 16384 pixels a side
-// or 2^26 pixels are refused before anything is allocated for them.
+// or 2^26 pixels, and pictures whose stored rows a stream of known length
+// could not inflate to (deflate's 1032 to 1), are refused before anything
+// is allocated for them.
 //
 // libpng reports fatal errors by a long jump, so no C++ exception may pass
 // through its frames: a throw from the stream inside a callback is caught

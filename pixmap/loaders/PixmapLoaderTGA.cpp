@@ -1,5 +1,6 @@
 #include "pixmap/loaders/PixmapLoaderTGA.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -114,6 +115,22 @@ Ref<TPixmap> TPixmapLoaderTGA::LoadPixmap(TStream* stream) {
   if (hdr->imgtype != 2 && hdr->imgtype != 10) return {};
   if (psize != 15 && psize != 16 && psize != 24 && psize != 32) return {};
   if (width < 1 || width > kMaxTgaSide || height < 1 || height > kMaxTgaSide) return {};
+  const int32_t bytes = (psize + 7) / 8;
+  // The pixels must be able to come out of what follows the identification
+  // field: stored rows byte for byte, run-length rows at the packets' ratio.
+  int64_t bytesLeft = StreamBytesLeft(stream);
+  if (bytesLeft >= 0) {
+    bytesLeft -= hdr->idlen;
+    if (bytesLeft < 0) return {};
+  }
+  if (!StreamCanCarry(bytesLeft, int64_t(width) * height * bytes,
+                      hdr->imgtype == 2 ? kStoredRatio : kRunLengthRatio)) {
+    return {};
+  }
+  // Bit 5 of the attribute byte puts the first row at the top, bit 4 the
+  // first pixel of a row at the right; the usual file has neither.
+  const bool topFirst = (hdr->attbits & 0x20) != 0;
+  const bool rightFirst = (hdr->attbits & 0x10) != 0;
 
   const int32_t format = psize == 16 || psize == 32 ? PIXFMT_RGBA32 : PIXFMT_RGB24;
   Ref<TPixmap> pixmap = TPixmap::Create(width, height, format, 4);
@@ -121,7 +138,6 @@ Ref<TPixmap> TPixmapLoaderTGA::LoadPixmap(TStream* stream) {
   uint8_t skip[256];
   stream->ReadBytes(skip, hdr->idlen);
 
-  const int32_t bytes = (psize + 7) / 8;
   std::vector<uint8_t> row(std::size_t(width) * 4);  // B, G, R, A: format 5
   std::vector<uint8_t> packed(std::size_t(width) * bytes);
   for (int32_t r = 0; r < height; ++r) {
@@ -151,7 +167,14 @@ Ref<TPixmap> TPixmapLoaderTGA::LoadPixmap(TStream* stream) {
         x += count;
       }
     }
-    ConvertPixels(row.data(), PIXFMT_BGRA32, pixmap->PixelPtr(0, height - 1 - r), format, width);
+    if (rightFirst) {
+      for (int32_t i = 0, j = width - 1; i < j; ++i, --j) {
+        uint8_t* left = &row[std::size_t(i) * 4];
+        std::swap_ranges(left, left + 4, &row[std::size_t(j) * 4]);
+      }
+    }
+    ConvertPixels(row.data(), PIXFMT_BGRA32, pixmap->PixelPtr(0, topFirst ? r : height - 1 - r),
+                  format, width);
   }
   return pixmap;
 }

@@ -47,6 +47,23 @@ class TPipeLikeStream : public TStream {
   int32_t Read(void*, int32_t) override { return 0; }
 };
 
+// "pipe::" opens a stream without a position and counts its Close calls.
+int gPipeCloses = 0;
+class TCountingPipeStream : public TPipeLikeStream {
+  VRL_CLASS(TCountingPipeStream, TPipeLikeStream)
+  int32_t Close() override {
+    ++gPipeCloses;
+    return 0;
+  }
+};
+class TPipeFactory : public TStreamFactory {
+  VRL_CLASS(TPipeFactory, TStreamFactory)
+  Ref<TStream> CreateStream(Object*, String* proto, String*, int32_t, int32_t) override {
+    if (CompareStrings(proto, u"pipe"_vs) != 0) return {};
+    return New<TCountingPipeStream>();
+  }
+};
+
 // Test loaders: one throws for data starting "BOOM" (a runtime error) or
 // "SREX" (a stream exception); the other records where the stream stood.
 class TThrowingLoader : public TAudioSampleLoader {
@@ -76,6 +93,8 @@ class TProbeLoader : public TAudioSampleLoader {
 
 VRL_CLASS_RECORD(TDripStream, "TDripStream")
 VRL_CLASS_RECORD(TPipeLikeStream, "TPipeLikeStream")
+VRL_CLASS_RECORD(TCountingPipeStream, "TCountingPipeStream")
+VRL_CLASS_RECORD(TPipeFactory, "TPipeFactory")
 VRL_CLASS_RECORD(TThrowingLoader, "TThrowingLoader")
 VRL_CLASS_RECORD(TProbeLoader, "TProbeLoader")
 
@@ -351,6 +370,23 @@ TEST_F(LoaderTest, UnseekableStreamsAndUnknownUrls) {
   }
   EXPECT_TRUE(ReadAudioSample(u"no-such-protocol::x"_vs).IsNull());
   EXPECT_TRUE(ReadAudioSample(nullptr).IsNull());
+}
+
+// The stream opened for a URL is the loader chain's to close, also when it
+// turns out to have no position.
+TEST_F(LoaderTest, NotSeekableStreamIsClosedBeforeTheThrow) {
+  static bool registered = false;
+  if (!registered) New<TPipeFactory>();  // the chain keeps it
+  registered = true;
+  gPipeCloses = 0;
+  try {
+    ReadAudioSample(u"pipe::music"_vs);
+    ADD_FAILURE() << "no throw";
+  } catch (const ThrownObject& e) {
+    ASSERT_NE(e.As<TRuntimeException>(), nullptr);
+    EXPECT_EQ(e.As<TRuntimeException>()->error->ToNarrow(), "Stream is not seekable");
+  }
+  EXPECT_EQ(gPipeCloses, 1);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "tests/runtime/StackScrub.h"
@@ -154,6 +156,27 @@ TEST_F(PixmapTest, MirrorAndScale) {
   // Source positions -0.25, 0.25, 0.75, 1.25: clamped, 25, 75, clamped.
   EXPECT_EQ((std::vector<int>{wide->pixels[0], wide->pixels[1], wide->pixels[2], wide->pixels[3]}),
             (std::vector<int>{0, 25, 75, 100}));
+}
+
+// Scaling an empty picture has nothing to sample: the result is cleared
+// (transparent black), not left as whatever its memory held.
+TEST_F(PixmapTest, ScaleOfAnEmptySourceIsCleared) {
+  for (int32_t format : {PIXFMT_RGBA32, PIXFMT_GREY8}) {
+    // Leave a used block of the result's size for the allocator to hand out.
+    const std::size_t bytes = std::size_t(TPixmap::Create(5, 3, format, 4)->capacity);
+    void* used = vrRawAlloc(bytes);
+    std::memset(used, 0xAB, bytes);
+    vrRawFree(used);
+    Ref<TPixmap> empty = TPixmap::Create(0, 0, format, 4);
+    Ref<TPixmap> scaled = ScalePixmap(empty, 5, 3);
+    ASSERT_EQ(scaled->width, 5);
+    ASSERT_EQ(scaled->height, 3);
+    for (int32_t y = 0; y < 3; ++y) {
+      for (int32_t x = 0; x < 5 * PixelBytes[format]; ++x) {
+        EXPECT_EQ(scaled->PixelPtr(0, y)[x], 0) << format << ": byte " << x << " of row " << y;
+      }
+    }
+  }
 }
 
 TEST_F(PixmapTest, LoadersChainNewestFirst) {

@@ -264,6 +264,23 @@ TEST_F(DirectSoundTest, ShutdownMakesOldSoundsStale) {
   EXPECT_EQ(HaltChannel(ch), 0);
 }
 
+// With no started driver there is no device to make a buffer on: the
+// buffer's creation fails as the platform reports it, not through Null.
+TEST_F(DirectSoundTest, CreateWithoutAStartedDriverFailsLikeTheBuffer) {
+  ASSERT_EQ(UseAudioDriver(u"Null"_vs), 1);
+  ASSERT_EQ(TDirectSoundAudioDriver::Started(), nullptr);
+  for (int32_t flags : {0, int32_t(SOUNDFLAG_HARDWARE)}) {
+    try {
+      TDirectSoundSound::Create(Tone(100, 1, 8000), flags);
+      ADD_FAILURE() << "no throw";
+    } catch (const ThrownObject& e) {
+      auto* text = e.As<String>();
+      ASSERT_NE(text, nullptr) << "flags " << flags;
+      EXPECT_EQ(text->ToNarrow(), "CreateSoundBuffer failed (120)");
+    }
+  }
+}
+
 TEST_F(DirectSoundTest, WithoutAnAudioDeviceTheNullDriverTakesOver) {
   UseAudioDriver(u"Null"_vs);
   setenv("SDL_AUDIODRIVER", "no-such-device", 1);

@@ -116,6 +116,27 @@ TEST_F(JpgLoaderTest, OversizedFramesAreRefusedBeforeDecoding) {
   EXPECT_FALSE(Load(file).IsNull());
 }
 
+// A few hundred bytes must not cost the memory of the frame they claim: the
+// pixmap and libjpeg's whole-picture buffers of a progressive picture.
+TEST_F(JpgLoaderTest, DecompressionBombsAreRefused) {
+  auto file = EncodeJpeg(16, 16, 3, JCS_RGB, Gradient(16, 16, 3), 90, true);
+  std::size_t at = FrameHeightOffset(file);
+  ASSERT_NE(at, 0u);
+  for (std::size_t i : {at, at + 2}) {
+    file[i] = 8192 >> 8;
+    file[i + 1] = 8192 & 0xFF;
+  }
+  EXPECT_TRUE(Load(file).IsNull()) << "progressive-bomb.jpg, " << file.size() << " bytes";
+
+  // The most compressible picture there is still loads: each 8 x 8 block
+  // costs at least a bit.
+  auto flat = EncodeJpeg(2048, 2048, 1, JCS_GRAYSCALE, std::vector<uint8_t>(std::size_t(2048) * 2048),
+                         75, true);
+  Ref<TPixmap> p = Load(flat);
+  ASSERT_FALSE(p.IsNull()) << flat.size() << " bytes";
+  EXPECT_EQ(p->width, 2048);
+}
+
 TEST_F(JpgLoaderTest, WriterRoundTrip) {
   // A smooth picture, which JPEG keeps close.
   Ref<TPixmap> source = TPixmap::Create(40, 24, PIXFMT_RGBA32, 4);

@@ -80,6 +80,20 @@ TEST_F(LoaderChainTest, EachLoaderStartsAtTheStreamsPosition) {
   EXPECT_EQ(stream->closes, 0) << "LoadPixmap closes only its wrapper of a caller's stream";
 }
 
+// A stream that does not know its length reports a size of 0: that is not
+// an empty stream, and the loaders keep only their absolute limits for it.
+TEST_F(LoaderChainTest, StreamsOfUnknownLengthStillLoad) {
+  Bytes bmp;
+  bmp.U8('B').U8('M').U32(0).U32(0).U32(54).U32(40).U32(2).U32(1).U16(1).U16(24);
+  bmp.U32(0).U32(0).U32(0).U32(0).U32(0).U32(0);
+  bmp.U8(0x30).U8(0x20).U8(0x10).U8(1).U8(2).U8(3).U16(0);
+  Ref<TPixmap> p = LoadPixmap(TProbeStream::Unsized(bmp.v));
+  ASSERT_FALSE(p.IsNull());
+  EXPECT_EQ(Pixel(p, 1, 0), 0xFF030201u);
+  auto png = ReadFile(Asset("snow.png"));
+  EXPECT_FALSE(LoadPixmap(TProbeStream::Unsized(png)).IsNull());
+}
+
 TEST_F(LoaderChainTest, UnknownDataAndMissingFilesGiveNull) {
   std::vector<uint8_t> text(200, 'x');
   EXPECT_TRUE(LoadPixmap(Over(text)).IsNull());

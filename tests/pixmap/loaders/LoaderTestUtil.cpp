@@ -48,6 +48,12 @@ Ref<TProbeStream> TProbeStream::Over(std::vector<uint8_t>& bytes, int32_t throwA
   return stream;
 }
 
+Ref<TProbeStream> TProbeStream::Unsized(std::vector<uint8_t>& bytes) {
+  Ref<TProbeStream> stream = Over(bytes);
+  stream->unsized = true;
+  return stream;
+}
+
 Ref<TRamStream> Over(std::vector<uint8_t>& bytes) {
   return TRamStream::Create(bytes.data(), int32_t(bytes.size()), 1, 0);
 }

@@ -30,16 +30,21 @@ struct Bytes {
   }
 };
 
-// A memory stream that counts Close calls and can make Read throw a
-// TRuntimeException once `throwAfter` bytes have been read (-1: never).
+// A memory stream that counts Close calls, can make Read throw a
+// TRuntimeException once `throwAfter` bytes have been read (-1: never), and
+// can hide its size (Size 0, as streams that do not know their length
+// report it), so a loader has only the absolute limits to go by.
 class TProbeStream : public TRamStream {
   VRL_CLASS(TProbeStream, TRamStream)
   int32_t Read(void* buf, int32_t count) override;
   int32_t Close() override;
+  int32_t Size() override { return unsized ? 0 : TRamStream::Size(); }
   static Ref<TProbeStream> Over(std::vector<uint8_t>& bytes, int32_t throwAfter = -1);
+  static Ref<TProbeStream> Unsized(std::vector<uint8_t>& bytes);
 
   int32_t closes = 0;
   int32_t throwAfter = -1;
+  bool unsized = false;
 };
 
 // A read-only stream over the bytes (which must outlive it).

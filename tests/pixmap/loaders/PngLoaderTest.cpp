@@ -47,12 +47,12 @@ void Chunk(Bytes& b, const char* type, const std::vector<uint8_t>& data) {
   b.U8(int(crc >> 24)).U8(int(crc >> 16)).U8(int(crc >> 8)).U8(int(crc));
 }
 
-std::vector<uint8_t> HeaderOnly(uint32_t width, uint32_t height) {
+std::vector<uint8_t> HeaderOnly(uint32_t width, uint32_t height, int colourType = 0) {
   Bytes b;
   for (int c : {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}) b.U8(c);
   Bytes ihdr;
   for (uint32_t v : {width, height}) ihdr.U8(int(v >> 24)).U8(int(v >> 16)).U8(int(v >> 8)).U8(int(v));
-  ihdr.U8(8).U8(0).U8(0).U8(0).U8(0);
+  ihdr.U8(8).U8(colourType).U8(0).U8(0).U8(0);
   Chunk(b, "IHDR", ihdr.v);
   Chunk(b, "IDAT", {0x78, 0x9C, 0x03, 0x00});
   return b.v;
@@ -185,6 +185,31 @@ TEST_F(PngLoaderTest, OversizedHeadersAreRefusedBeforeAllocation) {
   auto atLimit = HeaderOnly(16384, 1);
   // Within the limits: decoding starts and runs out of data.
   EXPECT_THROW(Load(atLimit), ThrownObject);
+}
+
+// A header of a few dozen bytes must not cost the memory of the picture it
+// claims: deflate expands by at most about 1032 to 1.
+TEST_F(PngLoaderTest, DecompressionBombsAreRefused) {
+  auto bomb = HeaderOnly(8192, 8192, PNG_COLOR_TYPE_RGBA);  // 256 MB of pixels
+  EXPECT_TRUE(Load(bomb).IsNull()) << "header-only-bomb.png";
+  // 4096 x 256 1-bit grey: 128 KB of rows as stored, which need more than
+  // the 57 bytes of the file even at deflate's best.
+  Bytes low;
+  low.Raw(HeaderOnly(4096, 256));
+  low.v[24] = 1;  // bit depth
+  uint32_t crc = uint32_t(crc32(0, low.v.data() + 12, 17));
+  for (int i = 0; i < 4; ++i) low.v[29 + std::size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+  EXPECT_TRUE(Load(low.v).IsNull()) << "one-bit-bomb.png";
+  // A stream that cannot say its length keeps only the absolute limits:
+  // decoding starts and runs out of data.
+  EXPECT_THROW(LoadPixmapPNG(TProbeStream::Unsized(low.v)), ThrownObject);
+
+  // The most compressible picture there is still loads.
+  auto zeros = EncodePng(Picture(4096, 2048, 8, PNG_COLOR_TYPE_GRAY,
+                                 std::vector<uint8_t>(std::size_t(4096) * 2048)));
+  Ref<TPixmap> p = Load(zeros);
+  ASSERT_FALSE(p.IsNull()) << zeros.size() << " bytes";
+  EXPECT_EQ(Pixel(p, 4095, 2047), 0xFF000000u);
 }
 
 TEST_F(PngLoaderTest, WriterRoundTripsEveryFormat) {

@@ -15,9 +15,11 @@ class TgaLoaderTest : public testing::Test {
  protected:
   void SetUp() override { InitLoaders(); }
 
-  static Bytes Header(int type, int width, int height, int psize, int idlen = 0, int mapType = 0) {
+  static Bytes Header(int type, int width, int height, int psize, int idlen = 0, int mapType = 0,
+                      int attbits = 0) {
     Bytes b;
-    b.U8(idlen).U8(mapType).U8(type).Fill(0, 5).U16(0).U16(0).U16(width).U16(height).U8(psize).U8(0);
+    b.U8(idlen).U8(mapType).U8(type).Fill(0, 5).U16(0).U16(0).U16(width).U16(height).U8(psize);
+    b.U8(attbits);
     return b;
   }
 
@@ -136,10 +138,13 @@ TEST_F(TgaLoaderTest, TruncatedData) {
   shortHeader.U8(0).U8(0).U8(2).U8(0);
   EXPECT_TRUE(Load(shortHeader).IsNull()) << "fewer than 8 bytes: not a TGA";
 
+  // A stream that knows its length refuses rows it cannot hold before
+  // reading them; one that does not runs out of data and raises.
   Bytes raw = Header(2, 4, 4, 24);
   raw.Fill(1, 4 * 3 * 3 + 2);
+  EXPECT_TRUE(Load(raw).IsNull());
   try {
-    Load(raw);
+    RegisteredLoader<TPixmapLoaderTGA>()->LoadPixmap(TProbeStream::Unsized(raw.v));
     ADD_FAILURE() << "a short stream must raise the stream exception";
   } catch (const ThrownObject& e) {
     EXPECT_NE(e.As<TStreamReadException>(), nullptr);
@@ -148,6 +153,59 @@ TEST_F(TgaLoaderTest, TruncatedData) {
   rle.U8(0x83).U8(1).U8(2);
   EXPECT_THROW(Load(rle), ThrownObject);
   EXPECT_TRUE(LoadPixmap(Over(raw.v)).IsNull()) << "the chain takes it as a refusal";
+}
+
+// The origin bits: 0x20 puts the first stored row at the top, 0x10 the
+// first stored pixel of a row at the right.
+TEST_F(TgaLoaderTest, OriginBitsPlaceTheFirstPixel) {
+  struct Case {
+    const char* name;
+    int attbits, type;
+    uint32_t topLeft, topRight, bottomLeft, bottomRight;
+  };
+  const uint32_t a = 0xFF0000FFu, b = 0xFF00FF00u, c = 0xFFFF0000u, d = 0xFFFFFFFFu;
+  // Stored in this order: a b, then c d.
+  for (const Case& k : {Case{"origin-bottom-left.tga", 0x00, 2, c, d, a, b},
+                        Case{"origin-top-left.tga", 0x20, 2, a, b, c, d},
+                        Case{"origin-top-left-rle.tga", 0x20, 10, a, b, c, d},
+                        Case{"origin-bottom-right.tga", 0x10, 2, d, c, b, a},
+                        Case{"origin-top-right-alpha-bits.tga", 0x38, 2, b, a, d, c}}) {
+    Bytes f = Header(k.type, 2, 2, 24, 0, 0, k.attbits);
+    auto pixel = [&](int blue, int green, int red) {
+      if (k.type == 10) f.U8(0);  // a literal packet of one pixel
+      f.U8(blue).U8(green).U8(red);
+    };
+    pixel(255, 0, 0);
+    pixel(0, 255, 0);
+    pixel(0, 0, 255);
+    pixel(255, 255, 255);
+    Ref<TPixmap> p = Load(f);
+    ASSERT_FALSE(p.IsNull()) << k.name;
+    EXPECT_EQ(Pixel(p, 0, 0), k.topLeft) << k.name;
+    EXPECT_EQ(Pixel(p, 1, 0), k.topRight) << k.name;
+    EXPECT_EQ(Pixel(p, 0, 1), k.bottomLeft) << k.name;
+    EXPECT_EQ(Pixel(p, 1, 1), k.bottomRight) << k.name;
+  }
+}
+
+// An 18-byte header must not cost the memory of the picture it claims.
+TEST_F(TgaLoaderTest, DecompressionBombsAreRefused) {
+  Bytes stored = Header(2, 4096, 4096, 32);  // 64 MB of rows
+  stored.Fill(0, 64);
+  EXPECT_TRUE(Load(stored).IsNull()) << "stored-rows-bomb.tga";
+  Bytes runs = Header(10, 4096, 4096, 32);  // 2^24 pixels from 640 bytes of packets
+  for (int i = 0; i < 128; ++i) runs.U8(0xFF).U32(0);
+  EXPECT_TRUE(Load(runs).IsNull()) << "rle-bomb.tga";
+  Bytes id = Header(2, 1, 1, 24, 200);  // the identification field runs past the end
+  id.Fill(0, 10);
+  EXPECT_TRUE(Load(id).IsNull()) << "id-past-end.tga";
+
+  // 128 pixels a packet, each packet 1 + 4 bytes: well within the ratio.
+  Bytes fits = Header(10, 128, 64, 32);
+  for (int i = 0; i < 64; ++i) fits.U8(0xFF).U8(1).U8(2).U8(3).U8(4);
+  Ref<TPixmap> p = Load(fits);
+  ASSERT_FALSE(p.IsNull());
+  EXPECT_EQ(Pixel(p, 127, 63), 0x04030201u);
 }
 
 }  // namespace
