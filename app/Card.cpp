@@ -59,10 +59,10 @@ void BuildGrid(TPixmap* matte) {
   }
 }
 
-void Start(const StartOptions& options) {
+bool Start(const StartOptions& options) {
   Scene& s = TheScene();
   s.flakes = CreateList();
-  OpenGraphics(1024, 768, 32, 60, 0);
+  if (OpenGraphics(1024, 768, 32, 60, 0).IsNull()) return false;
   s.screenwidth = CurrentGraphicsWidth();
   s.screenheight = CurrentGraphicsHeight();
   s.grid = Array::New("i", {s.screenwidth + 1, s.screenheight + 1});
@@ -76,6 +76,7 @@ void Start(const StartOptions& options) {
   }
   AddFlakes(0);
   SetBlend(BLEND_ALPHA);
+  return true;
 }
 
 void Frame() {

@@ -22,11 +22,13 @@ inline constexpr const char16_t* kMusicUrl = u"incbin::Palewind-Silent night (pi
 void InitModules();
 
 // Start-up after the modules: the flakes list, the display, the grid from
-// the matte, the sprites, the looping music, and alpha blending.
+// the matte, the sprites, the looping music, and alpha blending. False, with
+// nothing else done, when the display cannot be opened: the card would
+// otherwise run invisibly on a 0 x 0 screen.
 struct StartOptions {
   bool music = true;
 };
-void Start(const StartOptions& options = {});
+bool Start(const StartOptions& options = {});
 
 // Sets the grid from the matte: a cell is a surface when the matte's red
 // component there is above 192. The spare column and row stay 0.

@@ -2,10 +2,12 @@
 // It must show the picture, play the music, ignore Alt+F4 and end with
 // status 0 on Escape. Every wait here is bounded.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -145,6 +147,56 @@ TEST(CardEndToEnd, ShowsThePicturePlaysTheMusicAndEndsOnEscape) {
   }
   ASSERT_GT(compared, 10000u);
   EXPECT_GT(matching * 100 / compared, 95) << "the audio is the music";
+}
+
+// Over ssh or with DISPLAY unset the card used to spin invisibly on a 0 x 0
+// screen, growing without end. It must say why and end with a failure.
+TEST(CardEndToEnd, WithoutADisplayTheCardSaysSoAndEndsWithAFailure) {
+  int err[2];
+  ASSERT_EQ(pipe2(err, O_CLOEXEC), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(err[1], 2);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    // As over ssh: SDL left to choose. On a machine with a graphics console
+    // SDL could take that, so there the X driver is named.
+    unsetenv("SDL_VIDEODRIVER");
+    if (access("/dev/dri", F_OK) == 0) setenv("SDL_VIDEODRIVER", "x11", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    execl(SNOWCARD_PATH, "snowcard", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  close(err[1]);
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, WNOHANG);
+    }
+  } reaper{pid};
+
+  // Read standard error to its end (the card's exit closes it); a card that
+  // hangs is killed by the bounded wait below, which closes it as well.
+  int status = WaitFor(pid, 20);
+  if (status == -1) kill(pid, SIGKILL);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+  close(err[0]);
+
+  EXPECT_NE(status, -1) << "the card ends by itself";
+  EXPECT_NE(status, 0) << "with a failure status";
+  // Lines of the window system's libraries (libwayland's complaint about
+  // XDG_RUNTIME_DIR) may come first; the card's own line is the last one.
+  const std::string said = "snowcard: the display could not be opened: ";
+  std::size_t at = text.find(said);
+  ASSERT_NE(at, std::string::npos) << text;
+  EXPECT_EQ(text.find(said, at + 1), std::string::npos) << "said once: " << text;
+  std::size_t end = text.find('\n', at);
+  EXPECT_EQ(end, text.size() - 1) << "one line, the last: " << text;
+  EXPECT_GT(end, at + said.size()) << "SDL's reason follows: " << text;
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ class CardTest : public testing::Test {
   static void SetUpTestSuite() {
     card::InitModules();
     SelectGraphicsDriver(RecordingLith2DDriver(), 2);
-    card::Start({.music = false});
+    ASSERT_TRUE(card::Start({.music = false}));
   }
 };
 

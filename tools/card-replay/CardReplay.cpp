@@ -57,7 +57,11 @@ int main(int argc, char** argv) {
     card::InitModules();
     TRecordingLith2DDriver* driver = RecordingLith2DDriver();
     SelectGraphicsDriver(driver, 2);
-    card::Start({.music = false});
+    if (!card::Start({.music = false})) {
+      std::fprintf(stderr, "card-replay: the recording display could not be opened\n");
+      status = 1;
+      return;
+    }
     for (int i = 0; i < frames; ++i) {
       driver->Clear();
       card::Frame();
