@@ -74,6 +74,10 @@ Ref<TLink> TLink::NextLink() { return _succ->IsSentinel() ? Ref<TLink>() : _succ
 Ref<TLink> TLink::PrevLink() { return _pred->IsSentinel() ? Ref<TLink>() : _pred; }
 
 int32_t TLink::Remove() {
+  // A link that is no longer between its neighbours was removed already;
+  // unlinking it again with those stale neighbours could drop a live link
+  // inserted since, or put a dead one back into the chain.
+  if (_succ->_pred.get() != this || _pred->_succ.get() != this) return 0;
   _value = nullptr;
   _succ->_pred = _pred;
   _pred->_succ = _succ;

@@ -35,7 +35,9 @@ class TLink : public Object {
   Ref<TLink> NextLink();
   Ref<TLink> PrevLink();
   // Unlinks: the value becomes Null, the neighbours point past this link.
-  // The link keeps its own neighbours, so an enumerator on it goes on.
+  // The link keeps its own neighbours, so an enumerator on it goes on. A
+  // link that is no longer between its neighbours (one removed already) is
+  // left as it is: a second Remove does nothing.
   int32_t Remove();
 
   bool IsSentinel() const { return _value.object() == this; }

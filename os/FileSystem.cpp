@@ -1,6 +1,7 @@
 #include "os/FileSystem.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/ClassRecord.h"
@@ -16,6 +18,7 @@
 #include "runtime/Runtime.h"
 #include "stream/Bank.h"
 #include "stream/BankStream.h"
+#include "stream/CStream.h"
 #include "stream/NativePath.h"
 
 namespace vrl {
@@ -42,14 +45,18 @@ bool StartsWith(const Text& t, const char16_t* prefix) { return t.rfind(prefix, 
 
 Text Normalise(Text p, bool dirForm);
 
+// A drive is one ASCII letter and a colon at the start of the path. Other
+// colons are part of a name ("12:30.log", "a:b") or of a URL ("incbin::x").
+bool StartsWithDrive(const Text& p) {
+  return p.size() >= 2 && p[1] == u':' && ((p[0] >= u'A' && p[0] <= u'Z') || (p[0] >= u'a' && p[0] <= u'z'));
+}
+
 Text Root(const Text& p) {
   if (StartsWith(p, u"//")) {
     auto slash = p.find(u'/', 2);
     return slash == npos ? Text() : p.substr(0, slash + 1);
   }
-  auto colon = p.find(u':');
-  auto slash = p.find(u'/');
-  if (colon != npos && slash == colon + 1) return p.substr(0, slash + 1);
+  if (StartsWithDrive(p) && p.size() > 2 && p[2] == u'/') return p.substr(0, 3);
   return StartsWith(p, u"/") ? Text(u"/") : Text();
 }
 
@@ -59,12 +66,11 @@ Text Normalise(Text p, bool dirForm) {
   for (char16_t& c : p)
     if (c == u'\\') c = u'/';
   if (!StartsWith(p, u"//")) {
-    auto colon = p.find(u':');
-    if (colon != npos && (colon + 1 == p.size() || p[colon + 1] != u':')) {
-      auto slash = p.find(u'/');
+    // "C:name" and "C:" gain the slash; "C::x" is a URL.
+    if (StartsWithDrive(p) && (p.size() == 2 || (p[2] != u':' && p[2] != u'/'))) {
       // Rebuilt rather than inserted in place: GCC 12 misreads the in-place
       // insert as an overlapping copy (-Wrestrict).
-      if (slash == npos || slash > colon + 1) p = p.substr(0, colon + 1) + u'/' + p.substr(colon + 1);
+      p = p.substr(0, 2) + u'/' + p.substr(2);
     }
   } else if (p.find(u'/', 2) == npos) {
     p += u'/';
@@ -75,17 +81,20 @@ Text Normalise(Text p, bool dirForm) {
 
 Text N(String* path) { return Normalise(T(path), false); }
 
-// The system's name for a path; nullopt for names no file can have (a 0
-// unit, or "<" and ">", which the attribute functions treat as absent).
-std::optional<std::string> Native(const Text& p) {
-  if (p.find_first_of(u"<>") != npos) return std::nullopt;
-  return NativePath(S(p));
-}
+// The system's name for a path; nullopt for a name no file can have (one
+// holding a 0 unit). Every other name the system allows is handed over as it
+// is: copying and removing must reach every file.
+std::optional<std::string> Native(const Text& p) { return NativePath(S(p)); }
 
 bool Stat(const Text& p, struct stat& st) {
   auto native = Native(p);
   return native && !native->empty() && stat(native->c_str(), &st) == 0;
 }
+
+// The attribute functions alone treat a path holding "<" or ">" as absent.
+bool HasAngleBrackets(const Text& p) { return p.find_first_of(u"<>") != npos; }
+
+bool AttributeStat(const Text& p, struct stat& st) { return !HasAngleBrackets(p) && Stat(p, st); }
 
 bool LStat(const Text& p, struct stat& st) {
   auto native = Native(p);
@@ -101,11 +110,6 @@ int32_t TypeOf(const Text& p) {
 bool Exists(const Text& p) {
   struct stat st;
   return LStat(p, st);
-}
-
-Text Join(const Text& directory, const Text& name) {
-  if (directory.empty()) return name;
-  return directory.back() == u'/' ? directory + name : directory + u'/' + name;
 }
 
 std::vector<Text> Entries(const Text& p, bool skipDots) {
@@ -194,10 +198,7 @@ Ref<String> AbsolutePathFrom(String* path, String* workingDirectory) {
   Text cwd = Normalise(T(workingDirectory), false);
   // "/x" on a drive: the working directory's drive. A working directory
   // without one (every Linux one) adds nothing.
-  if (StartsWith(p, u"/") && !StartsWith(p, u"//")) {
-    auto colon = cwd.find(u':');
-    if (colon != npos && colon < cwd.find(u'/')) p = cwd.substr(0, colon + 1) + p;
-  }
+  if (StartsWith(p, u"/") && !StartsWith(p, u"//") && StartsWithDrive(cwd)) p = cwd.substr(0, 2) + p;
   p = Normalise(p, false);
   Text result = Root(p);
   Text rest;
@@ -234,26 +235,30 @@ Ref<String> AbsolutePath(String* path) { return AbsolutePathFrom(path, CurrentDi
 // ---------------------------------------------------------------------------
 // Attributes
 
-int32_t PathType(String* path) { return TypeOf(N(path)); }
+int32_t PathType(String* path) {
+  Text p = N(path);
+  return HasAngleBrackets(p) ? 0 : TypeOf(p);
+}
 
 int64_t PathTime(String* path) {
   struct stat st;
-  return Stat(N(path), st) ? int64_t(st.st_mtime) : 0;
+  return AttributeStat(N(path), st) ? int64_t(st.st_mtime) : 0;
 }
 
 int64_t PathSize(String* path) {
   struct stat st;
-  return Stat(N(path), st) ? int64_t(st.st_size) : -1;
+  return AttributeStat(N(path), st) ? int64_t(st.st_size) : -1;
 }
 
 int32_t PathMode(String* path) {
   struct stat st;
-  return Stat(N(path), st) ? int32_t(st.st_mode & 511) : -1;
+  return AttributeStat(N(path), st) ? int32_t(st.st_mode & 511) : -1;
 }
 
 int32_t SetPathMode(String* path, int32_t mode) {
-  auto native = Native(N(path));
-  return native && chmod(native->c_str(), mode_t(mode & 511)) == 0 ? 1 : 0;
+  Text p = N(path);
+  auto native = Native(p);
+  return !HasAngleBrackets(p) && native && chmod(native->c_str(), mode_t(mode & 511)) == 0 ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -263,13 +268,26 @@ int32_t SetPathMode(String* path, int32_t mode) {
 // RemoveFile and MakeFile do not make the file writable first: a chmod would
 // follow a symbolic link, and a failed removal would leave the file open to
 // everyone.
+//
+// MakeFile never follows a symbolic link: a link to a file (or a dangling
+// one) is replaced by the new file, and the file is created with O_EXCL, so
+// it cannot appear at a link's target elsewhere. A link to a directory is
+// left alone (0), as a directory is.
 int32_t MakeFile(String* path) {
-  Text p = N(path);
-  auto native = Native(p);
+  auto native = Native(N(path));
   if (!native || native->empty()) return 0;
-  if (TypeOf(p) == 1) unlink(native->c_str());
-  if (std::FILE* file = std::fopen(native->c_str(), "wb")) std::fclose(file);
-  return TypeOf(p) == 1 ? 1 : 0;
+  const char* name = native->c_str();
+  struct stat st, target;
+  if (lstat(name, &st) == 0 &&
+      (S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && !(stat(name, &target) == 0 && S_ISDIR(target.st_mode)))))
+    unlink(name);
+  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // A file that could not be removed (its directory is read-only) is
+  // emptied in place.
+  if (fd < 0 && errno == EEXIST && lstat(name, &st) == 0 && S_ISREG(st.st_mode))
+    fd = open(name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) close(fd);
+  return lstat(name, &st) == 0 && S_ISREG(st.st_mode) ? 1 : 0;
 }
 
 int32_t RemoveFile(String* path) {
@@ -280,6 +298,36 @@ int32_t RemoveFile(String* path) {
   return Exists(p) ? 0 : 1;
 }
 
+namespace {
+
+// Copies `in` to `out` and closes both. A stream exception (a read that
+// stopped before the end, a write that could not be delivered) is a failed
+// copy; any other exception propagates. True only when every byte arrived
+// and the target closed cleanly.
+bool CopyAndClose(TStream* in, TStream* out) {
+  bool copied = true;
+  try {
+    CopyStream(in, out, 4096);
+  } catch (const ThrownObject& e) {
+    if (!e.As<TStreamException>()) {
+      in->Close();
+      out->Close();
+      throw;
+    }
+    copied = false;
+  }
+  in->Close();
+  if (out->Close() != 0) copied = false;
+  return copied;
+}
+
+bool SameFile(const char* a, const char* b) {
+  struct stat sa, sb;
+  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
 int32_t MoveFile(String* from, String* to) {
   auto a = Native(N(from)), b = Native(N(to));
   return a && b && std::rename(a->c_str(), b->c_str()) == 0 ? 1 : 0;
@@ -288,8 +336,8 @@ int32_t MoveFile(String* from, String* to) {
 int32_t DuplicateFile(String* from, String* to) {
   Text source = N(from), target = N(to);
   // Opening the target for writing would empty a file copied onto itself.
-  struct stat a, b;
-  if (Stat(source, a) && Stat(target, b) && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return 0;
+  auto a = Native(source), b = Native(target);
+  if (a && b && SameFile(a->c_str(), b->c_str())) return 0;
   // The target is opened (and so created or emptied) only once the source
   // has opened.
   Ref<TStream> in = ReadStream(S(source));
@@ -299,20 +347,7 @@ int32_t DuplicateFile(String* from, String* to) {
     in->Close();
     return 0;
   }
-  bool copied = true;
-  try {
-    CopyStream(in, out, 4096);
-  } catch (const ThrownObject& e) {
-    if (!e.As<TStreamWriteException>()) {
-      in->Close();
-      out->Close();
-      throw;
-    }
-    copied = false;
-  }
-  in->Close();
-  if (out->Close() != 0) copied = false;
-  return copied ? 1 : 0;
+  return CopyAndClose(in, out) ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -344,22 +379,35 @@ int32_t MakeDirectory(String* path, int32_t recurse) {
 
 namespace {
 
-bool IsRealDirectory(const Text& p) {
-  struct stat st;
-  return LStat(p, st) && S_ISDIR(st.st_mode);
-}
-
-void RemoveTree(const Text& p) {
-  for (const Text& name : Entries(p, true)) {
-    if (name.empty()) continue;
-    Text entry = Join(p, name);
-    if (IsRealDirectory(entry)) {
-      RemoveTree(entry);
-      if (auto native = Native(entry)) rmdir(native->c_str());
+// Empties the directory open at `fd`, which it takes over. The walk goes by
+// file descriptors (fstatat, openat, unlinkat) so that no name is looked up
+// twice: a directory swapped for a symbolic link between the check and the
+// descent is not followed (O_NOFOLLOW), and every entry is removed by the
+// name the directory itself gave.
+void RemoveContents(int fd) {
+  DIR* dir = fdopendir(fd);
+  if (!dir) {
+    close(fd);
+    return;
+  }
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  int at = dirfd(dir);
+  for (const std::string& name : names) {
+    struct stat st;
+    if (fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone already
+    if (S_ISDIR(st.st_mode)) {
+      int sub = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (sub >= 0) RemoveContents(sub);
+      unlinkat(at, name.c_str(), AT_REMOVEDIR);
     } else {
-      RemoveFile(S(entry));
+      unlinkat(at, name.c_str(), 0);
     }
   }
+  closedir(dir);
 }
 
 }  // namespace
@@ -369,37 +417,80 @@ int32_t RemoveDirectory(String* path, int32_t recurse) {
   auto native = Native(p);
   if (!native || native->empty()) return 0;
   // Only a real directory is emptied: a link to one is not followed.
-  if (recurse && IsRealDirectory(p)) RemoveTree(p);
+  if (recurse) {
+    int fd = open(native->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) RemoveContents(fd);
+  }
   rmdir(native->c_str());
   return Exists(p) ? 0 : 1;
 }
 
 namespace {
 
-bool CopyTree(const Text& from, const Text& to) {
-  if (TypeOf(from) != 2) return false;
-  // Listed before `to` is made, so copying a directory into itself ends.
-  std::vector<Text> names = Entries(from, true);
-  if (!Exists(to)) {
-    if (auto native = Native(to)) mkdir(native->c_str(), 0777);
+std::string JoinNative(const std::string& directory, const std::string& name) {
+  return !directory.empty() && directory.back() == '/' ? directory + name : directory + '/' + name;
+}
+
+// The entries of a directory as the system's bytes, without "." and "..";
+// nullopt when it cannot be listed.
+std::optional<std::vector<std::string>> NativeEntries(const std::string& directory) {
+  DIR* dir = opendir(directory.c_str());
+  if (!dir) return std::nullopt;
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
   }
-  if (TypeOf(to) != 2) return false;
-  for (const Text& name : names) {
-    Text source = Join(from, name), target = Join(to, name);
-    int32_t type = TypeOf(source);
-    if (type == 2 && !IsRealDirectory(source)) {
-      auto link = Native(source), copy = Native(target);
-      if (!link || !copy) return false;
-      std::vector<char> buffer(4096);
-      ssize_t n = readlink(link->c_str(), buffer.data(), buffer.size());
-      if (n < 0 || std::size_t(n) >= buffer.size()) return false;
-      if (symlink(std::string(buffer.data(), std::size_t(n)).c_str(), copy->c_str()) != 0) return false;
-    } else if (type == 2) {
+  closedir(dir);
+  return names;
+}
+
+bool CopyFileNative(const std::string& source, const std::string& target) {
+  if (SameFile(source.c_str(), target.c_str())) return false;
+  Ref<TCStream> in = TCStream::OpenNative(source.c_str(), 1, 0);
+  if (in.IsNull()) return false;
+  Ref<TCStream> out = TCStream::OpenNative(target.c_str(), 0, 1);
+  if (out.IsNull()) {
+    in->Close();
+    return false;
+  }
+  return CopyAndClose(in, out);
+}
+
+bool CopyLink(const std::string& source, const std::string& target) {
+  std::vector<char> buffer(4096);
+  ssize_t n = readlink(source.c_str(), buffer.data(), buffer.size());
+  if (n < 0 || std::size_t(n) >= buffer.size()) return false;
+  return symlink(std::string(buffer.data(), std::size_t(n)).c_str(), target.c_str()) == 0;
+}
+
+// Below the top, names are the system's bytes as the directories give them,
+// never turned back into path text: a name holding "\", ":" or "::" stays
+// the name it is. Whatever cannot be copied fails the copy.
+bool CopyTree(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (stat(from.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  // Listed before `to` is made, so copying a directory into itself ends.
+  auto names = NativeEntries(from);
+  if (!names) return false;
+  if (lstat(to.c_str(), &st) != 0) mkdir(to.c_str(), 0777);
+  if (stat(to.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  for (const std::string& name : *names) {
+    std::string source = JoinNative(from, name), target = JoinNative(to, name);
+    if (lstat(source.c_str(), &st) != 0) return false;
+    if (S_ISLNK(st.st_mode)) {
+      // A link to a file is copied as the file's bytes; any other link (to
+      // a directory, which following could loop, or dangling) as a link.
+      struct stat resolved;
+      bool toFile = stat(source.c_str(), &resolved) == 0 && S_ISREG(resolved.st_mode);
+      if (!(toFile ? CopyFileNative(source, target) : CopyLink(source, target))) return false;
+    } else if (S_ISDIR(st.st_mode)) {
       if (!CopyTree(source, target)) return false;
-    } else if (type == 1) {
-      if (!DuplicateFile(S(source), S(target))) return false;
+    } else if (S_ISREG(st.st_mode)) {
+      if (!CopyFileNative(source, target)) return false;
+    } else {
+      return false;  // a device, a pipe or a socket: no bytes to copy
     }
-    // Anything else (a device, a pipe, a dangling link) holds no file data.
   }
   return true;
 }
@@ -407,7 +498,9 @@ bool CopyTree(const Text& from, const Text& to) {
 }  // namespace
 
 int32_t DuplicateDirectory(String* from, String* to) {
-  return CopyTree(Normalise(T(from), true), Normalise(T(to), true)) ? 1 : 0;
+  auto source = Native(Normalise(T(from), true)), target = Native(Normalise(T(to), true));
+  if (!source || !target || source->empty() || target->empty()) return 0;
+  return CopyTree(*source, *target) ? 1 : 0;
 }
 
 int32_t EnterDirectory(String* path) {
@@ -456,7 +549,13 @@ Ref<TStream> OpenFileStream(Object* url, int32_t readable, int32_t writeable) {
   // Only a stream opened for reading becomes a bank: what is written to a
   // stream that cannot seek (a pipe) must still reach it.
   if (stream.IsNull() || writeable || stream->Pos() != -1) return stream;
-  Ref<Array> bytes = ReadAllBytes(stream);
+  Ref<Array> bytes;
+  try {
+    bytes = ReadAllBytes(stream);
+  } catch (...) {
+    stream->Close();
+    throw;
+  }
   stream->Close();
   Ref<TBank> bank = TBank::Create(bytes->Length());
   if (bytes->Length()) std::memcpy(bank->Buf(), bytes->Data(), std::size_t(bytes->Length()));

@@ -4,13 +4,18 @@
 // drive written as letter, colon, slash ("C:/"), network roots as "//server/".
 // These are text rules and apply on every platform: on Linux "C:/x" is a
 // relative name to the system, but the path functions still see its root
-// "C:/". Every function normalises its path first (NormalisePath).
+// "C:/". A drive is one ASCII letter and a colon at the start of the path;
+// any other colon is part of a name, so "12:30.log" and "a:b" stay relative
+// names as they are (the rule that inserts a "/" after the first colon would
+// make "12:30.log" the root "12:/"). Every function normalises its path first
+// (NormalisePath).
 //
 // Names reach the system as UTF-8 (stream/NativePath.h: characters outside
 // the 16-bit range and names that are not valid UTF-8 round-trip).
 //
 // Failures are results (0, -1, the empty string, an empty array); nothing is
-// thrown except the non-write exceptions that DuplicateFile lets through.
+// thrown except the exceptions other than stream exceptions that
+// DuplicateFile lets through.
 // The functions use the process's working directory, which all threads
 // share.
 #pragma once
@@ -31,8 +36,9 @@ namespace vrl {
 Ref<String> PathRoot(String* path);
 int32_t IsRootPath(String* path);
 int32_t IsAbsolutePath(String* path);
-// Backslashes become "/", "C:name" gains the slash after the colon (URLs such
-// as "incbin::x" stay as they are), "//server" gains a final "/"; with
+// Backslashes become "/", "C:name" gains the slash after the drive's colon
+// (URLs such as "incbin::x" and names such as "12:30.log" stay as they are),
+// "//server" gains a final "/"; with
 // dirForm 1 a trailing "/" is removed unless the path is a root.
 Ref<String> NormalisePath(String* path, int32_t dirForm = 0);
 Ref<String> PathFileName(String* path);
@@ -52,7 +58,8 @@ Ref<String> AbsolutePath(String* path);
 Ref<String> AbsolutePathFrom(String* path, String* workingDirectory);
 
 // ---------------------------------------------------------------------------
-// Attributes. A path holding "<" or ">" counts as absent.
+// Attributes. A path holding "<" or ">" counts as absent here; the file and
+// directory functions below handle every name the system allows.
 
 // 1 regular file, 2 directory, 0 absent or something else.
 int32_t PathType(String* path);
@@ -68,22 +75,32 @@ int32_t SetPathMode(String* path, int32_t mode);
 // Files and directories
 
 // Replaces whatever file is at the path by an empty one; 1 when a regular
-// file exists afterwards.
+// file exists afterwards. A symbolic link is replaced, never followed (a
+// dangling one would otherwise create its target elsewhere); a link to a
+// directory is left alone, as a directory is.
 int32_t MakeFile(String* path);
 // 1 when nothing is left at the path (a directory is not removed).
 int32_t RemoveFile(String* path);
 int32_t MoveFile(String* from, String* to);
-// Copies the bytes; 1 only when the copy completed and reached the disk. A
-// file is never copied onto itself (0).
+// Copies the bytes; 1 only when the copy completed and reached the disk: a
+// source that cannot be read to its end (stream/Stream.h, ReadPiece) gives 0
+// like a write that fails. A file is never copied onto itself (0).
 int32_t DuplicateFile(String* from, String* to);
 // 1 when the directory exists afterwards; with recurse every missing parent
 // is made too.
 int32_t MakeDirectory(String* path, int32_t recurse = 0);
 // 1 when nothing is left. With recurse the contents go first; symbolic links
-// inside are removed as links, never followed.
+// inside are removed as links, never followed. The walk holds each directory
+// open and works relative to it (openat with O_NOFOLLOW, unlinkat), so a
+// directory swapped for a link during the walk is not followed either; it
+// keeps one descriptor open for each level of depth.
 int32_t RemoveDirectory(String* path, int32_t recurse = 0);
-// Copies a tree; 1 on success. Symbolic links to directories are copied as
-// links (following them could loop).
+// Copies a tree; 1 on success. Names inside the tree are copied byte for
+// byte, whatever they hold. Symbolic links to files are copied as the files'
+// bytes, other links (to directories, which following could loop, or
+// dangling) as links. Anything that cannot be copied (a device, a FIFO, a
+// socket, an unreadable directory) fails the copy: 0, never a partial copy
+// reported as success (what was copied before stays).
 int32_t DuplicateDirectory(String* from, String* to);
 int32_t EnterDirectory(String* path);
 

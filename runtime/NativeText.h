@@ -2,8 +2,9 @@
 // strings (UTF-8 on Linux), for the names that the runtime itself exchanges
 // with the system: the directories and the program file of start-up.
 //
-// The conversion is the file layer's (stream/NativePath.h), unit for unit,
-// so that a name decoded here opens the same file there:
+// The file layer converts names through these functions too
+// (stream/NativePath.h), so that a name decoded here opens the same file
+// there:
 // - a surrogate pair becomes its 4-byte UTF-8 sequence and back;
 // - bytes that are not valid UTF-8 (Linux names are arbitrary bytes) become
 //   the lone units U+DC80..U+DCFF and are written back as the same bytes;

@@ -57,7 +57,8 @@ class TBank : public Object {
   // URL cannot be opened for writing or the final flush or close failed.
   int32_t Save(Object* url);
 
-  // Null when the URL cannot be opened.
+  // Null when the URL cannot be opened; TStreamReadException when its data
+  // stops before its end (stream/Stream.h, ReadPiece).
   static Ref<TBank> Load(Object* url);
   // A bank of `size` bytes (contents not cleared).
   static Ref<TBank> Create(int32_t size);

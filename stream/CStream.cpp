@@ -1,5 +1,8 @@
 #include "stream/CStream.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -16,6 +19,11 @@ Ref<TCStream> TCStream::OpenFile(String* path, int32_t readable, int32_t writeab
   Ref<String> slashed = path ? path->Replace(u"\\"_vs, u"/"_vs) : Ref<String>(EmptyString());
   auto native = NativePath(slashed);
   if (!native || native->empty()) return {};
+  return OpenNative(native->c_str(), readable, writeable);
+}
+
+Ref<TCStream> TCStream::OpenNative(const char* native, int32_t readable, int32_t writeable) {
+  if (!native || !*native) return {};
   const char* how = "rb";
   int32_t mode = MODE_READ;
   if (readable && writeable) {
@@ -25,8 +33,15 @@ Ref<TCStream> TCStream::OpenFile(String* path, int32_t readable, int32_t writeab
     how = "wb";
     mode = MODE_WRITE;
   }
-  std::FILE* file = std::fopen(native->c_str(), how);
+  std::FILE* file = std::fopen(native, how);
   if (!file) return {};
+  // The C library opens a directory for reading; its reads then give
+  // nothing and its size is meaningless.
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fclose(file);
+    return {};
+  }
   return CreateWithCStream(file, mode);
 }
 
@@ -35,30 +50,44 @@ Ref<TCStream> TCStream::CreateWithCStream(std::FILE* handle, int32_t mode) {
   stream->_cstream = handle;
   stream->_mode = mode;
   long pos = handle ? std::ftell(handle) : -1;
-  if (pos < 0 || pos > INT32_MAX) {
-    stream->_pos = -1;  // not seekable (or beyond what a position can say)
+  if (pos < 0) {
+    stream->_pos = -1;  // not seekable
     stream->_size = 0;
     return stream;
   }
+  stream->_canSeek = true;
   long size = pos;
   if (std::fseek(handle, 0, SEEK_END) == 0) size = std::ftell(handle);
   std::fseek(handle, pos, SEEK_SET);
+  // A size or position an Int cannot say: no position at all, rather than
+  // one that could not follow the reads.
+  if (pos > INT32_MAX || size < 0 || size > INT32_MAX) {
+    stream->_pos = -1;
+    stream->_size = 0;
+    return stream;
+  }
   stream->_pos = static_cast<int32_t>(pos);
-  stream->_size = size < 0 || size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+  stream->_size = static_cast<int32_t>(size);
   return stream;
 }
 
 void TCStream::Switch(LastOp op) {
   // Reading after writing (or the reverse) on one C file needs a positioning
   // call in between; without it the C library's behaviour is undefined.
-  if (_last != LastOp::None && _last != op && _pos >= 0) std::fseek(_cstream, 0, SEEK_CUR);
+  if (_last != LastOp::None && _last != op && _canSeek) Reposition(0, SEEK_CUR);
   _last = op;
+}
+
+bool TCStream::Reposition(long offset, int whence) {
+  if (std::fseek(_cstream, offset, whence) == 0) return true;
+  if (_last == LastOp::Write && std::ferror(_cstream)) _writeFailed = true;
+  return false;
 }
 
 int32_t TCStream::Seek(int32_t pos) {
   if (!_cstream) return -1;
   if (_pos < 0) return -1;
-  std::fseek(_cstream, pos, SEEK_SET);
+  Reposition(pos, SEEK_SET);
   long now = std::ftell(_cstream);
   _pos = now < 0 || now > INT32_MAX ? _pos : static_cast<int32_t>(now);
   _last = LastOp::None;
@@ -66,6 +95,7 @@ int32_t TCStream::Seek(int32_t pos) {
 }
 
 int32_t TCStream::Read(void* buf, int32_t count) {
+  if (_pos >= 0) count = std::min(count, INT32_MAX - _pos);
   if (!_cstream || count <= 0) return 0;
   Switch(LastOp::Read);
   // Streams belong to one thread, so the C library's per-call locking buys
@@ -84,6 +114,7 @@ int32_t TCStream::Read(void* buf, int32_t count) {
 }
 
 int32_t TCStream::Write(const void* buf, int32_t count) {
+  if (_pos >= 0) count = std::min(count, INT32_MAX - _pos);
   if (!_cstream || count <= 0) return 0;
   Switch(LastOp::Write);
   auto n = static_cast<int32_t>(std::fwrite(buf, 1, std::size_t(count), _cstream));

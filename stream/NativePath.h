@@ -1,5 +1,6 @@
 // File names between framework strings (UTF-16) and the operating system's
-// byte strings (UTF-8 on Linux).
+// byte strings (UTF-8 on Linux). The rules are the runtime's
+// (runtime/NativeText.h), so names decoded at start-up and here agree:
 //
 // The runtime's UTF-8 conversion encodes each unit on its own, which would
 // turn a character outside the 16-bit range (a surrogate pair) into two

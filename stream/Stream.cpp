@@ -353,6 +353,21 @@ Ref<TStream> WriteStream(Object* url) { return OpenStream(url, 0, 1); }
 // ---------------------------------------------------------------------------
 // Whole streams
 
+bool StoppedBeforeEnd(TStream* stream) {
+  TStream& in = Checked(stream);
+  int32_t pos = in.Pos();
+  // Seeking to where it stands is how a stream shows that it can seek;
+  // a stream that merely reports a position and a size may still end early.
+  return pos >= 0 && pos < in.Size() && in.Seek(pos) == pos;
+}
+
+int32_t ReadPiece(TStream* stream, void* buf, int32_t count) {
+  int32_t n = Checked(stream).Read(buf, count);
+  if (n > 0) return std::min(n, count);
+  if (count > 0 && StoppedBeforeEnd(stream)) ThrowStreamReadException();
+  return 0;
+}
+
 Ref<Array> ReadAllBytes(TStream* stream) {
   TStream& in = Checked(stream);
   std::vector<uint8_t> bytes(1024);
@@ -363,11 +378,9 @@ Ref<Array> ReadAllBytes(TStream* stream) {
       if (grown <= count) vrRuntimeError(u"Stream too large"_vs);
       bytes.resize(grown);
     }
-    int32_t n = in.Read(bytes.data() + count, static_cast<int32_t>(bytes.size() - count));
-    // A Read that moves nothing ends the data even when Eof does not say so
-    // (streams without a size would loop for ever).
-    if (n <= 0) break;
-    count += std::min<std::size_t>(std::size_t(n), bytes.size() - count);
+    int32_t n = ReadPiece(&in, bytes.data() + count, static_cast<int32_t>(bytes.size() - count));
+    if (n == 0) break;
+    count += std::size_t(n);
   }
   Ref<Array> out = Array::New("b", static_cast<int32_t>(count));
   if (count) std::memcpy(out->Data(), bytes.data(), count);
@@ -377,7 +390,13 @@ Ref<Array> ReadAllBytes(TStream* stream) {
 Ref<Array> LoadByteArray(Object* url) {
   Ref<TStream> stream = ReadStream(url);
   if (stream.IsNull()) ThrowStreamReadException();
-  Ref<Array> bytes = ReadAllBytes(stream);
+  Ref<Array> bytes;
+  try {
+    bytes = ReadAllBytes(stream);
+  } catch (...) {
+    stream->Close();
+    throw;
+  }
   stream->Close();
   return bytes;
 }
@@ -442,9 +461,9 @@ void CopyStream(TStream* from, TStream* to, int32_t bufferSize) {
   std::vector<uint8_t> buffer(std::size_t(std::max(bufferSize, 1)));
   auto size = static_cast<int32_t>(buffer.size());
   while (!in.Eof()) {
-    int32_t n = in.Read(buffer.data(), size);
-    if (n <= 0) break;  // as in ReadAllBytes: nothing moved ends the copy
-    out.WriteBytes(buffer.data(), std::min(n, size));
+    int32_t n = ReadPiece(&in, buffer.data(), size);
+    if (n == 0) break;
+    out.WriteBytes(buffer.data(), n);
   }
 }
 

@@ -168,19 +168,36 @@ Ref<TStream> OpenStream(Object* url, int32_t readable, int32_t writeable);
 Ref<TStream> ReadStream(Object* url);
 Ref<TStream> WriteStream(Object* url);
 
+// Reading a stream to its end, the rule of every function that does so
+// (ReadAllBytes, CopyStream, LoadText, the text streams' line readers, the
+// file system's copies): the data ends at Eof, or when a Read moves nothing
+// on a stream that cannot seek (a pipe, standard input, a stream without a
+// size). A seekable stream whose Read moves nothing before its Size has
+// failed (a read error, a file cut short meanwhile): that is
+// TStreamReadException, so short data is never taken for the whole.
+//
+// One Read under that rule: the bytes moved, or 0 at the end of the data.
+int32_t ReadPiece(TStream* stream, void* buf, int32_t count);
+// True when `stream` can seek and stands before its Size, where a Read that
+// moves nothing is a failed read rather than the end of the data.
+bool StoppedBeforeEnd(TStream* stream);
+
 // Whole-stream functions. The loads throw TStreamReadException and the saves
-// TStreamWriteException when the URL cannot be opened; the saves also throw it
-// when the data could not be delivered in full (a failed final flush or close).
+// TStreamWriteException when the URL cannot be opened; the loads also throw
+// it when the data stops before its end (above), the saves when the data
+// could not be delivered in full (a failed write, flush or close).
 Ref<Array> LoadByteArray(Object* url);
-// Reads an opened stream to its end (Eof, or a Read that moves nothing) into
-// a byte array of exactly the bytes read. Does not close the stream.
+// Reads an opened stream to its end into a byte array of exactly the bytes
+// read. Does not close the stream. More than 2^31 - 1 bytes is the runtime
+// error "Stream too large".
 Ref<Array> ReadAllBytes(TStream* stream);
 Ref<String> LoadString(Object* url);
 void SaveString(String* s, Object* url);
 void SaveByteArray(Array* bytes, Object* url);
 Ref<Object> LoadObject(Object* url);
 void SaveObject(Object* obj, Object* url);
-// Copies until `from` is at its end or a Read moves nothing.
+// Copies until `from` is at its end (TStreamReadException when it stops
+// before it, as above).
 void CopyStream(TStream* from, TStream* to, int32_t bufferSize = 4096);
 void CopyBytes(TStream* from, TStream* to, int32_t count, int32_t bufferSize = 4096);
 // The path as spelled on disk: components that do not exist as given are

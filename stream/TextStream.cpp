@@ -1,6 +1,8 @@
 #include "stream/TextStream.h"
 
+#include <climits>
 #include <string>
+#include <utility>
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
@@ -78,8 +80,16 @@ int32_t TTextStream::DecodeAfter(int32_t c) {
       // Continuation bytes are not validated; the result stays a 16-bit unit.
       if (c < 224) return (c * 64 + c2 - 12416) & 0xFFFF;
       int32_t c3 = _ReadByte();
-      if (c >= 240) return 0;
-      return (c * 4096 + c2 * 64 + c3 - 925824) & 0xFFFF;
+      if (c < 240) return (c * 4096 + c2 * 64 + c3 - 925824) & 0xFFFF;
+      // Four bytes: a character beyond 16 bits comes back as its surrogate
+      // pair, the low unit on the next read. Values that are no character
+      // (overlong forms, beyond U+10FFFF) read as 0.
+      int32_t c4 = _ReadByte();
+      int32_t cp = (c & 7) << 18 | (c2 & 63) << 12 | (c3 & 63) << 6 | (c4 & 63);
+      if (c >= 248 || cp < 0x10000 || cp > 0x10FFFF) return 0;
+      cp -= 0x10000;
+      _pendingLow = 0xDC00 | (cp & 0x3FF);
+      return 0xD800 | cp >> 10;
     }
     case UTF16BE:
       return c << 8 | _ReadByte();
@@ -90,21 +100,31 @@ int32_t TTextStream::DecodeAfter(int32_t c) {
   }
 }
 
+bool TTextStream::HasEncoding() const { return _encoding >= LATIN1 && _encoding <= UTF16LE; }
+
+bool TTextStream::AtEnd() { return _pendingLow == 0 && Eof(); }
+
 int32_t TTextStream::ReadChar() {
-  if (_encoding < LATIN1 || _encoding > UTF16LE) return 0;
+  if (!HasEncoding()) return 0;
+  if (int32_t low = std::exchange(_pendingLow, 0)) return low;
   return DecodeAfter(_ReadByte());
 }
 
 bool TTextStream::NextChar(int32_t& c) {
-  if (_encoding < LATIN1 || _encoding > UTF16LE) {
+  if (!HasEncoding()) {
     c = 0;
+    return true;
+  }
+  if (int32_t low = std::exchange(_pendingLow, 0)) {
+    c = low;
     return true;
   }
   int32_t first;
   try {
     first = _ReadByte();
   } catch (const ThrownObject& e) {
-    if (e.As<TStreamReadException>()) return false;
+    // The end of the data, unless a seekable stream stopped before it.
+    if (e.As<TStreamReadException>() && !StoppedBeforeEnd(_stream)) return false;
     throw;
   }
   c = DecodeAfter(first);
@@ -122,6 +142,11 @@ int32_t TTextStream::WriteChar(int32_t c) {
       } else if (c >= 0 && c <= 2047) {
         _WriteByte(192 | c / 64);
         _WriteByte(128 | c % 64);
+      } else if (c >= 0x10000 && c <= 0x10FFFF) {
+        _WriteByte(240 | c >> 18);
+        _WriteByte(128 | ((c >> 12) & 63));
+        _WriteByte(128 | ((c >> 6) & 63));
+        _WriteByte(128 | (c & 63));
       } else {
         c &= 0xFFFF;
         _WriteByte(224 | c / 4096);
@@ -146,13 +171,26 @@ int32_t TTextStream::WriteChar(int32_t c) {
 // ---------------------------------------------------------------------------
 // Lines and strings
 
+namespace {
+
+// A string holds at most 2^31 - 1 units.
+void Append(std::u16string& text, int32_t c) {
+  if (text.size() >= std::size_t(INT32_MAX)) vrRuntimeError(u"Stream too large"_vs);
+  text += char16_t(c);
+}
+
+bool IsHighSurrogate(int32_t u) { return u >= 0xD800 && u < 0xDC00; }
+bool IsLowSurrogate(int32_t u) { return u >= 0xDC00 && u < 0xE000; }
+
+}  // namespace
+
 Ref<String> TTextStream::ReadLine() {
   _FlushRead();
   std::u16string line;
   int32_t c;
-  while (!Eof() && NextChar(c)) {
+  while (!AtEnd() && NextChar(c)) {
     if (c == 10 || c == 0) break;
-    if (c != 13) line += char16_t(c);
+    if (c != 13) Append(line, c);
   }
   return String::FromUnits(line);
 }
@@ -161,14 +199,18 @@ Ref<String> TTextStream::ReadFile() {
   _FlushRead();
   std::u16string text;
   // Without an encoding no character consumes data: the end would never come.
-  if (_encoding < LATIN1 || _encoding > UTF16LE) return String::FromUnits(text);
+  if (!HasEncoding()) return String::FromUnits(text);
   int32_t c;
-  while (!Eof() && NextChar(c)) text += char16_t(c);
+  while (!AtEnd() && NextChar(c)) Append(text, c);
   return String::FromUnits(text);
 }
 
 Ref<String> TTextStream::ReadString(int32_t count) {
   _FlushRead();
+  if (count <= 0) return Ref<String>(EmptyString());
+  // Without an encoding no character comes from the data, so nothing bounds
+  // the count: refused before anything is allocated.
+  if (!HasEncoding()) ThrowStreamReadException();
   // Grows as characters arrive: a hostile count cannot allocate ahead of
   // the data.
   std::u16string text;
@@ -178,8 +220,16 @@ Ref<String> TTextStream::ReadString(int32_t count) {
 
 int32_t TTextStream::WriteString(String* s) {
   _FlushWrite();
-  if (s)
-    for (int32_t i = 0; i < s->Length(); ++i) WriteChar((*s)[i]);
+  if (!s) return 0;
+  for (int32_t i = 0, n = s->Length(); i < n; ++i) {
+    int32_t u = (*s)[i];
+    // UTF-8 writes a surrogate pair as the one 4-byte sequence of its
+    // character; lone surrogates keep their 3-byte form.
+    if (_encoding == UTF8 && IsHighSurrogate(u) && i + 1 < n && IsLowSurrogate((*s)[i + 1])) {
+      u = 0x10000 + ((u - 0xD800) << 10) + ((*s)[++i] - 0xDC00);
+    }
+    WriteChar(u);
+  }
   return 0;
 }
 
@@ -195,11 +245,11 @@ int32_t TTextStream::WriteLine(String* s) {
 
 int32_t TTextStream::ReadByte() {
   _FlushRead();
-  return ReadLine()->ToInt() & 0xFF;
+  return ReadLine()->ToInt();
 }
 int32_t TTextStream::ReadShort() {
   _FlushRead();
-  return ReadLine()->ToInt() & 0xFFFF;
+  return ReadLine()->ToInt();
 }
 int32_t TTextStream::ReadInt() {
   _FlushRead();
@@ -301,15 +351,15 @@ Ref<String> LoadText(Object* url) {
   return closeOnError([&]() -> Ref<String> {
     uint8_t head[3];
     int32_t kept = 0, encoding = 0;
-    if (stream->Read(head, 1) == 1) {
+    if (ReadPiece(stream, head, 1) == 1) {
       kept = 1;
-      if (stream->Read(head + 1, 1) == 1) {
+      if (ReadPiece(stream, head + 1, 1) == 1) {
         kept = 2;
         if (head[0] == 254 && head[1] == 255) {
           encoding = TTextStream::UTF16BE;
         } else if (head[0] == 255 && head[1] == 254) {
           encoding = TTextStream::UTF16LE;
-        } else if (head[0] == 239 && head[1] == 187 && stream->Read(head + 2, 1) == 1) {
+        } else if (head[0] == 239 && head[1] == 187 && ReadPiece(stream, head + 2, 1) == 1) {
           kept = 3;
           if (head[2] == 191) encoding = TTextStream::UTF8;
         }
@@ -322,17 +372,11 @@ Ref<String> LoadText(Object* url) {
       stream->Close();
       return result;
     }
-    std::string bytes(reinterpret_cast<const char*>(head), std::size_t(kept));
-    bytes.resize(1024);
-    std::size_t count = std::size_t(kept);
-    while (!stream->Eof()) {
-      if (count == bytes.size()) bytes.resize(bytes.size() * 2);
-      int32_t n = stream->Read(bytes.data() + count, static_cast<int32_t>(bytes.size() - count));
-      if (n <= 0) break;
-      count += std::size_t(n);
-    }
+    Ref<Array> rest = ReadAllBytes(stream);
     stream->Close();
-    bytes.resize(count);
+    if (rest->Length() > INT32_MAX - kept) vrRuntimeError(u"Stream too large"_vs);
+    std::string bytes(reinterpret_cast<const char*>(head), std::size_t(kept));
+    bytes.append(static_cast<const char*>(rest->Data()), std::size_t(rest->Length()));
     return String::FromNarrow(bytes);
   });
 }

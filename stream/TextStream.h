@@ -3,8 +3,14 @@
 // characters) ended by CR LF. Reached through the "latin1::", "utf8::",
 // "utf16be::" and "utf16le::" protocols.
 //
-// Characters are UTF-16 units; UTF-8 is read and written with at most three
-// bytes a character (a lead byte of 240 or more reads as 0 after three bytes).
+// Characters are UTF-16 units. UTF-8 carries a character beyond 16 bits as
+// one 4-byte sequence: reading one gives its surrogate pair (the low unit
+// on the following read), WriteString writes a surrogate pair as one
+// sequence and WriteChar takes such a character as a whole (0x10000 to
+// 0x10FFFF). A 4-byte sequence that is no character (an overlong form, a
+// value beyond U+10FFFF, a lead byte of 248 or more) reads as 0, all four
+// bytes consumed, so the character after it survives. Lone surrogates are
+// written, and read back, in their 3-byte form, as older files hold them.
 // Decoding never reads beyond the data: a character cut short by the end of
 // the data raises TStreamReadException.
 #pragma once
@@ -27,9 +33,9 @@ class TTextStream : public TStreamWrapper {
   // "Malformed line terminator" when a full line does not end in LF or CR LF.
   int32_t Read(void* buf, int32_t count) override;
   int32_t Write(const void* buf, int32_t count) override;
-  // Numbers as lines of text. ReadByte and ReadShort keep the TStream
-  // ranges (the low 8 and 16 bits of the line's value); WriteByte and
-  // WriteShort write the whole Int.
+  // Numbers as lines of text, converted whole: WriteByte(300) then ReadByte
+  // gives 300 (the text carries the whole Int; nothing masks it to 8 or 16
+  // bits).
   int32_t ReadByte() override;
   void WriteByte(int32_t n) override;
   int32_t ReadShort() override;
@@ -43,13 +49,19 @@ class TTextStream : public TStreamWrapper {
   double ReadDouble() override;
   void WriteDouble(double d) override;
   // A line ends at LF or a 0 character or the end of the data; CR is
-  // dropped wherever it occurs.
+  // dropped wherever it occurs. The line readers follow the stream layer's
+  // end-of-data rule (stream/Stream.h, ReadPiece): a seekable stream that
+  // stops before its end raises TStreamReadException.
   Ref<String> ReadLine() override;
   int32_t WriteLine(String* s) override;
+  // Exactly `count` characters. Without an encoding no character comes from
+  // the data, so a positive count raises TStreamReadException (rather than
+  // allocating whatever the count says).
   Ref<String> ReadString(int32_t count) override;
   int32_t WriteString(String* s) override;
 
-  // Every character to the end of the data, CR and LF included.
+  // Every character to the end of the data, CR and LF included (more than
+  // 2^31 - 1 units is the runtime error "Stream too large").
   Ref<String> ReadFile();
   int32_t ReadChar();
   int32_t WriteChar(int32_t c);
@@ -69,6 +81,11 @@ class TTextStream : public TStreamWrapper {
   // beforehand (standard input) still ends its last line cleanly.
   bool NextChar(int32_t& c);
   int32_t DecodeAfter(int32_t first);
+  bool HasEncoding() const;
+  // No pending unit and the wrapped stream at its end.
+  bool AtEnd();
+
+  int32_t _pendingLow = 0;  // the low surrogate of a 4-byte UTF-8 character
 };
 
 class TTextStreamFactory : public TStreamFactory {
@@ -79,7 +96,9 @@ class TTextStreamFactory : public TStreamFactory {
 
 // The whole content of `url`: a byte-order mark chooses UTF-16BE, UTF-16LE or
 // UTF-8 (the mark is not part of the result); without one the bytes are
-// Latin-1. Throws TStreamReadException when the URL cannot be opened.
+// Latin-1. Throws TStreamReadException when the URL cannot be opened or the
+// data stops before its end (stream/Stream.h, ReadPiece), and the runtime
+// error "Stream too large" beyond what a string can hold (2^31 - 1 units).
 Ref<String> LoadText(Object* url);
 // Latin-1 when every character fits in a byte, else UTF-16LE with a
 // byte-order mark. Returns 1; throws TStreamWriteException when the URL cannot

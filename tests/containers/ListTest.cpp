@@ -194,6 +194,32 @@ TEST_F(ListTest, RemovingTheNextValueYieldsNullAndGoesOn) {
   EXPECT_EQ(seen, (std::vector<int32_t>{0, 3}));
 }
 
+// Removing a link twice must not unlink again with its stale neighbours:
+// that dropped a live link inserted since, or put a dead one back.
+TEST_F(ListTest, SecondRemoveOfALinkIsIgnored) {
+  Ref<TList> list = CreateList();
+  Ref<TLink> a = list->AddLast(S("a"));
+  Ref<TLink> b = list->AddLast(S("b"));
+  list->AddLast(S("c"));
+  b->Remove();
+  list->InsertAfterLink(S("x"), a);  // b's old neighbours are no longer adjacent
+  b->Remove();
+  EXPECT_EQ(Texts(list), "axc");
+  EXPECT_EQ(list->Count(), 3);
+
+  Ref<TList> chain = CreateList();
+  std::vector<Ref<TLink>> links;
+  for (const char* t : {"a", "b", "c", "d"}) links.push_back(chain->AddLast(S(t)));
+  links[1]->Remove();
+  links[2]->Remove();
+  links[1]->Remove();  // would relink the dead c between a and d
+  EXPECT_EQ(Texts(chain), "ad");
+  EXPECT_EQ(chain->Count(), 2);
+  EXPECT_EQ(chain->LastLink()->PrevLink().get(), links[0].get());
+  EXPECT_EQ(RemoveLink(links[2]), 0);
+  EXPECT_EQ(chain->Count(), 2);
+}
+
 TEST_F(ListTest, AddingAtTheEndIsVisitedAndOtherClassesAreSkipped) {
   Ref<TList> list = CreateList();
   list->AddLast(New<TItem>(0, 0));

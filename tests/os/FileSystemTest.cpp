@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,15 +11,33 @@
 #include <string>
 #include <vector>
 
+#include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "stream/BankStream.h"
 #include "stream/CStream.h"
+#include "tests/stream/FailingStream.h"
 #include "tests/stream/TempDir.h"
 
 using namespace vrl;
 using vrl::testing_support::kOddName;
 using vrl::testing_support::kOddNameUtf8;
 using vrl::testing_support::TempDirTest;
+using vrl::testing_support::TFailingStream;
+
+namespace {
+
+// "failing::" gives 5000 bytes whose reads stop after 3000.
+class TFailingFactory : public TStreamFactory {
+  VRL_CLASS(TFailingFactory, TStreamFactory)
+  Ref<TStream> CreateStream(Object*, String* proto, String*, int32_t, int32_t) override {
+    if (CompareStrings(proto, u"failing"_vs) != 0) return {};
+    return TFailingStream::Over(std::string(5000, 'f'), 3000);
+  }
+};
+
+}  // namespace
+
+VRL_CLASS_RECORD(TFailingFactory, "TFailingFactory")
 
 namespace {
 
@@ -43,6 +62,22 @@ TEST(PathText, Normalise) {
   EXPECT_EQ(N(NormalisePath(S("C:/"), 1)), "C:/");
   EXPECT_EQ(N(NormalisePath(S("/"), 1)), "/");
   EXPECT_EQ(N(NormalisePath(S("//server/"), 1)), "//server/");
+}
+
+// A drive is one ASCII letter and a colon: "12:30.log" used to become
+// "12:/30.log", an absolute path on a drive "12:".
+TEST(PathText, ColonsAfterSomethingElseThanADriveLetterAreText) {
+  EXPECT_EQ(N(NormalisePath(S("12:30.log"))), "12:30.log");
+  EXPECT_EQ(N(NormalisePath(S("name:x"))), "name:x");
+  EXPECT_EQ(N(NormalisePath(S("\u00e9:x"))), "\u00e9:x");
+  EXPECT_EQ(N(NormalisePath(S("c:x"))), "c:/x");
+  EXPECT_EQ(N(NormalisePath(S("c::x"))), "c::x");
+  EXPECT_EQ(N(PathRoot(S("12:/x"))), "");
+  EXPECT_EQ(IsAbsolutePath(S("12:30.log")), 0);
+  EXPECT_EQ(N(PathDirectory(S("12:30.log"))), "");
+  EXPECT_EQ(N(AbsolutePathFrom(S("12:30.log"), S("/home/u"))), "/home/u/12:30.log");
+  EXPECT_EQ(N(AbsolutePathFrom(S("/x"), S("/home/12:30"))), "/x");
+  EXPECT_EQ(N(AbsolutePathFrom(S("/x"), S("d:/w"))), "d:/x");
 }
 
 TEST(PathText, Roots) {
@@ -208,6 +243,78 @@ TEST_F(FileSystemTest, DuplicateFilesAndTrees) {
   EXPECT_EQ(DuplicateDirectory(P("tree"), P("tree/inner")), 1);
   EXPECT_EQ(Read("tree/inner/top"), "top");
   EXPECT_EQ(PathType(P("tree/inner/inner")), 0);
+}
+
+// The "<>" refusal of the attribute functions used to reach copying and
+// removing too: such names were skipped by a copy that reported success and
+// could not be removed. Names that the path text would rewrite (a
+// backslash, a colon) must survive as well.
+TEST_F(FileSystemTest, CopyAndRemoveHandleEveryName) {
+  const char* names[] = {"a<b", "c>d", "12:30.log", "back\\slash", "two::colons"};
+  MakeDirectory(P("tree/sub<dir>"), 1);
+  for (const char* name : names) {
+    Write((std::string("tree/") + name).c_str(), name);
+    Write((std::string("tree/sub<dir>/") + name).c_str(), name);
+  }
+  EXPECT_EQ(PathType(P("tree/a<b")), 0);  // the attribute functions still refuse them
+  ASSERT_EQ(DuplicateDirectory(P("tree"), P("copy")), 1);
+  for (const char* name : names) {
+    EXPECT_EQ(Read((std::string("copy/") + name).c_str()), name);
+    EXPECT_EQ(Read((std::string("copy/sub<dir>/") + name).c_str()), name);
+  }
+  EXPECT_EQ(RemoveFile(P("copy/a<b")), 1);
+  EXPECT_EQ(access((Root() + "/copy/a<b").c_str(), F_OK), -1);
+  EXPECT_EQ(RemoveDirectory(P("copy"), 1), 1);
+  EXPECT_EQ(RemoveDirectory(P("tree"), 1), 1);
+  EXPECT_EQ(access((Root() + "/tree").c_str(), F_OK), -1);
+  EXPECT_EQ(MakeFile(P("x<y")), 1);
+  EXPECT_EQ(MakeDirectory(P("d>e"), 0), 1);
+}
+
+// A copy that leaves something out must not report success: a FIFO holds no
+// bytes to copy; a dangling link is copied as the link it is.
+TEST_F(FileSystemTest, CopyThatSkipsAnythingFails) {
+  MakeDirectory(P("tree"), 0);
+  Write("tree/f", "f");
+  ASSERT_EQ(symlink("nowhere", (Root() + "/tree/dangling").c_str()), 0);
+  ASSERT_EQ(DuplicateDirectory(P("tree"), P("copy")), 1);
+  std::vector<char> target(64);
+  ssize_t n = readlink((Root() + "/copy/dangling").c_str(), target.data(), target.size());
+  EXPECT_EQ(std::string(target.data(), std::size_t(std::max<ssize_t>(n, 0))), "nowhere");
+  ASSERT_EQ(mkfifo((Root() + "/tree/fifo").c_str(), 0644), 0);
+  EXPECT_EQ(DuplicateDirectory(P("tree"), P("copy2")), 0);
+}
+
+// MakeFile used to open a dangling link by name and create its target.
+TEST_F(FileSystemTest, MakeFileDoesNotFollowADanglingLink) {
+  MakeDirectory(P("elsewhere"), 0);
+  ASSERT_EQ(symlink((Root() + "/elsewhere/target").c_str(), (Root() + "/link").c_str()), 0);
+  EXPECT_EQ(MakeFile(P("link")), 1);
+  struct stat st;
+  ASSERT_EQ(lstat((Root() + "/link").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(access((Root() + "/elsewhere/target").c_str(), F_OK), -1);
+  // A link to a file is replaced as well; the file it named is untouched.
+  Write("kept", "kept");
+  ASSERT_EQ(symlink((Root() + "/kept").c_str(), (Root() + "/to-kept").c_str()), 0);
+  EXPECT_EQ(MakeFile(P("to-kept")), 1);
+  EXPECT_EQ(Read("kept"), "kept");
+  // A link to a directory is left alone, as a directory is.
+  ASSERT_EQ(symlink((Root() + "/elsewhere").c_str(), (Root() + "/to-dir").c_str()), 0);
+  EXPECT_EQ(MakeFile(P("to-dir")), 0);
+  EXPECT_EQ(PathType(P("to-dir")), 2);
+}
+
+// A source whose reads stop before its end used to be copied short with
+// success; a directory used to be "copied" as nothing.
+TEST_F(FileSystemTest, DuplicateFileOfAFailingSourceFails) {
+  static bool registered = false;
+  if (!registered) New<TFailingFactory>();  // the chain keeps it
+  registered = true;
+  EXPECT_EQ(DuplicateFile(S("failing::x"), P("short")), 0);
+  MakeDirectory(P("folder"), 0);
+  EXPECT_EQ(DuplicateFile(P("folder"), P("empty")), 0);
+  EXPECT_EQ(PathType(P("empty")), 0);
 }
 
 TEST_F(FileSystemTest, EnterDirectoryAndBack) {

@@ -1,5 +1,6 @@
 #include "stream/Stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,12 +12,15 @@
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "stream/Bank.h"
 #include "stream/CStream.h"
 #include "stream/NativePath.h"
 #include "stream/StandardIO.h"
+#include "tests/stream/FailingStream.h"
 #include "tests/stream/TempDir.h"
 
 using namespace vrl;
+using vrl::testing_support::TFailingStream;
 using vrl::testing_support::kOddName;
 using vrl::testing_support::kOddNameUtf8;
 using vrl::testing_support::TempDirTest;
@@ -358,6 +362,104 @@ TEST_F(StreamTest, LostDataOnAFullDeviceIsAWriteError) {
   s->WriteString(S("abc"));
   EXPECT_EQ(s->Flush(), -1);
   EXPECT_EQ(s->Close(), -1);
+}
+
+// Leaving write mode flushes inside fseek; on a full device the C library
+// drops the buffer there and later flushes succeed, so the seek must record
+// the loss.
+TEST_F(StreamTest, SeekThatLosesBufferedDataIsAWriteError) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  Ref<String> full = S("/dev/full");
+  Ref<TCStream> seeking = TCStream::OpenFile(full, 0, 1);
+  ASSERT_TRUE(seeking);
+  seeking->WriteString(S("abc"));
+  seeking->Seek(0);
+  EXPECT_EQ(seeking->Close(), -1);
+  // The switch from writing to reading seeks as well.
+  Ref<TCStream> switching = TCStream::OpenFile(full, 1, 1);
+  ASSERT_TRUE(switching);
+  switching->WriteString(S("abc"));
+  switching->ReadByte();
+  EXPECT_EQ(switching->Close(), -1);
+  // A writer that seeks back to fill in a header.
+  Ref<TStream> out = WriteStream(full);
+  out->WriteInt(0);
+  out->WriteString(S("body"));
+  out->Seek(0);
+  out->WriteInt(4);
+  EXPECT_EQ(out->Close(), -1);
+}
+
+// A seekable stream whose Read moves nothing before its Size has failed; the
+// whole-stream functions used to return the bytes before the failure as if
+// they were all.
+TEST_F(StreamTest, ReadErrorBeforeTheEndIsAFailedRead) {
+  std::string data(5000, 'r');
+  auto failing = [&] { return TFailingStream::Over(data, 3000); };
+  EXPECT_TRUE(Throws<TStreamReadException>([&] { ReadAllBytes(failing()); }));
+  EXPECT_TRUE(Throws<TStreamReadException>([&] { LoadByteArray(failing()); }));
+  EXPECT_TRUE(Throws<TStreamReadException>([&] { LoadString(failing()); }));
+  EXPECT_TRUE(Throws<TStreamReadException>([&] { TBank::Load(failing()); }));
+  Ref<TStream> out = WriteStream(Url("partial"));
+  EXPECT_TRUE(Throws<TStreamReadException>([&] { CopyStream(failing(), out); }));
+  out->Close();
+  // Data that stops exactly at its size is whole.
+  EXPECT_EQ(ReadAllBytes(TFailingStream::Over(data, 5000))->Length(), 5000);
+  EXPECT_EQ(LoadString(TFailingStream::Over(data, 9000))->Length(), 5000);
+
+  // A real file whose reads fail (its descriptor no longer reads).
+  File("unreadable", data);
+  Ref<TCStream> file = TCStream::OpenFile(Url("unreadable"), 1, 0);
+  ASSERT_TRUE(file);
+  int writeOnly = open(NativeOf("unreadable").c_str(), O_WRONLY);
+  ASSERT_GE(writeOnly, 0);
+  ASSERT_GE(dup2(writeOnly, fileno(file->_cstream)), 0);
+  close(writeOnly);
+  EXPECT_EQ(file->Size(), 5000);
+  EXPECT_TRUE(Throws<TStreamReadException>([&] { LoadByteArray(file); }));
+}
+
+TEST_F(StreamTest, OpenFileRefusesDirectories) {
+  ASSERT_EQ(mkdir(NativeOf("folder").c_str(), 0755), 0);
+  EXPECT_FALSE(TCStream::OpenFile(Url("folder"), 1, 0));
+  EXPECT_FALSE(TCStream::OpenFile(Url("folder"), 0, 0));
+  EXPECT_FALSE(TCStream::OpenFile(Url("folder"), 1, 1));
+  EXPECT_FALSE(ReadStream(Url("folder")));
+  EXPECT_TRUE(Throws<TStreamReadException>([&] { LoadByteArray(Url("folder")); }));
+  // The native form opens exact bytes: a backslash is part of the name.
+  File("back\\slash", "b");
+  Ref<TCStream> odd = TCStream::OpenNative(NativeOf("back\\slash").c_str(), 1, 0);
+  ASSERT_TRUE(odd);
+  EXPECT_EQ(odd->ReadByte(), 'b');
+  EXPECT_FALSE(TCStream::OpenNative(NativeOf("folder").c_str(), 1, 0));
+}
+
+// A 32-bit position cannot follow a stream past 2 GiB: it used to overflow.
+// The files are sparse, so they take no room on the disk.
+TEST_F(StreamTest, PositionsNeverPassTwoGigabytes) {
+  std::string name = File("edge", "");
+  ASSERT_EQ(truncate(name.c_str(), INT32_MAX - 2), 0);
+  Ref<TCStream> edge = TCStream::OpenFile(Url("edge"), 1, 1);
+  ASSERT_TRUE(edge);
+  EXPECT_EQ(edge->Size(), INT32_MAX - 2);
+  EXPECT_EQ(edge->Seek(INT32_MAX - 2), INT32_MAX - 2);
+  EXPECT_EQ(edge->Write("12345", 5), 2);  // cut at the last position there is
+  EXPECT_EQ(edge->Pos(), INT32_MAX);
+  EXPECT_EQ(edge->Size(), INT32_MAX);
+  EXPECT_TRUE(Throws<TStreamWriteException>([&] { edge->WriteByte(1); }));
+  EXPECT_EQ(edge->Pos(), INT32_MAX);
+  EXPECT_EQ(edge->Close(), 0);
+
+  // Beyond an Int the file has no position: it reads in sequence.
+  std::string huge = File("huge", "z");
+  ASSERT_EQ(truncate(huge.c_str(), int64_t(3) << 30), 0);
+  Ref<TCStream> in = TCStream::OpenFile(Url("huge"), 1, 0);
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->Pos(), -1);
+  EXPECT_EQ(in->Size(), 0);
+  EXPECT_EQ(in->Seek(0), -1);
+  EXPECT_EQ(in->ReadByte(), 'z');
+  EXPECT_EQ(in->ReadByte(), 0);
 }
 
 TEST_F(StreamTest, CasedPathFindsTheSpellingOnDisk) {
