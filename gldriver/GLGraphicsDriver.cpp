@@ -23,8 +23,10 @@ struct State {
   GLWindowRecord* records = nullptr;  // open records, newest first
   GLWindowRecord* current = nullptr;
   GLWindowRecord* shared = nullptr;
+  GLWindowRecord* displayOwner = nullptr;  // the full-screen record holding the display mode
   bool sharedTried = false;
   bool videoAcquired = false;
+  bool displayModeFailed = false;  // a focus gain could not take the mode back
 };
 
 State& S() {
@@ -32,13 +34,37 @@ State& S() {
   return *state;
 }
 
+int FocusWatch(void* data, SDL_Event* event);
+
 // The video subsystem is held from the first window to the end of the run;
-// without a display it cannot be had and no window can be made.
+// without a display it cannot be had and no window can be made. The screen
+// saver is refused only while a program window is open (SDL refuses it from
+// its start by default).
 bool EnsureVideo() {
   if (S().videoAcquired) return true;
   if (!platform::AcquireSdl(platform::kSdlVideo)) return false;
   S().videoAcquired = true;
+  if (!S().records) SDL_EnableScreenSaver();
+  SDL_AddEventWatch(&FocusWatch, nullptr);
   return true;
+}
+
+// Gives the current record its context back after another one was made
+// current for a moment.
+void RestoreCurrent() {
+  GLWindowRecord* current = S().current;
+  if (current) SDL_GL_MakeCurrent(current->window, static_cast<SDL_GLContext>(current->context));
+  else SDL_GL_MakeCurrent(nullptr, nullptr);
+}
+
+// The swap interval belongs to a context: the record's is made current for
+// the call.
+void SetSwapIntervalOf(GLWindowRecord* record, int32_t interval) {
+  if (!record->context) return;
+  bool other = S().current != record;
+  if (other) SDL_GL_MakeCurrent(record->window, static_cast<SDL_GLContext>(record->context));
+  SetSwapInterval(interval);
+  if (other) RestoreCurrent();
 }
 
 // The pixel format asked for, from the graphics flags.
@@ -69,13 +95,12 @@ SDL_GLContext CreateContext(SDL_Window* window) {
   }
   SDL_GLContext context = SDL_GL_CreateContext(window);
   SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, 0);
-  GLWindowRecord* current = S().current;
-  if (current) SDL_GL_MakeCurrent(current->window, current->context);
-  else SDL_GL_MakeCurrent(nullptr, nullptr);
+  RestoreCurrent();
   return context;
 }
 
 void Link(GLWindowRecord* record) {
+  if (!S().records) SDL_DisableScreenSaver();
   record->next = S().records;
   S().records = record;
 }
@@ -84,60 +109,112 @@ void Unlink(GLWindowRecord* record) {
   for (GLWindowRecord** p = &S().records; *p; p = &(*p)->next) {
     if (*p == record) {
       *p = record->next;
+      if (!S().records) SDL_EnableScreenSaver();
       return;
     }
   }
 }
 
-// Switches the display to the record's mode; with a refresh rate that
-// cannot be had, tries again without one.
-void TakeDisplayMode(GLWindowRecord* record) {
-  SDL_DisplayMode wanted{};
-  wanted.w = record->width;
-  wanted.h = record->height;
-  wanted.refresh_rate = record->hertz;
-  SDL_DisplayMode closest{};
-  int display = SDL_GetWindowDisplayIndex(record->window);
-  if (display < 0) display = 0;
-  bool withRate = SDL_GetClosestDisplayMode(display, &wanted, &closest) != nullptr &&
-                  closest.w == wanted.w && closest.h == wanted.h &&
-                  (record->hertz == 0 || closest.refresh_rate == record->hertz);
-  if (!withRate && record->hertz != 0) {
-    wanted.refresh_rate = 0;
-    if (!SDL_GetClosestDisplayMode(display, &wanted, &closest) || closest.w != wanted.w ||
-        closest.h != wanted.h) {
-      vrRuntimeError("GLGraphicsDriver failed to set display mode");
-    }
-  } else if (!withRate) {
-    vrRuntimeError("GLGraphicsDriver failed to set display mode");
+GLWindowRecord* FindRecord(uint32_t windowId) {
+  for (GLWindowRecord* r = S().records; r; r = r->next) {
+    if (r->window && SDL_GetWindowID(r->window) == windowId) return r;
   }
-  if (SDL_SetWindowDisplayMode(record->window, &closest) != 0 ||
-      SDL_SetWindowFullscreen(record->window, SDL_WINDOW_FULLSCREEN) != 0) {
-    vrRuntimeError("GLGraphicsDriver failed to set display mode");
-  }
-  record->ownsDisplayMode = true;
-  // The screen saver stays off while a full-screen window owns the display.
-  SDL_DisableScreenSaver();
-  SetSwapInterval(withRate && record->hertz != 0 ? 1 : 0);
+  return nullptr;
 }
 
-void ReleaseDisplayMode(GLWindowRecord* record) {
-  if (!record->ownsDisplayMode) return;
-  record->ownsDisplayMode = false;
+// The depth of a display mode as GraphicsModes reports it: four bytes a
+// pixel (such as 24-bit RGB888) count as 32 bits.
+int32_t ModeDepth(uint32_t format) {
+  return SDL_BYTESPERPIXEL(format) == 4 ? 32 : static_cast<int32_t>(SDL_BITSPERPIXEL(format));
+}
+
+// A display mode of the record's size and depth, at its refresh rate when
+// `withRate` is set.
+bool FindDisplayMode(GLWindowRecord* record, bool withRate, SDL_DisplayMode& found) {
+  int display = SDL_GetWindowDisplayIndex(record->window);
+  if (display < 0) display = 0;
+  int count = SDL_GetNumDisplayModes(display);
+  for (int i = 0; i < count; ++i) {
+    SDL_DisplayMode mode;
+    if (SDL_GetDisplayMode(display, i, &mode) != 0) break;
+    if (mode.w == record->width && mode.h == record->height && ModeDepth(mode.format) == record->depth &&
+        (!withRate || mode.refresh_rate == record->hertz)) {
+      found = mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ReleaseDisplayMode(GLWindowRecord* record, bool minimise);
+
+// Switches the display to the record's size and depth, at its refresh rate
+// when it asks for one and the display has it, else at any rate. The swap
+// interval is 1 only when the asked rate was had. False when the display
+// has no such mode or refuses it.
+bool TakeDisplayMode(GLWindowRecord* record) {
+  SDL_DisplayMode mode{};
+  bool withRate = record->hertz != 0 && FindDisplayMode(record, true, mode);
+  if (!withRate && !FindDisplayMode(record, false, mode)) return false;
+  // One record holds the display at a time.
+  GLWindowRecord* owner = S().displayOwner;
+  if (owner && owner != record) ReleaseDisplayMode(owner, false);
+  if (SDL_SetWindowDisplayMode(record->window, &mode) != 0 ||
+      SDL_SetWindowFullscreen(record->window, SDL_WINDOW_FULLSCREEN) != 0) {
+    return false;
+  }
+  S().displayOwner = record;
+  SetSwapIntervalOf(record, withRate ? 1 : 0);
+  return true;
+}
+
+// Restores the desktop mode if the record holds the display.
+void ReleaseDisplayMode(GLWindowRecord* record, bool minimise) {
+  if (S().displayOwner != record) return;
+  S().displayOwner = nullptr;
   SDL_SetWindowFullscreen(record->window, 0);
-  SDL_EnableScreenSaver();
-  SetSwapInterval(0);
+  if (minimise) SDL_MinimizeWindow(record->window);
+  SetSwapIntervalOf(record, 0);
+}
+
+// A full-screen window gives the display back when it loses the keyboard
+// focus (Alt+Tab) and takes it again when it regains it. SDL reports focus
+// changes while it pumps the window system's events on the main thread;
+// other threads push only their own event types, which are let through
+// untouched. Nothing may be thrown into SDL: a mode that cannot be taken
+// back is reported by the next Flip.
+void OnFocusChange(uint32_t windowId, bool gained) {
+  GLWindowRecord* record = FindRecord(windowId);
+  if (!record || record->kind != 3) return;
+  if (!gained) {
+    ReleaseDisplayMode(record, true);
+  } else if (S().displayOwner != record) {
+    if (SDL_GetWindowFlags(record->window) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(record->window);
+    if (!TakeDisplayMode(record)) S().displayModeFailed = true;
+  }
+}
+
+int FocusWatch(void*, SDL_Event* event) {
+  if (event->type != SDL_WINDOWEVENT) return 0;
+  uint8_t kind = event->window.event;
+  if (kind != SDL_WINDOWEVENT_FOCUS_GAINED && kind != SDL_WINDOWEVENT_FOCUS_LOST) return 0;
+  try {
+    OnFocusChange(event->window.windowID, kind == SDL_WINDOWEVENT_FOCUS_GAINED);
+  } catch (...) {
+    S().displayModeFailed = true;
+  }
+  return 0;
 }
 
 void CloseRecord(GLWindowRecord* record) {
   Unlink(record);
   if (record->window && record->kind != 0) SetWindowEventSource(SDL_GetWindowID(record->window), nullptr);
+  ReleaseDisplayMode(record, false);
   if (S().current == record) {
     SDL_GL_MakeCurrent(nullptr, nullptr);
     S().current = nullptr;
   }
   if (record->context) SDL_GL_DeleteContext(static_cast<SDL_GLContext>(record->context));
-  if (record->kind == 3) ReleaseDisplayMode(record);
   if (record->window && (record->kind == 2 || record->kind == 3)) SDL_DestroyWindow(record->window);
   delete record;
 }
@@ -152,9 +229,16 @@ Ref<TGLGraphics> Wrap(GLWindowRecord* record) {
 
 }  // namespace
 
-void SetSwapInterval(int32_t interval) { SDL_GL_SetSwapInterval(interval); }
+void SetSwapInterval(int32_t interval) {
+  SDL_GL_SetSwapInterval(interval);
+  SDL_GLContext context = SDL_GL_GetCurrentContext();
+  for (GLWindowRecord* r = S().records; r && context; r = r->next) {
+    if (r->context == context) r->swapInterval = interval;
+  }
+}
 
 GLWindowRecord* CurrentGLRecord() { return S().current; }
+GLWindowRecord* DisplayModeOwner() { return S().displayOwner; }
 
 bool CreateSharedContext() {
   State& s = S();
@@ -174,8 +258,7 @@ bool CreateSharedContext() {
   record->window = window;
   record->context = context;
   s.shared = record;
-  if (s.current) SDL_GL_MakeCurrent(s.current->window, s.current->context);
-  else SDL_GL_MakeCurrent(nullptr, nullptr);
+  RestoreCurrent();
   return true;
 }
 
@@ -225,8 +308,7 @@ Ref<Array> TGLGraphicsDriver::GraphicsModes() {
     for (int i = 0; i < count && i < 1024; ++i) {
       SDL_DisplayMode mode;
       if (SDL_GetDisplayMode(0, i, &mode) != 0) break;
-      // Four bytes a pixel (such as 24-bit RGB888) count as 32 bits.
-      int depth = SDL_BYTESPERPIXEL(mode.format) == 4 ? 32 : int(SDL_BITSPERPIXEL(mode.format));
+      int32_t depth = ModeDepth(mode.format);
       if (depth < 16) continue;
       Ref<TGraphicsMode> m = New<TGraphicsMode>();
       m->width = mode.w;
@@ -296,11 +378,9 @@ Ref<TGraphics> TGLGraphicsDriver::CreateGraphics(int32_t width, int32_t height, 
   if (record->kind == 3) {
     record->width = width;
     record->height = height;
-    try {
-      TakeDisplayMode(record);
-    } catch (...) {
+    if (!TakeDisplayMode(record)) {
       graphics->Close();
-      throw;
+      vrRuntimeError("GLGraphicsDriver failed to set display mode");
     }
   }
   SDL_RaiseWindow(window);
@@ -318,6 +398,10 @@ int32_t TGLGraphicsDriver::SetGraphics(TGraphics* graphics) {
 }
 
 int32_t TGLGraphicsDriver::Flip(int32_t sync) {
+  if (S().displayModeFailed) {
+    S().displayModeFailed = false;
+    vrRuntimeError("GLGraphicsDriver failed to set display mode");
+  }
   GLWindowRecord* record = S().current;
   if (!record) return 0;
   SetSwapInterval(sync ? 1 : 0);

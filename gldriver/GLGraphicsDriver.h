@@ -5,6 +5,11 @@
 //
 // Everything here runs on the main thread. Without a display, creating a
 // context fails (the graphics module then answers Null).
+//
+// A full-screen window holds its display mode only while it has the keyboard
+// focus: losing it restores the desktop mode and minimises the window,
+// regaining it takes the mode again. The screen saver and monitor power-down
+// are refused while any window of this driver is open.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +28,12 @@ struct GLWindowRecord {
   int32_t depth = 0, hertz = 0, flags = 0;
   SDL_Window* window = nullptr;
   void* context = nullptr;  // SDL_GLContext
-  bool ownsDisplayMode = false;
+  int32_t swapInterval = -1;  // last given to this context (-1 never)
 };
 
+// Close, or the destruction of a graphics that was never closed, gives back
+// the record: the window's event source, the context, the window of kinds 2
+// and 3 and the display mode.
 class TGLGraphics : public TGraphics {
   VRL_CLASS(TGLGraphics, TGraphics)
   ~TGLGraphics() override;
@@ -44,6 +52,8 @@ class TGLGraphicsDriver : public TGraphicsDriver {
   Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
                                 int32_t flags) override;
   int32_t SetGraphics(TGraphics* graphics) override;
+  // Throws the runtime error "GLGraphicsDriver failed to set display mode"
+  // once when a full-screen window regained the focus but not its mode.
   int32_t Flip(int32_t sync) override;
 };
 
@@ -60,9 +70,12 @@ Ref<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int3
                               int32_t flags);
 // The record that is current, or nullptr.
 GLWindowRecord* CurrentGLRecord();
+// The full-screen record that holds the display mode, or nullptr.
+GLWindowRecord* DisplayModeOwner();
 // Makes the hidden shared context once; false when no GL context can be made.
 bool CreateSharedContext();
-// Sets the swap interval when the platform supports it.
+// Sets the swap interval of the current context when the platform supports
+// it, and notes it in that context's record.
 void SetSwapInterval(int32_t interval);
 
 namespace glgraphics {

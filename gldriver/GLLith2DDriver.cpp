@@ -131,7 +131,7 @@ void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float
 
 Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(TPixmap* pixmap, int32_t flags) {
   if (!pixmap) ThrowNullObjectException();
-  if (!CurrentGLRecord()) return Ref<TGLImageFrame>();
+  if (!CurrentGLRecord() || pixmap->width <= 0 || pixmap->height <= 0) return Ref<TGLImageFrame>();
   int32_t tw = pixmap->width, th = pixmap->height;
   FitTextureSize(tw, th);
   int32_t w = std::min(pixmap->width, tw), h = std::min(pixmap->height, th);
@@ -296,10 +296,17 @@ void TGLLith2DDriver::SetViewport(int32_t x, int32_t y, int32_t width, int32_t h
   int32_t deviceWidth = record ? record->width : 0, deviceHeight = DeviceHeight();
   if (x == 0 && y == 0 && width == deviceWidth && height == deviceHeight) {
     glDisable(GL_SCISSOR_TEST);
-  } else {
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(x, deviceHeight - y - height, width, height);
+    return;
   }
+  // The scissor box is the viewport cut to the device (empty when they do
+  // not meet), so that no value overflows on its way to GL.
+  int64_t left = std::clamp<int64_t>(x, 0, deviceWidth);
+  int64_t right = std::clamp<int64_t>(int64_t(x) + std::max(width, 0), left, deviceWidth);
+  int64_t top = std::clamp<int64_t>(y, 0, deviceHeight);
+  int64_t bottom = std::clamp<int64_t>(int64_t(y) + std::max(height, 0), top, deviceHeight);
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(static_cast<GLint>(left), static_cast<GLint>(deviceHeight - bottom),
+            static_cast<GLsizei>(right - left), static_cast<GLsizei>(bottom - top));
 }
 
 void TGLLith2DDriver::SetTransform(float ix, float iy, float jx, float jy) {
@@ -408,10 +415,12 @@ void TGLLith2DDriver::DrawRect(float x0, float y0, float x1, float y1, float tx,
 }
 
 void TGLLith2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) {
+  float rx = (x1 - x0) * 0.5f, ry = (y1 - y0) * 0.5f;
+  float extent = std::fabs(rx) + std::fabs(ry);
+  if (!std::isfinite(extent) || !std::isfinite(x0) || !std::isfinite(y0)) return;
   DisableTexturing();
   FlushBatch();
-  float rx = (x1 - x0) * 0.5f, ry = (y1 - y0) * 0.5f;
-  int32_t segments = static_cast<int32_t>(std::fabs(rx) + std::fabs(ry));
+  int32_t segments = extent < kMaxOvalSegments ? static_cast<int32_t>(extent) : kMaxOvalSegments;
   if (segments < 12) segments = 12;
   segments &= ~3;
   float cx = x0 + rx, cy = y0 + ry;
@@ -476,8 +485,9 @@ Ref<TPixmap> TGLLith2DDriver::GrabPixmap(int32_t x, int32_t y, int32_t width, in
   if (width > 0 && height > 0) {
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, pixmap->pitch / 4);
-    glReadPixels(x, DeviceHeight() - y - height, width, height, GL_RGBA, GL_UNSIGNED_BYTE,
-                 pixmap->pixels);
+    int64_t row = int64_t(DeviceHeight()) - y - height;
+    glReadPixels(x, static_cast<GLint>(std::clamp<int64_t>(row, INT32_MIN, INT32_MAX)), width, height,
+                 GL_RGBA, GL_UNSIGNED_BYTE, pixmap->pixels);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
   }
   SetBlend(blend);

@@ -24,7 +24,8 @@ class TGLImageFrame : public TImageFrame {
   void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
             float sw, float sh) override;
   // A texture of the pixmap, its size rounded up to powers of two with the
-  // edges bled into the padding. Null when no GL context is current.
+  // edges bled into the padding. Null when no GL context is current or the
+  // pixmap has no pixels (a 0 x 0 image draws nothing).
   static Ref<TGLImageFrame> CreateFromPixmap(TPixmap* pixmap, int32_t flags);
 
   float u0 = 0, v0 = 0, u1 = 0, v1 = 0;
@@ -32,6 +33,8 @@ class TGLImageFrame : public TImageFrame {
   int32_t name = 0;
   int32_t seq = 0;
 };
+
+inline constexpr int32_t kMaxOvalSegments = 4096;
 
 class TGLLith2DDriver : public TLith2DDriver {
   VRL_CLASS(TGLLith2DDriver, TLith2DDriver)
@@ -49,6 +52,7 @@ class TGLLith2DDriver : public TLith2DDriver {
   void SetAlpha(float alpha) override;
   void SetColor(int32_t red, int32_t green, int32_t blue) override;
   void SetClsColor(int32_t red, int32_t green, int32_t blue) override;
+  // A viewport reaching past the device scissors at the device's edges.
   void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) override;
   void SetTransform(float ix, float iy, float jx, float jy) override;
   void SetLineWidth(float width) override;
@@ -56,6 +60,8 @@ class TGLLith2DDriver : public TLith2DDriver {
   void Plot(float x, float y) override;
   void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override;
   void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override;
+  // Nothing for a rectangle that is not finite; at most kMaxOvalSegments
+  // segments, more than a display can tell apart.
   void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) override;
   void DrawPoly(Array* xy, float handleX, float handleY, float originX, float originY) override;
   void DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) override;

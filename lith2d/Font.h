@@ -35,7 +35,8 @@ class TFontLoader : public Object {
   Ref<TFontLoader> _succ;
 };
 
-// Asks each registered loader, newest first; Null when none gives a font.
+// Asks each registered loader, newest first; Null when none gives a font. A
+// stream exception inside a loader is its refusal; others propagate.
 Ref<TFont> LoadFont(Object* url, int32_t size, int32_t style);
 // Puts the loader at the head of the chain unless it is already linked.
 void RegisterFontLoader(TFontLoader* loader);

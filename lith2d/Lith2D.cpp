@@ -1,5 +1,6 @@
 #include "lith2d/Lith2D.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "input/PolledInput.h"
@@ -66,6 +67,13 @@ TLith2DDriver& D() {
 
 }  // namespace
 
+int32_t SaturatingInt(double value) {
+  if (!(value == value)) return 0;
+  if (value >= 2147483647.0) return INT32_MAX;
+  if (value <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
 // ---------------------------------------------------------------------------
 // TLith2DGraphics
 
@@ -123,11 +131,14 @@ void TLith2DGraphics::Validate() {
 
 void TLith2DGraphics::SendViewport() {
   if (_driver.IsNull()) return;
-  int32_t x0 = static_cast<int32_t>(std::floor(viewport_x / vres_mousexscale));
-  int32_t y0 = static_cast<int32_t>(std::floor(viewport_y / vres_mouseyscale));
-  int32_t x1 = static_cast<int32_t>(std::floor((viewport_x + viewport_w) / vres_mousexscale));
-  int32_t y1 = static_cast<int32_t>(std::floor((viewport_y + viewport_h) / vres_mouseyscale));
-  _driver->SetViewport(x0, y0, x1 - x0, y1 - y0);
+  auto device = [](int64_t logical, float scale) {
+    return SaturatingInt(std::floor(static_cast<float>(logical) / scale));
+  };
+  int32_t x0 = device(viewport_x, vres_mousexscale);
+  int32_t y0 = device(viewport_y, vres_mouseyscale);
+  int32_t x1 = device(int64_t(viewport_x) + viewport_w, vres_mousexscale);
+  int32_t y1 = device(int64_t(viewport_y) + viewport_h, vres_mouseyscale);
+  _driver->SetViewport(x0, y0, SaturatingInt(double(x1) - x0), SaturatingInt(double(y1) - y0));
 }
 
 void TLith2DGraphics::MakeCurrent() {
@@ -306,10 +317,22 @@ void GetViewport(int32_t& x, int32_t& y, int32_t& width, int32_t& height) {
 
 void SetLogicalResolution(float width, float height) {
   TLith2DGraphics& g = G();
+  int32_t deviceWidth = CurrentGraphicsWidth(), deviceHeight = CurrentGraphicsHeight();
+  if (deviceWidth <= 0 || deviceHeight <= 0) {
+    deviceWidth = g.g_width;
+    deviceHeight = g.g_height;
+  }
+  // Without a device size the mouse maps one to one.
+  float xscale = deviceWidth > 0 ? width / static_cast<float>(deviceWidth) : 1.0f;
+  float yscale = deviceHeight > 0 ? height / static_cast<float>(deviceHeight) : 1.0f;
+  if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height) ||
+      !(xscale > 0) || !(yscale > 0) || !std::isfinite(xscale) || !std::isfinite(yscale)) {
+    vrRuntimeError("SetLogicalResolution needs a positive, finite width and height");
+  }
   g.vres_width = width;
   g.vres_height = height;
-  g.vres_mousexscale = width / static_cast<float>(CurrentGraphicsWidth());
-  g.vres_mouseyscale = height / static_cast<float>(CurrentGraphicsHeight());
+  g.vres_mousexscale = xscale;
+  g.vres_mouseyscale = yscale;
   D().SetResolution(width, height);
 }
 
@@ -321,8 +344,7 @@ float LogicalMouseXSpeed() { return static_cast<float>(MouseDeltaX()) * G().vres
 float LogicalMouseYSpeed() { return static_cast<float>(MouseDeltaY()) * G().vres_mouseyscale; }
 
 void MoveLogicalMouse(float x, float y) {
-  MoveMouse(static_cast<int32_t>(x / G().vres_mousexscale),
-            static_cast<int32_t>(y / G().vres_mouseyscale));
+  MoveMouse(SaturatingInt(x / G().vres_mousexscale), SaturatingInt(y / G().vres_mouseyscale));
 }
 
 void SetDrawFont(TImageFont* font) { G().image_font = font ? font : S().defaultFont.get(); }
@@ -388,7 +410,7 @@ int32_t StringWidth(String* text) {
   for (int32_t i = 0; i < text->Length(); ++i) {
     int32_t index = g.image_font->CharToGlyph((*text)[i]);
     if (index < 0) continue;
-    width = static_cast<int32_t>(static_cast<float>(width) + g.image_font->LoadGlyph(index)->Advance());
+    width = SaturatingInt(static_cast<float>(width) + g.image_font->LoadGlyph(index)->Advance());
   }
   return width;
 }
@@ -436,20 +458,34 @@ void DrawImageTiled(TImage* image, float x, float y, int32_t frame) {
   Ref<TImageFrame> f = image->Frame(frame);
   if (f.IsNull()) return;
   int32_t iw = image->width, ih = image->height;
-  if (iw <= 0 || ih <= 0) return;
-  D().SetTransform(1, 0, 0, 1);
   float px = x + g.origin_x - image->handle_x;
   float py = y + g.origin_y - image->handle_y;
-  float fx = px - std::floor(px), fy = py - std::floor(py);
-  int32_t ox = g.viewport_x - iw + 1, oy = g.viewport_y - ih + 1;
-  // Brings the first tile to just left of (above) the viewport.
-  auto start = [](int64_t t, int32_t size, int32_t offset) {
-    return t >= 0 ? int32_t(t % size) + offset : size - int32_t((-t) % size) + offset;
+  if (iw <= 0 || ih <= 0 || !std::isfinite(px) || !std::isfinite(py)) return;
+  // Only the part of the viewport on the logical screen can show a tile;
+  // cutting the area to it keeps the loops short whatever the viewport says.
+  auto span = [](int32_t at, int32_t size, float screen, int64_t& low, int64_t& high) {
+    low = std::max<int64_t>(at, 0);
+    high = static_cast<int64_t>(std::min(double(at) + size, std::ceil(double(screen))));
+    return low < high;
   };
-  int32_t tx = start(static_cast<int64_t>(std::floor(px)) - ox, iw, ox);
-  int32_t ty = start(static_cast<int64_t>(std::floor(py)) - oy, ih, oy);
-  for (int32_t ry = ty; ry < g.viewport_y + g.viewport_h; ry += ih) {
-    for (int32_t rx = tx; rx < g.viewport_x + g.viewport_w; rx += iw) {
+  int64_t left, right, top, bottom;
+  if (!span(g.viewport_x, g.viewport_w, g.vres_width, left, right) ||
+      !span(g.viewport_y, g.viewport_h, g.vres_height, top, bottom)) {
+    return;
+  }
+  D().SetTransform(1, 0, 0, 1);
+  float fx = px - std::floor(px), fy = py - std::floor(py);
+  // The first tile of the grid through p that covers the edge: it starts at
+  // floor(p) + k * size + the fraction, no further right than the edge.
+  auto first = [](float p, float fraction, int64_t edge, int32_t size) {
+    int64_t offset = edge - size + (fraction > 0 ? 0 : 1);
+    double phase = std::fmod(std::floor(double(p)) - double(offset), double(size));
+    if (phase < 0) phase += size;
+    return static_cast<int64_t>(phase) + offset;
+  };
+  int64_t tx = first(px, fx, left, iw), ty = first(py, fy, top, ih);
+  for (int64_t ry = ty; ry < bottom; ry += ih) {
+    for (int64_t rx = tx; rx < right; rx += iw) {
       f->Draw(0, 0, static_cast<float>(iw), static_cast<float>(ih), static_cast<float>(rx) + fx,
               static_cast<float>(ry) + fy, 0, 0, static_cast<float>(iw), static_cast<float>(ih));
     }

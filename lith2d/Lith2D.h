@@ -95,6 +95,10 @@ class TLith2DDriver : public TGraphicsDriver {
 
 TLith2DDriver* CurrentLith2DDriver();
 
+// Float to Int for coordinates and counts: truncates towards zero, clamps to
+// the Int range; NaN gives 0.
+int32_t SaturatingInt(double value);
+
 // State commands.
 void SetColor(int32_t red, int32_t green, int32_t blue);
 void GetColor(int32_t& red, int32_t& green, int32_t& blue);
@@ -115,8 +119,12 @@ void SetDrawOrigin(float x, float y);
 void GetDrawOrigin(float& x, float& y);
 void SetDrawHandle(float x, float y);
 void GetDrawHandle(float& x, float& y);
+// Any values are safe: the device rectangle saturates at the Int range.
 void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height);
 void GetViewport(int32_t& x, int32_t& y, int32_t& width, int32_t& height);
+// Maps the logical size onto the whole device. Throws TRuntimeException when
+// the width or height is not a positive finite number (or gives no usable
+// mouse scale); without a device size the mouse maps one to one.
 void SetLogicalResolution(float width, float height);
 float LogicalWidth();
 float LogicalHeight();
@@ -133,16 +141,23 @@ Ref<TImageFont> LoadImageFontSource(Object* url, int32_t size, int32_t style);
 void Cls();
 void Plot(float x, float y);
 void DrawRect(float x, float y, float width, float height);
+// The driver bounds the number of segments and draws nothing for sizes that
+// are not finite.
 void DrawOval(float x, float y, float width, float height);
 void DrawLine(float x1, float y1, float x2, float y2, int32_t lastPixel = 1);
 void DrawPoly(Array* xy);
 void DrawString(String* text, float x, float y);
 int32_t StringWidth(String* text);
 int32_t StringHeight();
+// The image commands draw nothing for an image without a driver frame, such
+// as one of 0 x 0 pixels.
 void DrawImageAt(TImage* image, float x, float y, int32_t frame = 0);
 void DrawImageSized(TImage* image, float x, float y, float width, float height, int32_t frame = 0);
 void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy,
                    float sw, float sh, float hx = 0, float hy = 0, int32_t frame = 0);
+// Covers the viewport (its part on the logical screen) with copies of the
+// image, ignoring rotation and scale. Nothing for an empty image or a
+// position that is not finite.
 void DrawImageTiled(TImage* image, float x, float y, int32_t frame = 0);
 void DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y);
 Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height);

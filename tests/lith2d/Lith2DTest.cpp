@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <utility>
+
 #include "lith2d/Image.h"
 #include "lith2d/ImageFont.h"
 #include "lith2d/RecordingDriver.h"
@@ -165,6 +168,86 @@ TEST_F(Lith2DTest, TiledCoversTheViewportAndIgnoresRotation) {
   EXPECT_GE(maxY, 600);
   EXPECT_GT(minX, -100) << "no tile lies wholly outside";
   EXPECT_NE(driver_->calls.back(), "SetTransform 1 0 0 1") << "the rotation is sent again";
+}
+
+TEST_F(Lith2DTest, TiledCoversTheFirstColumnWhenTheStartIsANegativeMultipleOfTheTile) {
+  Ref<TPixmap> tile = NewPixmap(100, 50, PIXFMT_RGBA32, 4);
+  Ref<TImage> image = LoadImageSource(tile, 0);
+  SetViewport(0, 0, 800, 600);
+  // floor(x) - (viewport_x - 100 + 1) = -100 and floor(y) - (0 - 50 + 1) = -100;
+  // with a fraction, a tile starting at the edge would leave that fraction
+  // of the first column uncovered.
+  for (float x : {-199.0f, -199.25f}) {
+    driver_->Clear();
+    DrawImageTiled(image, x, -149);
+    ASSERT_FALSE(driver_->draws.empty());
+    float minX = 1e9f, minY = 1e9f;
+    for (const auto& d : driver_->draws) {
+      minX = std::min(minX, d.tx);
+      minY = std::min(minY, d.ty);
+    }
+    EXPECT_LE(minX, 0) << x;
+    EXPECT_GT(minX, -100) << x;
+    EXPECT_FLOAT_EQ(minY, -49);
+    EXPECT_EQ(driver_->draws.size(), 9u * 13u) << "columns -99..701, rows -49..551";
+  }
+}
+
+TEST_F(Lith2DTest, TiledKeepsToTheScreenWhateverTheViewportSays) {
+  Ref<TPixmap> tile = NewPixmap(10, 10, PIXFMT_RGBA32, 4);
+  Ref<TImage> image = LoadImageSource(tile, 0);
+  SetViewport(0, 0, INT32_MAX, INT32_MAX);
+  driver_->Clear();
+  DrawImageTiled(image, 3, 4);
+  EXPECT_EQ(driver_->draws.size(), 81u * 61u) << "the 800 x 600 screen, one tile of margin";
+  SetViewport(INT32_MAX - 5, INT32_MAX - 5, INT32_MAX, INT32_MAX);
+  driver_->Clear();
+  DrawImageTiled(image, 0, 0);
+  EXPECT_TRUE(driver_->draws.empty());
+  SetViewport(0, 0, 800, 600);
+  for (float bad : {NAN, INFINITY, -INFINITY}) {
+    driver_->Clear();
+    DrawImageTiled(image, bad, 0);
+    DrawImageTiled(image, 0, bad);
+    EXPECT_TRUE(driver_->draws.empty()) << bad;
+  }
+}
+
+TEST_F(Lith2DTest, ViewportSaturatesAtTheIntRange) {
+  SetLogicalResolution(400, 300);  // one logical unit is two pixels
+  SetViewport(INT32_MAX, INT32_MIN, INT32_MAX, 10);
+  EXPECT_EQ(driver_->calls.back(), "SetViewport 2.14748365e+09 -2.14748365e+09 0 0");
+  SetViewport(-2000000000, 0, 2000000000, 300);
+  EXPECT_EQ(driver_->calls.back(), "SetViewport -2.14748365e+09 0 2.14748365e+09 600");
+}
+
+TEST_F(Lith2DTest, LogicalResolutionMustBePositiveAndFinite) {
+  for (auto [w, h] : {std::pair{0.0f, 0.0f}, {-400.0f, 300.0f}, {400.0f, NAN}, {INFINITY, 300.0f}}) {
+    try {
+      SetLogicalResolution(w, h);
+      ADD_FAILURE() << w << " x " << h << " is refused";
+    } catch (const ThrownObject& e) {
+      EXPECT_NE(e.As<TRuntimeException>(), nullptr);
+    }
+  }
+  EXPECT_FLOAT_EQ(LogicalWidth(), 800) << "a refused resolution changes nothing";
+  EXPECT_FLOAT_EQ(TLith2DGraphics::Current()->vres_mousexscale, 1.0f);
+}
+
+TEST_F(Lith2DTest, LogicalResolutionWithoutADisplayKeepsAFiniteMouseScale) {
+  // A 2D graphics made current by hand: the graphics module has no size.
+  Ref<TGraphics> loose = driver_->CreateGraphics(0, 0, 0, 0, 0);
+  auto* g = CastRaw<TLith2DGraphics>(loose);
+  ASSERT_NE(g, nullptr);
+  ShutdownGraphics();
+  g->MakeCurrent();
+  ASSERT_EQ(CurrentGraphicsWidth(), 0);
+  SetLogicalResolution(400, 300);
+  EXPECT_FLOAT_EQ(g->vres_mousexscale, 1.0f);
+  EXPECT_FLOAT_EQ(g->vres_mouseyscale, 1.0f);
+  SetViewport(10, 20, 30, 40);
+  EXPECT_EQ(driver_->calls.back(), "SetViewport 10 20 30 40");
+  TLith2DGraphics::ClearCurrent();
 }
 
 TEST_F(Lith2DTest, BuiltInFontGlyphsAndWidths) {
