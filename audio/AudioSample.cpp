@@ -8,7 +8,9 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/Runtime.h"
+#include "stream/LoaderChain.h"
 #include "stream/Stream.h"
+#include "stream/StreamCloser.h"
 
 namespace vrl {
 
@@ -235,38 +237,15 @@ TAudioSampleLoader* AudioSampleLoaders() { return ChainHead().get(); }
 Ref<TAudioSample> ReadAudioSample(Object* url) {
   Ref<TStream> stream = ReadStream(url);
   if (stream.IsNull()) return nullptr;
-  int32_t start = stream->Pos();
-  if (start == -1) {
+  if (stream->Pos() == -1) {
     // The stream is ours to close on this way out too; the error reported is
     // this one, not a failed close.
-    try {
-      stream->Close();
-    } catch (...) {
-    }
+    StreamCloser closer(stream);
     vrRuntimeError("Stream is not seekable");
   }
-  Ref<TAudioSample> sample;
-  try {
-    for (Ref<TAudioSampleLoader> loader = ChainHead(); !loader.IsNull(); loader = loader->_succ) {
-      stream->Seek(start);
-      try {
-        sample = loader->LoadAudioSample(stream);
-      } catch (const ThrownObject& e) {
-        if (!e.As<TStreamException>()) throw;
-        sample = nullptr;
-      }
-      if (!sample.IsNull()) break;
-    }
-  } catch (...) {
-    // The exception that propagates is the loader's, not a failed close.
-    try {
-      stream->Close();
-    } catch (...) {
-    }
-    throw;
-  }
-  stream->Close();
-  return sample;
+  return LoadFromChain(stream.get(), ChainHead().get(), [](TAudioSampleLoader* loader, TStream* in) {
+    return loader->LoadAudioSample(in);
+  });
 }
 
 Ref<TAudioSample> NewAudioSample(int32_t length, int32_t hertz, int32_t format) {

@@ -4,8 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <exception>
+#include <utility>
 
+#include "runtime/CallbackTrap.h"
 #include "runtime/Exceptions.h"
 #include "stream/Stream.h"
 
@@ -15,65 +16,59 @@ struct OggDecoder {
   OggVorbis_File file;
   vrl::TStream* stream = nullptr;
   // A throw caught inside a callback, thrown again after vorbisfile returns.
-  std::exception_ptr pending;
+  vrl::CallbackTrap trap;
 };
 
 namespace {
 
 size_t ReadCallback(void* buffer, size_t size, size_t count, void* source) {
   auto* d = static_cast<OggDecoder*>(source);
-  if (size == 0 || d->pending) return 0;
-  try {
+  if (size == 0 || d->trap.Caught()) return 0;
+  int32_t got = 0;
+  const bool read = d->trap.Run([&] {
     size_t want = size * count;
     if (want > 0x7fffffff) want = 0x7fffffff;
-    int32_t got = d->stream->Read(buffer, int32_t(want));
-    errno = 0;
-    return got > 0 ? size_t(got) / size : 0;
-  } catch (...) {
-    d->pending = std::current_exception();
-    errno = EIO;  // vorbisfile reads a 0 with errno set as a read error
-    return 0;
-  }
+    got = d->stream->Read(buffer, int32_t(want));
+  });
+  // vorbisfile reads a 0 with errno set as a read error.
+  errno = read ? 0 : EIO;
+  return got > 0 ? size_t(got) / size : 0;
 }
 
 int SeekCallback(void* source, ogg_int64_t offset, int whence) {
   auto* d = static_cast<OggDecoder*>(source);
-  if (d->pending) return -1;
-  try {
+  if (d->trap.Caught()) return -1;
+  int result = -1;
+  d->trap.Run([&] {
     auto low = int32_t(uint32_t(uint64_t(offset)));  // only the low 32 bits count
     int64_t target;
     switch (whence) {
       case SEEK_SET: target = low; break;
       case SEEK_CUR: target = int64_t(d->stream->Pos()) + low; break;
       case SEEK_END: target = int64_t(d->stream->Size()) + low; break;
-      default: return -1;
+      default: return;
     }
-    if (target < 0 || target > 0x7fffffff) return -1;
-    return d->stream->Seek(int32_t(target)) >= 0 ? 0 : -1;
-  } catch (...) {
-    d->pending = std::current_exception();
-    return -1;
-  }
+    if (target < 0 || target > 0x7fffffff) return;
+    result = d->stream->Seek(int32_t(target)) >= 0 ? 0 : -1;
+  });
+  return result;
 }
 
 int CloseCallback(void*) { return 0; }  // the loader chain closes the stream
 
 long TellCallback(void* source) {
   auto* d = static_cast<OggDecoder*>(source);
-  if (d->pending) return -1;
-  try {
-    return d->stream->Pos();
-  } catch (...) {
-    d->pending = std::current_exception();
-    return -1;
-  }
+  if (d->trap.Caught()) return -1;
+  long pos = -1;
+  d->trap.Run([&] { pos = d->stream->Pos(); });
+  return pos;
 }
 
 void Free(OggDecoder* d, bool clear) {
   if (clear) ov_clear(&d->file);
-  std::exception_ptr pending = d->pending;
+  vrl::CallbackTrap trap = std::move(d->trap);
   delete d;
-  if (pending) std::rethrow_exception(pending);
+  trap.Rethrow();
 }
 
 }  // namespace
@@ -91,7 +86,7 @@ OggDecoder* OggDecoderOpen(vrl::TStream* stream, int64_t* frames, int32_t* chann
   }
   vorbis_info* info = ov_info(&d->file, -1);
   ogg_int64_t total = ov_pcm_total(&d->file, 0);
-  if (!info || total < 0 || d->pending) {
+  if (!info || total < 0 || d->trap.Caught()) {
     Free(d, true);
     return nullptr;
   }
@@ -114,7 +109,7 @@ int64_t OggDecoderRead(OggDecoder* d, void* buffer, int64_t bytes) {
     if (want > 1 << 20) want = 1 << 20;
     int section = 0;
     long n = ov_read(&d->file, out + done, int(want), 0, 2, 1, &section);
-    if (d->pending) return -1;
+    if (d->trap.Caught()) return -1;
     if (n < 0) return -1;
     // The end of the data, or a chained stream's next link, whose layout may
     // differ: decoding ends with what the first link gave.

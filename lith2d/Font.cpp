@@ -2,6 +2,7 @@
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "stream/LoaderChain.h"
 #include "stream/Stream.h"
 
 namespace vrl {
@@ -37,18 +38,9 @@ Ref<TFontLoader>& ChainHead() {
 }  // namespace
 
 Ref<TFont> LoadFont(Object* url, int32_t size, int32_t style) {
-  for (TFontLoader* loader = ChainHead().get(); loader; loader = loader->_succ.get()) {
-    Ref<TFont> font;
-    try {
-      font = loader->LoadFont(url, size, style);
-    } catch (const ThrownObject& e) {
-      // A stream error is this loader's refusal; anything else is the
-      // caller's to see.
-      if (!e.As<TStreamException>()) throw;
-    }
-    if (!font.IsNull()) return font;
-  }
-  return Ref<TFont>();
+  // A stream error is a loader's refusal; anything else is the caller's.
+  return AskLoaders(ChainHead().get(),
+                    [&](TFontLoader* loader) { return loader->LoadFont(url, size, style); });
 }
 
 void RegisterFontLoader(TFontLoader* loader) {

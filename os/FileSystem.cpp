@@ -20,6 +20,7 @@
 #include "stream/BankStream.h"
 #include "stream/CStream.h"
 #include "stream/NativePath.h"
+#include "stream/StreamCloser.h"
 
 namespace vrl {
 
@@ -305,19 +306,19 @@ namespace {
 // copy; any other exception propagates. True only when every byte arrived
 // and the target closed cleanly.
 bool CopyAndClose(TStream* in, TStream* out) {
+  // Declared in this order so that a way out by an exception closes the
+  // source first, as the way to success does.
+  StreamCloser writer(out);
+  StreamCloser reader(in);
   bool copied = true;
   try {
     CopyStream(in, out, 4096);
   } catch (const ThrownObject& e) {
-    if (!e.As<TStreamException>()) {
-      in->Close();
-      out->Close();
-      throw;
-    }
+    if (!e.As<TStreamException>()) throw;
     copied = false;
   }
-  in->Close();
-  if (out->Close() != 0) copied = false;
+  reader.Close();
+  if (!writer.CloseSave()) copied = false;
   return copied;
 }
 
@@ -549,14 +550,9 @@ Ref<TStream> OpenFileStream(Object* url, int32_t readable, int32_t writeable) {
   // Only a stream opened for reading becomes a bank: what is written to a
   // stream that cannot seek (a pipe) must still reach it.
   if (stream.IsNull() || writeable || stream->Pos() != -1) return stream;
-  Ref<Array> bytes;
-  try {
-    bytes = ReadAllBytes(stream);
-  } catch (...) {
-    stream->Close();
-    throw;
-  }
-  stream->Close();
+  StreamCloser closer(stream);
+  Ref<Array> bytes = ReadAllBytes(stream);
+  closer.Close();
   Ref<TBank> bank = TBank::Create(bytes->Length());
   if (bytes->Length()) std::memcpy(bank->Buf(), bytes->Data(), std::size_t(bytes->Length()));
   return CreateBankStream(bank);

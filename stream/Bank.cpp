@@ -8,6 +8,7 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/Runtime.h"
+#include "stream/StreamCloser.h"
 
 namespace vrl {
 
@@ -184,28 +185,19 @@ void TBank::PokeDouble(int32_t o, double v) {
 int32_t TBank::Save(Object* url) {
   Ref<TStream> stream = WriteStream(url);
   if (stream.IsNull()) return 0;
-  try {
-    stream->WriteBytes(_buf, _size);
-  } catch (...) {
-    stream->Close();
-    throw;
-  }
-  return stream->Close() == 0 ? 1 : 0;
+  StreamCloser closer(stream);
+  stream->WriteBytes(_buf, _size);
+  return closer.CloseSave() ? 1 : 0;
 }
 
 Ref<TBank> TBank::Load(Object* url) {
   Ref<TStream> stream = ReadStream(url);
   if (stream.IsNull()) return {};
-  Ref<Array> bytes;
-  try {
-    bytes = ReadAllBytes(stream);
-  } catch (...) {
-    stream->Close();
-    throw;
-  }
+  StreamCloser closer(stream);
+  Ref<Array> bytes = ReadAllBytes(stream);
   Ref<TBank> bank = Create(bytes->Length());
   if (bytes->Length()) std::memcpy(bank->_buf, bytes->Data(), std::size_t(bytes->Length()));
-  stream->Close();
+  closer.Close();
   return bank;
 }
 

@@ -13,6 +13,7 @@
 #include "runtime/Runtime.h"
 #include "stream/CStream.h"
 #include "stream/NativePath.h"
+#include "stream/StreamCloser.h"
 
 namespace vrl {
 
@@ -368,6 +369,18 @@ int32_t ReadPiece(TStream* stream, void* buf, int32_t count) {
   return 0;
 }
 
+int32_t ReadUpTo(TStream* stream, void* buf, int32_t count) {
+  TStream& in = Checked(stream);
+  auto* p = static_cast<uint8_t*>(buf);
+  int32_t done = 0;
+  while (done < count) {
+    int32_t n = in.Read(p + done, count - done);
+    if (n <= 0) break;
+    done += n < count - done ? n : count - done;
+  }
+  return done;
+}
+
 Ref<Array> ReadAllBytes(TStream* stream) {
   TStream& in = Checked(stream);
   std::vector<uint8_t> bytes(1024);
@@ -390,14 +403,9 @@ Ref<Array> ReadAllBytes(TStream* stream) {
 Ref<Array> LoadByteArray(Object* url) {
   Ref<TStream> stream = ReadStream(url);
   if (stream.IsNull()) ThrowStreamReadException();
-  Ref<Array> bytes;
-  try {
-    bytes = ReadAllBytes(stream);
-  } catch (...) {
-    stream->Close();
-    throw;
-  }
-  stream->Close();
+  StreamCloser closer(stream);
+  Ref<Array> bytes = ReadAllBytes(stream);
+  closer.Close();
   return bytes;
 }
 
@@ -415,13 +423,9 @@ template <class Body>
 void SaveThrough(Object* url, Body&& write) {
   Ref<TStream> stream = WriteStream(url);
   if (stream.IsNull()) ThrowStreamWriteException();
-  try {
-    write(*stream);
-  } catch (...) {
-    stream->Close();
-    throw;
-  }
-  if (stream->Close() != 0) ThrowStreamWriteException();
+  StreamCloser closer(stream);
+  write(*stream);
+  closer.CloseSaveOrThrow();
 }
 
 }  // namespace
@@ -440,14 +444,9 @@ void SaveByteArray(Array* bytes, Object* url) {
 Ref<Object> LoadObject(Object* url) {
   Ref<TStream> stream = ReadStream(url);
   if (stream.IsNull()) ThrowStreamReadException();
-  Ref<Object> obj;
-  try {
-    obj = stream->ReadObject();
-  } catch (...) {
-    stream->Close();
-    throw;
-  }
-  stream->Close();
+  StreamCloser closer(stream);
+  Ref<Object> obj = stream->ReadObject();
+  closer.Close();
   return obj;
 }
 

@@ -181,6 +181,10 @@ int32_t ReadPiece(TStream* stream, void* buf, int32_t count);
 // True when `stream` can seek and stands before its Size, where a Read that
 // moves nothing is a failed read rather than the end of the data.
 bool StoppedBeforeEnd(TStream* stream);
+// Reads up to `count` bytes with Read until they are all there or a Read
+// moves nothing; returns how many arrived. Headers use it where a short read
+// means "not this format" rather than a stream error.
+int32_t ReadUpTo(TStream* stream, void* buf, int32_t count);
 
 // Whole-stream functions. The loads throw TStreamReadException and the saves
 // TStreamWriteException when the URL cannot be opened; the loads also throw

@@ -7,6 +7,7 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
+#include "stream/StreamCloser.h"
 
 namespace vrl {
 
@@ -340,45 +341,36 @@ Ref<TStream> TTextStreamFactory::CreateStream(Object*, String* proto, String* pa
 Ref<String> LoadText(Object* url) {
   Ref<TStream> stream = ReadStream(url);
   if (stream.IsNull()) ThrowStreamReadException();
-  auto closeOnError = [&](auto&& body) {
-    try {
-      return body();
-    } catch (...) {
-      stream->Close();
-      throw;
-    }
-  };
-  return closeOnError([&]() -> Ref<String> {
-    uint8_t head[3];
-    int32_t kept = 0, encoding = 0;
-    if (ReadPiece(stream, head, 1) == 1) {
-      kept = 1;
-      if (ReadPiece(stream, head + 1, 1) == 1) {
-        kept = 2;
-        if (head[0] == 254 && head[1] == 255) {
-          encoding = TTextStream::UTF16BE;
-        } else if (head[0] == 255 && head[1] == 254) {
-          encoding = TTextStream::UTF16LE;
-        } else if (head[0] == 239 && head[1] == 187 && ReadPiece(stream, head + 2, 1) == 1) {
-          kept = 3;
-          if (head[2] == 191) encoding = TTextStream::UTF8;
-        }
+  StreamCloser closer(stream);
+  uint8_t head[3];
+  int32_t kept = 0, encoding = 0;
+  if (ReadPiece(stream, head, 1) == 1) {
+    kept = 1;
+    if (ReadPiece(stream, head + 1, 1) == 1) {
+      kept = 2;
+      if (head[0] == 254 && head[1] == 255) {
+        encoding = TTextStream::UTF16BE;
+      } else if (head[0] == 255 && head[1] == 254) {
+        encoding = TTextStream::UTF16LE;
+      } else if (head[0] == 239 && head[1] == 187 && ReadPiece(stream, head + 2, 1) == 1) {
+        kept = 3;
+        if (head[2] == 191) encoding = TTextStream::UTF8;
       }
     }
-    if (encoding) {
-      Ref<TTextStream> text = TTextStream::Create(stream, encoding);
-      Ref<String> result = text->ReadFile();
-      text->Close();
-      stream->Close();
-      return result;
-    }
-    Ref<Array> rest = ReadAllBytes(stream);
-    stream->Close();
-    if (rest->Length() > INT32_MAX - kept) vrRuntimeError(u"Stream too large"_vs);
-    std::string bytes(reinterpret_cast<const char*>(head), std::size_t(kept));
-    bytes.append(static_cast<const char*>(rest->Data()), std::size_t(rest->Length()));
-    return String::FromNarrow(bytes);
-  });
+  }
+  if (encoding) {
+    Ref<TTextStream> text = TTextStream::Create(stream, encoding);
+    Ref<String> result = text->ReadFile();
+    text->Close();
+    closer.Close();
+    return result;
+  }
+  Ref<Array> rest = ReadAllBytes(stream);
+  closer.Close();
+  if (rest->Length() > INT32_MAX - kept) vrRuntimeError(u"Stream too large"_vs);
+  std::string bytes(reinterpret_cast<const char*>(head), std::size_t(kept));
+  bytes.append(static_cast<const char*>(rest->Data()), std::size_t(rest->Length()));
+  return String::FromNarrow(bytes);
 }
 
 int32_t SaveText(String* str, Object* url) {
@@ -391,18 +383,15 @@ int32_t SaveText(String* str, Object* url) {
   }
   Ref<TStream> stream = WriteStream(url);
   if (stream.IsNull()) ThrowStreamWriteException();
-  int32_t closed;
-  try {
-    static const uint8_t kMark[2] = {255, 254};
-    stream->WriteBytes(kMark, 2);
-    Ref<TTextStream> out = TTextStream::Create(stream, TTextStream::UTF16LE);
-    out->WriteString(text);
-    closed = out->Close();
-  } catch (...) {
-    stream->Close();
-    throw;
-  }
-  if (stream->Close() != 0 || closed != 0) ThrowStreamWriteException();
+  StreamCloser closer(stream);
+  static const uint8_t kMark[2] = {255, 254};
+  stream->WriteBytes(kMark, 2);
+  Ref<TTextStream> out = TTextStream::Create(stream, TTextStream::UTF16LE);
+  out->WriteString(text);
+  // The text stream's Close closes the stream under it; either close failing
+  // is a failed save.
+  const int32_t closed = out->Close();
+  if (!closer.CloseSave() || closed != 0) ThrowStreamWriteException();
   return 1;
 }
 

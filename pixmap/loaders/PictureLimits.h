@@ -1,5 +1,5 @@
 // Limits every picture loader applies to the sizes a file states, before
-// anything is allocated for them, and the small reading helpers they share.
+// anything is allocated for them.
 #pragma once
 
 #include <cstdint>
@@ -55,26 +55,5 @@ inline bool StreamCanCarry(int64_t bytesLeft, int64_t decoded, int64_t ratio) {
 // and the padding of blocks at the picture's edges. A stream of unknown
 // length gets what the largest picture the absolute limits allow needs.
 int64_t JpegMemoryLimit(int64_t bytesLeft);
-
-// Reads up to `count` bytes with Read until they are all there or a Read
-// moves nothing; returns how many arrived. Headers use it where a short read
-// means "not this format" rather than a stream error.
-int32_t ReadUpTo(TStream* stream, void* buf, int32_t count);
-
-// Closes a stream that a reader or writer opened, on every way out. Close
-// reports -1 for lost data; a throw from it is reported the same way, as a
-// destructor must not throw.
-class StreamCloser {
- public:
-  explicit StreamCloser(TStream* stream) : _stream(stream) {}
-  ~StreamCloser() { Close(); }
-  StreamCloser(const StreamCloser&) = delete;
-  StreamCloser& operator=(const StreamCloser&) = delete;
-  // The stream's Close result; 0 when it was closed already.
-  int32_t Close();
-
- private:
-  TStream* _stream;
-};
 
 }  // namespace vrl

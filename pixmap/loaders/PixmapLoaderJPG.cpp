@@ -4,17 +4,18 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
-#include <exception>
 #include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
 #include "pixmap/loaders/PictureLimits.h"
+#include "runtime/CallbackTrap.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
 #include "stream/Stream.h"
+#include "stream/StreamCloser.h"
 
 namespace vrl {
 
@@ -59,7 +60,7 @@ struct JpegJob {
   TStream* stream = nullptr;
   // The stream's bytes from the start of the picture; -1 when unknown.
   int64_t bytesLeft = -1;
-  std::exception_ptr pending;
+  CallbackTrap trap;
   JOCTET buffer[kBlockBytes];
   bool started = false;  // the source has delivered bytes
   bool ended = false;    // the source ran dry and supplies an end marker
@@ -111,18 +112,9 @@ void OnSourceTerm(j_decompress_ptr) {}
 boolean OnSourceFill(j_decompress_ptr cinfo) {
   auto* job = static_cast<JpegReadJob*>(JobOf(reinterpret_cast<j_common_ptr>(cinfo)));
   int32_t n = 0;
-  bool failed = false;
-  if (!job->ended) {
-    try {
-      n = job->stream->Read(job->buffer, kBlockBytes);
-    } catch (...) {
-      job->pending = std::current_exception();
-      failed = true;
-    }
+  if (!job->ended && !job->trap.Run([&] { n = job->stream->Read(job->buffer, kBlockBytes); })) {
+    ERREXIT(cinfo, JERR_FILE_READ);
   }
-  // Outside the handler: the long jump must not leave a caught exception
-  // behind.
-  if (failed) ERREXIT(cinfo, JERR_FILE_READ);
   if (n <= 0) {
     if (!job->started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
     // Truncated data: an end marker lets libjpeg finish what it has.
@@ -163,18 +155,14 @@ void OnDestinationInit(j_compress_ptr cinfo) {
 void WriteBlock(j_compress_ptr cinfo, int32_t count) {
   auto* job = static_cast<JpegWriteJob*>(JobOf(reinterpret_cast<j_common_ptr>(cinfo)));
   int32_t done = 0;
-  bool failed = false;
-  try {
+  const bool written = job->trap.Run([&] {
     while (done < count) {
       int32_t n = job->stream->Write(job->buffer + done, count - done);
       if (n <= 0) break;
       done += n < count - done ? n : count - done;
     }
-  } catch (...) {
-    job->pending = std::current_exception();
-    failed = true;
-  }
-  if (failed || done < count) ERREXIT(cinfo, JERR_FILE_WRITE);
+  });
+  if (!written || done < count) ERREXIT(cinfo, JERR_FILE_WRITE);
 }
 
 boolean OnDestinationEmpty(j_compress_ptr cinfo) {
@@ -272,9 +260,9 @@ Ref<TPixmap> LoadPixmapJPG(Object* url) {
   // A failed decode drops the part-filled pixmap here; libjpeg's own memory
   // goes with its structure.
   jpeg_destroy_decompress(&job.cinfo);
-  closer.Close();
-  if (job.pending) std::rethrow_exception(job.pending);
+  job.trap.Rethrow();
   if (!decoded) return {};
+  closer.Close();
   return job.pixmap;
 }
 
@@ -289,10 +277,9 @@ int32_t SavePixmapJPG(TPixmap* pixmap, Object* url, int32_t quality) {
   job.stream = stream;
   bool encoded = EncodeJpeg(&job, rgb, quality);
   jpeg_destroy_compress(&job.cinfo);
-  int32_t closed = closer.Close();
-  if (job.pending) std::rethrow_exception(job.pending);
+  job.trap.Rethrow();
   // libjpeg's failures are failures: a truncated file is not a saved one.
-  return encoded && closed == 0 ? 1 : 0;
+  return encoded && closer.CloseSave() ? 1 : 0;
 }
 
 }  // namespace vrl

@@ -3,14 +3,15 @@
 #include <png.h>
 
 #include <cstring>
-#include <exception>
 #include <vector>
 
 #include "pixmap/loaders/PictureLimits.h"
+#include "runtime/CallbackTrap.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
 #include "stream/Stream.h"
+#include "stream/StreamCloser.h"
 
 namespace vrl {
 
@@ -50,7 +51,7 @@ struct PngJob {
   // The stream's bytes after the signature; -1 when unknown.
   int64_t bytesLeft = -1;
   // A throw caught inside a callback, raised again after clean-up.
-  std::exception_ptr pending;
+  CallbackTrap trap;
   Ref<TPixmap> pixmap;
   std::vector<png_bytep> rows;
 
@@ -74,40 +75,26 @@ void OnPngWarning(png_structp, png_const_charp) {}
 
 void OnPngRead(png_structp png, png_bytep data, size_t length) {
   auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
-  bool failed = false;
-  try {
+  const bool read = job->trap.Run([&] {
     if (length > size_t(INT32_MAX)) ThrowStreamReadException();
     job->stream->ReadBytes(data, int32_t(length));
-  } catch (...) {
-    job->pending = std::current_exception();
-    failed = true;
-  }
-  // Outside the handler: the long jump must not leave a caught exception
-  // behind.
-  if (failed) png_error(png, "stream");
+  });
+  if (!read) png_error(png, "stream");
 }
 
 void OnPngWrite(png_structp png, png_bytep data, size_t length) {
   auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
-  bool failed = false;
-  try {
+  const bool written = job->trap.Run([&] {
     if (length > size_t(INT32_MAX)) ThrowStreamWriteException();
     job->stream->WriteBytes(data, int32_t(length));
-  } catch (...) {
-    job->pending = std::current_exception();
-    failed = true;
-  }
-  if (failed) png_error(png, "stream");
+  });
+  if (!written) png_error(png, "stream");
 }
 
 void OnPngFlush(png_structp png) {
   auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
   int32_t result = -1;
-  try {
-    result = job->stream->Flush();
-  } catch (...) {
-    job->pending = std::current_exception();
-  }
+  job->trap.Run([&] { result = job->stream->Flush(); });
   if (result != 0) png_error(png, "flush");
 }
 
@@ -203,9 +190,9 @@ Ref<TPixmap> LoadPixmapPNG(Object* url) {
   png_set_read_fn(job.png, &job, OnPngRead);
   bool decoded = DecodePng(&job);
   job.Destroy();
-  closer.Close();
-  if (job.pending) std::rethrow_exception(job.pending);
+  job.trap.Rethrow();
   if (!decoded) return {};
+  closer.Close();
   return job.pixmap;
 }
 
@@ -241,9 +228,8 @@ int32_t SavePixmapPNG(TPixmap* pixmap, Object* url, int32_t level) {
   for (int32_t y = 0; y < source->height; ++y) job.rows[std::size_t(y)] = source->PixelPtr(0, y);
   bool encoded = EncodePng(&job, source, colourType, transforms, level);
   job.Destroy();
-  int32_t closed = closer.Close();
-  if (job.pending) std::rethrow_exception(job.pending);
-  return encoded && closed == 0 ? 1 : 0;
+  job.trap.Rethrow();
+  return encoded && closer.CloseSave() ? 1 : 0;
 }
 
 }  // namespace vrl

@@ -15,9 +15,30 @@ using namespace vrl::test;
 
 namespace {
 
+// "probe::" opens the stream the test put here, so that the chain, not the
+// test, owns and closes it.
+Ref<TProbeStream>& NextProbe() {
+  static auto* next = new Ref<TProbeStream>;
+  return *next;
+}
+class TProbeFactory : public TStreamFactory {
+  VRL_CLASS(TProbeFactory, TStreamFactory)
+  Ref<TStream> CreateStream(Object*, String* proto, String*, int32_t, int32_t) override {
+    if (CompareStrings(proto, u"probe"_vs) != 0) return {};
+    return NextProbe();
+  }
+};
+
+}  // namespace
+
+VRL_CLASS_RECORD(TProbeFactory, "TProbeFactory")
+
+namespace {
+
 class LoaderChainTest : public testing::Test {
  protected:
   void SetUp() override { InitLoaders(); }
+  void TearDown() override { NextProbe() = nullptr; }
 };
 
 std::string Asset(const char* name) { return std::string(VRL_ASSETS) + "/" + name; }
@@ -100,6 +121,25 @@ TEST_F(LoaderChainTest, UnknownDataAndMissingFilesGiveNull) {
   std::vector<uint8_t> empty;
   EXPECT_TRUE(LoadPixmap(Over(empty)).IsNull());
   EXPECT_TRUE(LoadPixmap(String::FromNarrow("/nonexistent-dir/none.png")).IsNull());
+}
+
+// A loader's failure used to be replaced by the stream's failed Close on
+// the way out: the chain reported the close, not what went wrong.
+TEST_F(LoaderChainTest, LoaderExceptionIsNotReplacedByAFailedClose) {
+  static bool registered = false;
+  if (!registered) New<TProbeFactory>();  // the chain keeps it
+  registered = true;
+  std::vector<uint8_t> bytes(64, 0);
+  NextProbe() = TProbeStream::Over(bytes, 0);
+  NextProbe()->closeThrows = true;
+  try {
+    LoadPixmap(u"probe::picture"_vs);
+    ADD_FAILURE() << "no throw";
+  } catch (const ThrownObject& e) {
+    ASSERT_NE(e.As<TRuntimeException>(), nullptr);
+    EXPECT_EQ(e.As<TRuntimeException>()->error->ToNarrow(), "probe stream failure");
+  }
+  EXPECT_EQ(NextProbe()->closes, 1);
 }
 
 }  // namespace

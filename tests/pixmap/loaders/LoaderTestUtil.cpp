@@ -36,6 +36,7 @@ int32_t TProbeStream::Read(void* buf, int32_t count) {
 
 int32_t TProbeStream::Close() {
   ++closes;
+  if (closeThrows) vrRuntimeError("probe close failure");
   return 0;
 }
 

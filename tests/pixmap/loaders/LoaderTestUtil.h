@@ -31,9 +31,10 @@ struct Bytes {
 };
 
 // A memory stream that counts Close calls, can make Read throw a
-// TRuntimeException once `throwAfter` bytes have been read (-1: never), and
-// can hide its size (Size 0, as streams that do not know their length
-// report it), so a loader has only the absolute limits to go by.
+// TRuntimeException once `throwAfter` bytes have been read (-1: never), can
+// make Close throw one ("probe close failure"), and can hide its size (Size
+// 0, as streams that do not know their length report it), so a loader has
+// only the absolute limits to go by.
 class TProbeStream : public TRamStream {
   VRL_CLASS(TProbeStream, TRamStream)
   int32_t Read(void* buf, int32_t count) override;
@@ -44,6 +45,7 @@ class TProbeStream : public TRamStream {
 
   int32_t closes = 0;
   int32_t throwAfter = -1;
+  bool closeThrows = false;
   bool unsized = false;
 };
 

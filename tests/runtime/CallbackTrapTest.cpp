@@ -1,0 +1,100 @@
+#include "runtime/CallbackTrap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "runtime/Exceptions.h"
+#include "runtime/String.h"
+
+using namespace vrl;
+
+namespace {
+
+// The text of the runtime error `body` throws, or what happened instead.
+template <class Body>
+std::string RuntimeErrorOf(Body&& body) {
+  try {
+    body();
+  } catch (const ThrownObject& e) {
+    if (auto* error = e.As<TRuntimeException>()) return error->error->ToNarrow();
+    return "not a runtime error";
+  }
+  return "no throw";
+}
+
+TEST(CallbackTrapTest, WorkThatSucceedsLeavesNothingToRethrow) {
+  CallbackTrap trap;
+  int ran = 0;
+  EXPECT_TRUE(trap.Run([&] { ++ran; }));
+  EXPECT_EQ(ran, 1);
+  EXPECT_FALSE(trap.Caught());
+  EXPECT_EQ(RuntimeErrorOf([&] { trap.Rethrow(); }), "no throw");
+}
+
+TEST(CallbackTrapTest, FirstExceptionIsKeptAndRethrownOnce) {
+  CallbackTrap trap;
+  EXPECT_FALSE(trap.Run([] { vrRuntimeError("first"); }));
+  EXPECT_TRUE(trap.Caught());
+  EXPECT_FALSE(trap.Run([] { vrRuntimeError("second"); }));
+  // Work after a failure still runs; only its exception is not kept.
+  int ran = 0;
+  EXPECT_TRUE(trap.Run([&] { ++ran; }));
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(RuntimeErrorOf([&] { trap.Rethrow(); }), "first");
+  EXPECT_FALSE(trap.Caught());
+  EXPECT_EQ(RuntimeErrorOf([&] { trap.Rethrow(); }), "no throw");
+}
+
+TEST(CallbackTrapTest, ThrownObjectsAndOtherExceptionsArriveUnchanged) {
+  CallbackTrap trap;
+  trap.Run([] { vrThrowText("a text"); });
+  try {
+    trap.Rethrow();
+    ADD_FAILURE() << "no throw";
+  } catch (const ThrownObject& e) {
+    auto* text = e.As<String>();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->ToNarrow(), "a text");
+  }
+  trap.Run([] { throw std::length_error("too long"); });
+  EXPECT_THROW(trap.Rethrow(), std::length_error);
+}
+
+// qsort stands in for a C library that calls back: the comparator reports
+// "equal" once its work has thrown, and the exception travels on only after
+// qsort has returned.
+struct SortJob {
+  CallbackTrap trap;
+  int compared = 0;
+};
+SortJob* gSortJob = nullptr;
+
+int CompareInts(const void* a, const void* b) {
+  int result = 0;
+  gSortJob->trap.Run([&] {
+    if (++gSortJob->compared == 3) vrRuntimeError("comparison failed");
+    result = *static_cast<const int*>(a) - *static_cast<const int*>(b);
+  });
+  return result;
+}
+
+TEST(CallbackTrapTest, ExceptionCrossesTheLibraryOnlyAfterItReturns) {
+  SortJob job;
+  gSortJob = &job;
+  int values[] = {5, 3, 9, 1, 7, 2};
+  bool returned = false;
+  EXPECT_EQ(RuntimeErrorOf([&] {
+              std::qsort(values, 6, sizeof(int), CompareInts);
+              returned = true;
+              job.trap.Rethrow();
+            }),
+            "comparison failed");
+  EXPECT_TRUE(returned);
+  EXPECT_GT(job.compared, 3) << "qsort kept calling back after the failure";
+  gSortJob = nullptr;
+}
+
+}  // namespace
