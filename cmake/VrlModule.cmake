@@ -2,6 +2,8 @@
 # same way, so that the folders mirror each other: runtime/ builds vrl_runtime,
 # tests/runtime/ builds runtime_tests.
 
+include(GoogleTest)
+
 # vrl_module(NAME SOURCES files... [DEPS targets...] [LIBS libraries...])
 function(vrl_module name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LIBS" ${ARGN})
@@ -11,11 +13,32 @@ function(vrl_module name)
 endfunction()
 
 # vrl_test(NAME SOURCES files... [DEPS targets...] [ENV VAR=value...])
+#
+# CTest sees each test case on its own, named "NAME.Suite.Case", and runs it
+# in a process of its own, so a failing or hanging case names itself and no
+# case can lean on what an earlier one left behind. The cases are listed when
+# CTest starts rather than after the link: listing runs the executable, and a
+# sanitizer build must do that with the environment CTest is given (the leak
+# suppressions), not the build's.
 function(vrl_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;ENV" ${ARGN})
   add_executable(${name}_tests ${ARG_SOURCES})
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} vrl_testmain GTest::gtest)
-  add_test(NAME ${name} COMMAND ${name}_tests)
-  set_tests_properties(${name} PROPERTIES TIMEOUT 300
-                       ENVIRONMENT "${ARG_ENV}")
+  gtest_discover_tests(${name}_tests
+    TEST_PREFIX "${name}."
+    TEST_LIST ${name}_CASES
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120 LABELS ${name})
+  # The discovered cases take the environment from a second CTest script:
+  # the properties handed to gtest_discover_tests lose the list separators,
+  # so VAR=a;VAR2=b would arrive as two properties.
+  if(ARG_ENV)
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_tests_env.cmake")
+    file(WRITE "${script}"
+      "if(${name}_CASES)\n"
+      "  set_tests_properties(\${${name}_CASES} PROPERTIES ENVIRONMENT [==[${ARG_ENV}]==])\n"
+      "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+  endif()
 endfunction()

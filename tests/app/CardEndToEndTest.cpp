@@ -20,6 +20,7 @@
 #include "audio/AudioSample.h"
 #include "pixmap/Pixmap.h"
 #include "runtime/String.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
 using namespace vrl;
@@ -27,6 +28,10 @@ using namespace vrl;
 namespace {
 
 auto* const gXvfb = testing::AddGlobalTestEnvironment(new testing_support::XvfbEnvironment);
+
+// The captured audio and the screenshot go to a directory of the test's own:
+// other copies of this test (other build trees) may run at the same time.
+class CardEndToEnd : public testing_support::TempDirTest {};
 
 // Waits up to `seconds` for the child; its exit status, or -1 if it is
 // still running.
@@ -46,8 +51,7 @@ uint32_t BigEndian(const std::vector<uint8_t>& d, std::size_t at) {
 
 // The root window as an RGB24 pixmap, through xwd (24-bit TrueColor, 32 bits
 // a pixel, as Xvfb's 1024x768x24 screen gives).
-Ref<TPixmap> Screenshot() {
-  std::string path = testing::TempDir() + "/card-screen.xwd";
+Ref<TPixmap> Screenshot(const std::string& path) {
   if (std::system(("xwd -root -silent > '" + path + "'").c_str()) != 0) return {};
   std::ifstream in(path, std::ios::binary);
   std::vector<uint8_t> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -72,14 +76,13 @@ Ref<TPixmap> Screenshot() {
   return shot;
 }
 
-TEST(CardEndToEnd, ShowsThePicturePlaysTheMusicAndEndsOnEscape) {
+TEST_F(CardEndToEnd, ShowsThePicturePlaysTheMusicAndEndsOnEscape) {
   VRL_REQUIRE_DISPLAY();
   if (std::system("command -v xdotool >/dev/null && command -v xwd >/dev/null") != 0) {
     GTEST_SKIP() << "xdotool and xwd are needed";
   }
   card::InitModules();
-  std::string raw = testing::TempDir() + "/card-audio.raw";
-  std::remove(raw.c_str());
+  std::string raw = NativeOf("card-audio.raw");
 
   pid_t pid = fork();
   if (pid == 0) {
@@ -103,7 +106,7 @@ TEST(CardEndToEnd, ShowsThePicturePlaysTheMusicAndEndsOnEscape) {
   ASSERT_EQ(std::system("xdotool key alt+F4"), 0);
   EXPECT_EQ(WaitFor(pid, 1.5), -1) << "Alt+F4 does not end the card";
 
-  Ref<TPixmap> shot = Screenshot();
+  Ref<TPixmap> shot = Screenshot(NativeOf("card-screen.xwd"));
   ASSERT_FALSE(shot.IsNull());
   Ref<TPixmap> picture = LoadPixmap(String::FromUnits(card::kPictureUrl));
   ASSERT_FALSE(picture.IsNull());
@@ -151,7 +154,7 @@ TEST(CardEndToEnd, ShowsThePicturePlaysTheMusicAndEndsOnEscape) {
 
 // Over ssh or with DISPLAY unset the card used to spin invisibly on a 0 x 0
 // screen, growing without end. It must say why and end with a failure.
-TEST(CardEndToEnd, WithoutADisplayTheCardSaysSoAndEndsWithAFailure) {
+TEST_F(CardEndToEnd, WithoutADisplayTheCardSaysSoAndEndsWithAFailure) {
   int err[2];
   ASSERT_EQ(pipe2(err, O_CLOEXEC), 0);
   pid_t pid = fork();

@@ -9,7 +9,8 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/String.h"
-#include "tests/runtime/StackScrub.h"
+#include "tests/support/StackScrub.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
@@ -109,13 +110,8 @@ TEST_F(ListTest, IndexOutOfRangeIsARuntimeError) {
   list->AddLast(S("x"));
   EXPECT_EQ(Cast<String>(list->ValueAtIndex(0))->ToNarrow(), "x");
   for (int32_t index : {1, -1}) {
-    try {
-      list->ValueAtIndex(index);
-      FAIL();
-    } catch (const ThrownObject& e) {
-      EXPECT_NE(e.As<TRuntimeException>(), nullptr);
-      EXPECT_STREQ(e.what(), "List index out of range");
-    }
+    EXPECT_TRUE(ThrowsObject<TRuntimeException>([&] { list->ValueAtIndex(index); }, "List index out of range"))
+        << "index " << index;
   }
 }
 

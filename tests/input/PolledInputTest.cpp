@@ -9,7 +9,7 @@
 #include "system/EventQueue.h"
 #include "system/Hooks.h"
 #include "system/SystemDriver.h"
-#include "tests/platform/DummyVideo.h"
+#include "tests/support/DummyVideo.h"
 
 using namespace vrl;
 using namespace vrl::platform;

@@ -9,7 +9,7 @@
 
 #include "platform/Injection.h"
 #include "platform/Sdl.h"
-#include "tests/platform/DummyVideo.h"
+#include "tests/support/DummyVideo.h"
 
 using namespace vrl::platform;
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/Window.h"
-#include "tests/platform/DummyVideo.h"
+#include "tests/support/DummyVideo.h"
 
 using namespace vrl::platform;
 

@@ -10,7 +10,7 @@
 #include "platform/Injection.h"
 #include "platform/Messages.h"
 #include "platform/Sdl.h"
-#include "tests/platform/DummyVideo.h"
+#include "tests/support/DummyVideo.h"
 
 using namespace vrl::platform;
 using Clock = std::chrono::steady_clock;

@@ -9,13 +9,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
 #include <string>
+#include <thread>
 
 using vrl::testing_support::XvfbEnvironment;
 
 namespace {
 
-bool Running(pid_t process) { return kill(process, 0) == 0; }
+// A process that ended but was not reaped yet (its parent died, and the
+// container's first process may not reap) counts as ended.
+bool Running(pid_t process) {
+  std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+  std::string pid, name, state;
+  if (!(stat >> pid >> name >> state)) return false;
+  return state != "Z" && state != "X";
+}
 
 bool SocketExists(int display) {
   struct stat info;
@@ -92,6 +102,31 @@ TEST(XvfbTest, ProgramsStartedTogetherGetServersOfTheirOwn) {
   EXPECT_FALSE(Running(second[1]));
   close(a.report);
   close(b.report);
+}
+
+// A program that CTest kills for its timeout never reaches TearDown; its
+// server used to stay behind, holding a display, for every such case.
+TEST(XvfbTest, ServerEndsWhenItsProgramIsKilled) {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "no Xvfb";
+  Program a = StartProgram();
+  ASSERT_GT(a.pid, 0);
+  int answer[2] = {-1, 0};
+  ASSERT_EQ(read(a.report, answer, sizeof answer), static_cast<ssize_t>(sizeof answer));
+  ASSERT_GE(answer[0], 0);
+  ASSERT_TRUE(Running(answer[1]));
+  kill(a.pid, SIGKILL);
+  ASSERT_EQ(waitpid(a.pid, nullptr, 0), a.pid);
+  // The server gets its signal when the program dies; it may take a moment
+  // to end. The bound is generous: only a server that stays fails.
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Running(answer[1]) && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  bool stayed = Running(answer[1]);
+  if (stayed) kill(answer[1], SIGKILL);
+  EXPECT_FALSE(stayed) << "the server outlived its program";
+  close(a.report);
+  close(a.release);
 }
 
 }  // namespace

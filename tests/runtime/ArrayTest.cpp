@@ -5,7 +5,8 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/String.h"
-#include "tests/runtime/StackScrub.h"
+#include "tests/support/StackScrub.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
@@ -40,25 +41,15 @@ TEST(ArrayCreate, InitialValuesOfReferenceTags) {
   EXPECT_EQ(arrays->GetObject(0), EmptyArray());
   Ref<Array> functions = Array::New("()i", 1);
   auto call = reinterpret_cast<void (*)()>(functions->DataAs<void*>()[0]);
-  try {
-    call();
-    FAIL();
-  } catch (const ThrownObject& e) {
-    EXPECT_STREQ(e.what(), "Attempt to call uninitialized function pointer");
-  }
+  EXPECT_TRUE(ThrowsObject(call, "Attempt to call uninitialized function pointer"));
 }
 
 TEST(ArrayAccess, BoundsAreChecked) {
   Ref<Array> a = Array::New("i", 3);
   a->Set<int32_t>(2, 9);
   EXPECT_EQ(a->Get<int32_t>(2), 9);
-  try {
-    a->Get<int32_t>(3);
-    FAIL();
-  } catch (const ThrownObject& e) {
-    EXPECT_NE(e.As<TArrayBoundsException>(), nullptr);
-    EXPECT_STREQ(e.what(), "Attempt to index array element beyond array length");
-  }
+  EXPECT_TRUE(ThrowsObject<TArrayBoundsException>([&] { a->Get<int32_t>(3); },
+                                                   "Attempt to index array element beyond array length"));
   EXPECT_THROW(a->Set<int32_t>(-1, 0), ThrownObject);
   EXPECT_THROW(EmptyArray()->Get<int32_t>(0), ThrownObject);
 }

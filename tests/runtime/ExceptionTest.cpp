@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "runtime/Numeric.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
@@ -41,17 +42,9 @@ TEST(Exceptions, CatchSemantics) {
 }
 
 TEST(Exceptions, TextsOfTheRuntimeExceptions) {
-  auto text = [](void (*thrower)()) {
-    try {
-      thrower();
-    } catch (const ThrownObject& e) {
-      return std::string(e.what());
-    }
-    return std::string();
-  };
-  EXPECT_EQ(text(&ThrowNullMethodException), "Attempt to call abstract method");
-  EXPECT_EQ(text(&ThrowOutOfDataException), "Attempt to read beyond end of data");
-  EXPECT_EQ(text(&ThrowArrayBoundsException), "Attempt to index array element beyond array length");
+  EXPECT_EQ(ThrownText(&ThrowNullMethodException), "Attempt to call abstract method");
+  EXPECT_EQ(ThrownText(&ThrowOutOfDataException), "Attempt to read beyond end of data");
+  EXPECT_EQ(ThrownText(&ThrowArrayBoundsException), "Attempt to index array element beyond array length");
   Ref<TRuntimeException> e = TRuntimeException::Create(String::FromNarrow("boom"));
   EXPECT_EQ(e->ToString()->ToNarrow(), "boom");
   EXPECT_EQ(New<TRuntimeException>()->ToString().get(), EmptyString());
@@ -111,22 +104,11 @@ class TShape : public vrl::Object {
 
 TEST(Exceptions, UnsetFunctionPointersAndAbstractMethods) {
   vrl::FunctionPtr<int32_t(int32_t, int32_t)> unset;
-  try {
-    unset(1, 2);
-    FAIL();
-  } catch (const vrl::ThrownObject& e) {
-    EXPECT_NE(e.As<vrl::TNullFunctionException>(), nullptr);
-  }
+  EXPECT_TRUE(ThrowsObject<vrl::TNullFunctionException>([&] { unset(1, 2); }));
   vrl::FunctionPtr<int32_t(int32_t, int32_t)> add = &Add;
   EXPECT_EQ(add(2, 3), 5);
   vrl::Ref<TShape> shape(new TShape);
-  try {
-    shape->Area();
-    FAIL();
-  } catch (const vrl::ThrownObject& e) {
-    EXPECT_NE(e.As<vrl::TNullMethodException>(), nullptr);
-    EXPECT_STREQ(e.what(), "Attempt to call abstract method");
-  }
+  EXPECT_TRUE(ThrowsObject<vrl::TNullMethodException>([&] { shape->Area(); }, "Attempt to call abstract method"));
 }
 
 }  // namespace

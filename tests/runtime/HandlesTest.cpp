@@ -8,7 +8,7 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/Memory.h"
 #include "runtime/String.h"
-#include "tests/runtime/StackScrub.h"
+#include "tests/support/StackScrub.h"
 
 using namespace vrl;
 

@@ -10,7 +10,8 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Object.h"
 #include "runtime/String.h"
-#include "tests/runtime/StackScrub.h"
+#include "tests/support/StackScrub.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
@@ -292,19 +293,11 @@ TEST_F(MemoryTest, FreedBlocksAreReusedBySizeClass) {
 
 TEST_F(MemoryTest, ReleaseChecksTheBitmap) {
   alignas(16) static char notAnObject[64];
-  auto texts = [](auto&& body) {
-    try {
-      body();
-    } catch (const ThrownObject& e) {
-      return std::string(e.what());
-    }
-    return std::string();
-  };
-  EXPECT_EQ(texts([] { vrReleaseObject(reinterpret_cast<void*>(uintptr_t(1) << 47 | 0x100), 32); }),
+  EXPECT_EQ(ThrownText([] { vrReleaseObject(reinterpret_cast<void*>(uintptr_t(1) << 47 | 0x100), 32); }),
             "clrMemBit error: mempage does not exist");
   Ref<TCounted> live = New<TCounted>();
-  EXPECT_EQ(texts([&] { MarkLiveAllocation(live.get()); }), "setMemBit error: membit already set");
-  EXPECT_EQ(texts([&] { vrReleaseObject(reinterpret_cast<char*>(live.get()) + 16, 16); }), "clrMemBit error: membit not set");
+  EXPECT_EQ(ThrownText([&] { MarkLiveAllocation(live.get()); }), "setMemBit error: membit already set");
+  EXPECT_EQ(ThrownText([&] { vrReleaseObject(reinterpret_cast<char*>(live.get()) + 16, 16); }), "clrMemBit error: membit not set");
   EXPECT_FALSE(IsLiveAllocation(notAnObject));
   EXPECT_FALSE(IsLiveAllocation(reinterpret_cast<char*>(live.get()) + 8));
 }

@@ -10,7 +10,8 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/String.h"
-#include "tests/runtime/StackScrub.h"
+#include "tests/support/StackScrub.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
@@ -176,19 +177,9 @@ TEST_F(ObjectTest, NullPointerGivesEmptyStringAndArrayNotNull) {
 TEST_F(ObjectTest, AccessThroughNullThrows) {
   Ref<TLogged> none;
   EXPECT_THROW(none->Twice(1), ThrownObject);
-  try {
-    (void)none->name;
-    FAIL();
-  } catch (const ThrownObject& e) {
-    EXPECT_NE(e.As<TNullObjectException>(), nullptr);
-    EXPECT_STREQ(e.what(), "Attempt to access field or method of Null object");
-  }
-  try {
-    Null()->ToString();
-    FAIL();
-  } catch (const ThrownObject& e) {
-    EXPECT_NE(e.As<TNullObjectException>(), nullptr);
-  }
+  EXPECT_TRUE(ThrowsObject<TNullObjectException>([&] { (void)none->name; },
+                                                  "Attempt to access field or method of Null object"));
+  EXPECT_TRUE(ThrowsObject<TNullObjectException>([] { Null()->ToString(); }));
 }
 
 TEST_F(ObjectTest, CastsFollowTheClassChain) {
@@ -227,13 +218,7 @@ TEST_F(ObjectTest, DefaultCompareAndMessage) {
 TEST_F(ObjectTest, ReservedEntriesThrow) {
   Ref<TLogged> a = New<TLogged>();
   for (auto call : {&Object::_Reserved1, &Object::_Reserved2, &Object::_Reserved3}) {
-    try {
-      (a.get()->*call)();
-      FAIL();
-    } catch (const ThrownObject& e) {
-      ASSERT_NE(e.As<String>(), nullptr);
-      EXPECT_STREQ(e.what(), "Illegal call to reserved method");
-    }
+    EXPECT_TRUE(ThrowsObject<String>([&] { (a.get()->*call)(); }, "Illegal call to reserved method"));
   }
 }
 

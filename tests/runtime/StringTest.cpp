@@ -10,6 +10,7 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/TextFunctions.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
@@ -143,12 +144,7 @@ TEST(StringCompare, CodeUnitOrder) {
 TEST(StringUtf8, DecodeEncodeAndErrors) {
   EXPECT_EQ(String::FromUtf8("h\xC3\xA9\xE2\x82\xAC")->View(), u"h\u00E9\u20AC");
   EXPECT_EQ(String::FromUtf8("\xF0\x80\x80\x81")->View(), u"\u0001") << "overlong forms pass";
-  try {
-    String::FromUtf8("\xF0\x9F\x98\x80");
-    FAIL();
-  } catch (const ThrownObject& e) {
-    EXPECT_STREQ(e.what(), "Unicode character out of UCS-2 range");
-  }
+  EXPECT_TRUE(ThrowsObject([] { String::FromUtf8("\xF0\x9F\x98\x80"); }, "Unicode character out of UCS-2 range"));
   // A sequence cut short by the terminator ends the text instead of reading on.
   EXPECT_EQ(String::FromUtf8("ab\xE2\x82")->View(), u"ab");
   EXPECT_EQ(String::FromUtf8(static_cast<const char*>(nullptr)).get(), EmptyString());

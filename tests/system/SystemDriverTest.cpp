@@ -17,7 +17,8 @@
 #include "system/EventQueue.h"
 #include "system/Hooks.h"
 #include "system/SDLSystemDriver.h"
-#include "tests/platform/DummyVideo.h"
+#include "tests/support/DummyVideo.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 using namespace vrl::platform;
@@ -436,12 +437,7 @@ TEST(SystemDriverContractTest, TheAbstractDriverThrowsAndNoDriverPumpsNothing) {
   Ref<TSystemDriver> sdl = SystemDriver();
   Ref<TSystemDriver> abstract = New<TSystemDriver>();
   SetSystemDriver(abstract);
-  try {
-    PollSystemEvents();
-    ADD_FAILURE() << "no exception";
-  } catch (const ThrownObject& e) {
-    EXPECT_NE(e.As<TNullMethodException>(), nullptr);
-  }
+  EXPECT_TRUE(ThrowsObject<TNullMethodException>([] { PollSystemEvents(); }));
   EXPECT_THROW(Confirm(u"x"_vs), ThrownObject);
   SetSystemDriver(nullptr);
   EXPECT_EQ(PollSystemEvents(), 0);
