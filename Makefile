@@ -4,7 +4,9 @@
 BUILD      ?= build
 BUILD_SAN  ?= build-sanitize
 JOBS       ?= $(shell nproc)
-CMAKE_GEN   = cmake -G Ninja -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Extra configure options, e.g. CMAKE_ARGS=-DVRL_WERROR=ON (as CI does).
+CMAKE_ARGS ?=
+CMAKE_GEN   = cmake -G Ninja -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
 .PHONY: all deps build run test test-sanitize bench fuzz clean
 

@@ -10,6 +10,7 @@ function(vrl_module name)
   add_library(vrl_${name} STATIC ${ARG_SOURCES})
   target_include_directories(vrl_${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(vrl_${name} PUBLIC ${ARG_DEPS} ${ARG_LIBS})
+  vrl_set_warnings(vrl_${name})
 endfunction()
 
 # vrl_test(NAME SOURCES files... [DEPS targets...] [ENV VAR=value...])
@@ -24,6 +25,7 @@ function(vrl_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;ENV" ${ARGN})
   add_executable(${name}_tests ${ARG_SOURCES})
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} vrl_testmain GTest::gtest)
+  vrl_set_warnings(${name}_tests)
   gtest_discover_tests(${name}_tests
     TEST_PREFIX "${name}."
     TEST_LIST ${name}_CASES

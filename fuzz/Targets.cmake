@@ -3,7 +3,9 @@
 add_executable(audiosample_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/AudioSampleFuzzer.cpp)
 target_link_libraries(audiosample_fuzzer PRIVATE vrl_audio)
 target_link_options(audiosample_fuzzer PRIVATE -fsanitize=fuzzer)
+vrl_set_warnings(audiosample_fuzzer)
 
 add_executable(pixmap_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/PixmapFuzz.cpp)
 target_link_libraries(pixmap_fuzzer PRIVATE vrl_pixmaploaders)
 target_link_options(pixmap_fuzzer PRIVATE -fsanitize=fuzzer)
+vrl_set_warnings(pixmap_fuzzer)

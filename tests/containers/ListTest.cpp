@@ -20,7 +20,7 @@ int gItemsFreed = 0;
 
 class TItem : public Object {
   VRL_CLASS(TItem, Object)
-  TItem(int32_t key = 0, int32_t tag = 0) : key(key), tag(tag) {}
+  TItem(int32_t k = 0, int32_t t = 0) : key(k), tag(t) {}
   ~TItem() override { ++gItemsFreed; }
   int32_t key, tag;
 };

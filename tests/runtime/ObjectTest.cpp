@@ -22,7 +22,7 @@ std::vector<std::string>* gLog = nullptr;
 // An object that logs its destruction, and a field that holds another one.
 class TLogged : public Object {
   VRL_CLASS(TLogged, Object)
-  explicit TLogged(std::string name = "") : name(std::move(name)) {}
+  explicit TLogged(std::string text = "") : name(std::move(text)) {}
   ~TLogged() override {
     if (gLog) gLog->push_back("~" + name);
   }
