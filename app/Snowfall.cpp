@@ -124,8 +124,8 @@ int32_t UpdateFlakes() {
       }
     }
     if (1 < f->y && f->y < H - 2 && 1 < f->x && f->x < W - 2) {
-      DrawImageArea(s.snowimage, static_cast<float>(tx - 1), static_cast<float>(ty - 1), 3, 3,
-                    f->style * 3, 0, 3, 3, 0, 0, 0);
+      DrawImageArea(s.snowimage, static_cast<float>(tx - 1), static_cast<float>(ty - 1), 3, 3, f->style * 3,
+                    0, 3, 3, 0, 0, 0);
     }
   }
 

@@ -30,11 +30,10 @@ const ClassRecord& TAudioSample::StaticClass() {
 }
 
 const ClassRecord& TAudioSampleLoader::StaticClass() {
-  static const ClassRecord record =
-      ClassRecord::Of<TAudioSampleLoader>("TAudioSampleLoader", [](auto& d) {
-        d.template Field<&TAudioSampleLoader::_succ>("_succ");
-        d.template Method<&TAudioSampleLoader::LoadAudioSample>("LoadAudioSample");
-      });
+  static const ClassRecord record = ClassRecord::Of<TAudioSampleLoader>("TAudioSampleLoader", [](auto& d) {
+    d.template Field<&TAudioSampleLoader::_succ>("_succ");
+    d.template Method<&TAudioSampleLoader::LoadAudioSample>("LoadAudioSample");
+  });
   return record;
 }
 
@@ -243,17 +242,15 @@ Ref<TAudioSample> ReadAudioSample(Object* url) {
     StreamCloser closer(stream);
     vrRuntimeError("Stream is not seekable");
   }
-  return LoadFromChain(stream.get(), ChainHead().get(), [](TAudioSampleLoader* loader, TStream* in) {
-    return loader->LoadAudioSample(in);
-  });
+  return LoadFromChain(stream.get(), ChainHead().get(),
+                       [](TAudioSampleLoader* loader, TStream* in) { return loader->LoadAudioSample(in); });
 }
 
 Ref<TAudioSample> NewAudioSample(int32_t length, int32_t hertz, int32_t format) {
   return TAudioSample::Create(length, hertz, format);
 }
 
-Ref<TAudioSample> NewStaticAudioSample(uint8_t* samples, int32_t length, int32_t hertz,
-                                       int32_t format) {
+Ref<TAudioSample> NewStaticAudioSample(uint8_t* samples, int32_t length, int32_t hertz, int32_t format) {
   return TAudioSample::CreateStatic(samples, length, hertz, format);
 }
 

@@ -49,8 +49,7 @@ class TAudioSample : public Object {
   // or a size beyond 2^31 - 1 bytes; std::bad_alloc when memory runs out.
   static Ref<TAudioSample> Create(int32_t length, int32_t hertz, int32_t format);
   // Wraps caller memory without copying; the sample never frees it.
-  static Ref<TAudioSample> CreateStatic(uint8_t* samples, int32_t length, int32_t hertz,
-                                        int32_t format);
+  static Ref<TAudioSample> CreateStatic(uint8_t* samples, int32_t length, int32_t hertz, int32_t format);
 
   // The bytes of the data: length * SampleBytes[format].
   int64_t DataBytes() const { return int64_t(length) * SampleBytes[IsSampleFormat(format) ? format : 0]; }
@@ -80,8 +79,7 @@ TAudioSampleLoader* AudioSampleLoaders();
 
 // Module functions.
 Ref<TAudioSample> NewAudioSample(int32_t length, int32_t hertz, int32_t format);
-Ref<TAudioSample> NewStaticAudioSample(uint8_t* samples, int32_t length, int32_t hertz,
-                                       int32_t format);
+Ref<TAudioSample> NewStaticAudioSample(uint8_t* samples, int32_t length, int32_t hertz, int32_t format);
 // Opens `url` (anything the stream factories accept) and asks each loader in
 // turn, rewinding the stream before each. A stream exception inside a loader
 // counts as a refusal; other exceptions propagate. Null when the url does not
@@ -93,8 +91,7 @@ Ref<TAudioSample> ReadAudioSample(Object* url);
 // Copies count * SampleBytes[format] bytes.
 void CopySampleData(const uint8_t* src, uint8_t* dst, int32_t format, int32_t count);
 // Converts `count` frames; the two areas must not overlap.
-void ConvertSampleData(const uint8_t* src, int32_t srcFormat, uint8_t* dst, int32_t dstFormat,
-                       int32_t count);
+void ConvertSampleData(const uint8_t* src, int32_t srcFormat, uint8_t* dst, int32_t dstFormat, int32_t count);
 
 namespace audiosample {
 // Registers the sample classes. The loaders are modules of their own

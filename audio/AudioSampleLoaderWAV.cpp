@@ -79,11 +79,16 @@ Ref<TAudioSample> TAudioSampleLoaderWAV::LoadAudioSample(TStream* raw) {
   int32_t bits = stream->ReadShort();
   if (formatTag != 1) return nullptr;
   int32_t format = 0;
-  if (bits == 8 && channels == 1) format = SAMPLE_MONO8;
-  else if (bits == 8 && channels == 2) format = SAMPLE_STEREO8;
-  else if (bits == 16 && channels == 1) format = SAMPLE_MONO16LE;
-  else if (bits == 16 && channels == 2) format = SAMPLE_STEREO16LE;
-  else return nullptr;
+  if (bits == 8 && channels == 1)
+    format = SAMPLE_MONO8;
+  else if (bits == 8 && channels == 2)
+    format = SAMPLE_STEREO8;
+  else if (bits == 16 && channels == 1)
+    format = SAMPLE_MONO16LE;
+  else if (bits == 16 && channels == 2)
+    format = SAMPLE_STEREO16LE;
+  else
+    return nullptr;
   // The stream's bytes are at most 2^31 - 1, so a longer skip or data chunk
   // cannot be present.
   constexpr uint32_t kMaxBytes = std::numeric_limits<int32_t>::max();

@@ -43,10 +43,17 @@ int SeekCallback(void* source, ogg_int64_t offset, int whence) {
     auto low = int32_t(uint32_t(uint64_t(offset)));  // only the low 32 bits count
     int64_t target;
     switch (whence) {
-      case SEEK_SET: target = low; break;
-      case SEEK_CUR: target = int64_t(d->stream->Pos()) + low; break;
-      case SEEK_END: target = int64_t(d->stream->Size()) + low; break;
-      default: return;
+      case SEEK_SET:
+        target = low;
+        break;
+      case SEEK_CUR:
+        target = int64_t(d->stream->Pos()) + low;
+        break;
+      case SEEK_END:
+        target = int64_t(d->stream->Size()) + low;
+        break;
+      default:
+        return;
     }
     if (target < 0 || target > 0x7fffffff) return;
     result = d->stream->Seek(int32_t(target)) >= 0 ? 0 : -1;
@@ -73,8 +80,7 @@ void Free(OggDecoder* d, bool clear) {
 
 }  // namespace
 
-OggDecoder* OggDecoderOpen(vrl::TStream* stream, int64_t* frames, int32_t* channels,
-                           int32_t* hertz) {
+OggDecoder* OggDecoderOpen(vrl::TStream* stream, int64_t* frames, int32_t* channels, int32_t* hertz) {
   if (!stream) vrl::ThrowNullObjectException();
   auto* d = new OggDecoder;
   d->stream = stream;

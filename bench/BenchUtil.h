@@ -22,9 +22,8 @@ double FastestSeconds(Body&& body, int runs = 7) {
 
 inline void Report(const char* name, double seconds, const char* baselineName, double baseline,
                    long operations) {
-  std::printf("%-44s %8.2f ns/op   %-28s %8.2f ns/op   ratio %.2f\n", name,
-              seconds * 1e9 / operations, baselineName, baseline * 1e9 / operations,
-              seconds / baseline);
+  std::printf("%-44s %8.2f ns/op   %-28s %8.2f ns/op   ratio %.2f\n", name, seconds * 1e9 / operations,
+              baselineName, baseline * 1e9 / operations, seconds / baseline);
 }
 
 // Keeps a value alive in the optimiser's eyes.

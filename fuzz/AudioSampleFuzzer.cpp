@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
       Ref<TAudioSample> sample = ReadAudioSample(stream);
       if (!sample.IsNull()) {
-        if (!IsSampleFormat(sample->format) || sample->length < 0 ||
-            sample->DataBytes() > sample->capacity) {
+        if (!IsSampleFormat(sample->format) || sample->length < 0 || sample->DataBytes() > sample->capacity) {
           __builtin_trap();
         }
         // Touch every byte the sample claims, so a length beyond its memory

@@ -4,13 +4,13 @@
 
 #include <string>
 
+#include "RegisterGLTextFont.h"  // generated: registers "gldrawtextfont.bin"
 #include "platform/Sdl.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
 #include "runtime/Startup.h"
 #include "system/SystemDriver.h"
-#include "RegisterGLTextFont.h"  // generated: registers "gldrawtextfont.bin"
 
 namespace vrl {
 
@@ -53,8 +53,10 @@ bool EnsureVideo() {
 // current for a moment.
 void RestoreCurrent() {
   GLWindowRecord* current = S().current;
-  if (current) SDL_GL_MakeCurrent(current->window, static_cast<SDL_GLContext>(current->context));
-  else SDL_GL_MakeCurrent(nullptr, nullptr);
+  if (current)
+    SDL_GL_MakeCurrent(current->window, static_cast<SDL_GLContext>(current->context));
+  else
+    SDL_GL_MakeCurrent(nullptr, nullptr);
 }
 
 // The swap interval belongs to a context: the record's is made current for
@@ -246,8 +248,8 @@ bool CreateSharedContext() {
   if (s.sharedTried || !EnsureVideo()) return false;
   s.sharedTried = true;
   RequestPixelFormat(0);
-  SDL_Window* window = SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN |
-                                                           SDL_WINDOW_BORDERLESS);
+  SDL_Window* window =
+      SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
   if (!window) return false;
   SDL_GLContext context = SDL_GL_CreateContext(window);
   if (!context) {
@@ -343,8 +345,8 @@ Ref<TGraphics> TGLGraphicsDriver::AttachGraphics(int32_t widget, int32_t flags) 
   return Wrap(record);
 }
 
-Ref<TGraphics> TGLGraphicsDriver::CreateGraphics(int32_t width, int32_t height, int32_t depth,
-                                                 int32_t hertz, int32_t flags) {
+Ref<TGraphics> TGLGraphicsDriver::CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                                 int32_t flags) {
   if (width <= 0 || height <= 0 || !EnsureVideo() || !CreateSharedContext()) return Ref<TGraphics>();
   RequestPixelFormat(flags);
   Uint32 windowFlags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
@@ -391,8 +393,10 @@ int32_t TGLGraphicsDriver::SetGraphics(TGraphics* graphics) {
   GLWindowRecord* record = nullptr;
   if (auto* gl = CastRaw<TGLGraphics>(graphics)) record = gl->_context;
   if (record == S().current) return 0;
-  if (record) SDL_GL_MakeCurrent(record->window, static_cast<SDL_GLContext>(record->context));
-  else SDL_GL_MakeCurrent(nullptr, nullptr);
+  if (record)
+    SDL_GL_MakeCurrent(record->window, static_cast<SDL_GLContext>(record->context));
+  else
+    SDL_GL_MakeCurrent(nullptr, nullptr);
   S().current = record;
   return 0;
 }
@@ -414,8 +418,7 @@ TGLGraphicsDriver* OpenGLGraphicsDriver() {
   return driver->get();
 }
 
-Ref<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                              int32_t flags) {
+Ref<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags) {
   SelectGraphicsDriver(OpenGLGraphicsDriver(), GRAPHICS_BACKBUFFER);
   return OpenGraphics(width, height, depth, hertz, flags);
 }

@@ -27,7 +27,7 @@ struct GLWindowRecord {
   int32_t width = 0, height = 0;
   int32_t depth = 0, hertz = 0, flags = 0;
   SDL_Window* window = nullptr;
-  void* context = nullptr;  // SDL_GLContext
+  void* context = nullptr;    // SDL_GLContext
   int32_t swapInterval = -1;  // last given to this context (-1 never)
 };
 
@@ -38,8 +38,7 @@ class TGLGraphics : public TGraphics {
   VRL_CLASS(TGLGraphics, TGraphics)
   ~TGLGraphics() override;
   Ref<TGraphicsDriver> Driver() override;
-  void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz,
-                   int32_t& flags) override;
+  void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz, int32_t& flags) override;
   void Close() override;
 
   GLWindowRecord* _context = nullptr;
@@ -66,8 +65,7 @@ inline constexpr int32_t GRAPHICS_ACCUMBUFFER = 32;
 
 TGLGraphicsDriver* OpenGLGraphicsDriver();
 // Selects the OpenGL graphics driver and opens the display with it.
-Ref<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                              int32_t flags);
+Ref<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
 // The record that is current, or nullptr.
 GLWindowRecord* CurrentGLRecord();
 // The full-screen record that holds the display mode, or nullptr.

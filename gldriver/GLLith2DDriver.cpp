@@ -86,8 +86,8 @@ void UploadTexture(Ref<TPixmap> pixmap, int32_t flags) {
   for (int32_t level = 0;; ++level) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, pixmap->pitch / 4);
-    glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, pixmap->width, pixmap->height, GL_RGBA,
-                    GL_UNSIGNED_BYTE, pixmap->pixels);
+    glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, pixmap->width, pixmap->height, GL_RGBA, GL_UNSIGNED_BYTE,
+                    pixmap->pixels);
     int32_t w = pixmap->width, h = pixmap->height;
     if (!mipmapped || (w == 1 && h == 1)) break;
     pixmap = ScalePixmap(pixmap, w > 1 ? w / 2 : 1, h > 1 ? h / 2 : 1);
@@ -114,8 +114,8 @@ void DeferTextureDeletion(int32_t name, int32_t seq) {
 
 TGLImageFrame::~TGLImageFrame() { DeferTextureDeletion(name, seq); }
 
-void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx,
-                         float sy, float sw, float sh) {
+void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
+                         float sw, float sh) {
   // A texture of an earlier context is gone with it; the image rebuilds its
   // frame on its next draw.
   if (name == 0 || seq != GraphicsGeneration) return;
@@ -125,8 +125,7 @@ void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float
   for (int i = 0; i < 4; ++i) {
     driver->MapPoint(local[2 * i], local[2 * i + 1], tx, ty, corners[2 * i], corners[2 * i + 1]);
   }
-  driver->TexturedQuad(name, corners, sx * uscale, sy * vscale, (sx + sw) * uscale,
-                       (sy + sh) * vscale);
+  driver->TexturedQuad(name, corners, sx * uscale, sy * vscale, (sx + sw) * uscale, (sy + sh) * vscale);
 }
 
 Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(TPixmap* pixmap, int32_t flags) {
@@ -174,8 +173,8 @@ Ref<TGraphics> TGLLith2DDriver::AttachGraphics(int32_t widget, int32_t flags) {
   return TLith2DGraphics::Create(graphics, this);
 }
 
-Ref<TGraphics> TGLLith2DDriver::CreateGraphics(int32_t width, int32_t height, int32_t depth,
-                                               int32_t hertz, int32_t flags) {
+Ref<TGraphics> TGLLith2DDriver::CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                               int32_t flags) {
   Ref<TGraphics> graphics = OpenGLGraphicsDriver()->CreateGraphics(width, height, depth, hertz, flags);
   if (graphics.IsNull()) return graphics;
   return TLith2DGraphics::Create(graphics, this);
@@ -348,8 +347,8 @@ void TGLLith2DDriver::DisableTexturing() {
   glDisable(GL_TEXTURE_2D);
 }
 
-void TGLLith2DDriver::TexturedQuad(int32_t texture, const float* corners, float u0, float v0,
-                                   float u1, float v1) {
+void TGLLith2DDriver::TexturedQuad(int32_t texture, const float* corners, float u0, float v0, float u1,
+                                   float v1) {
   if (texture != _batchTexture) FlushBatch();
   BindTexture(texture);
   if (!_texturing) {
@@ -565,8 +564,8 @@ int32_t TextureFromPixmap(TPixmap* pixmap, int32_t mipmapped) {
   for (int32_t level = 0;; ++level) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, source->pitch / 4);
-    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, source->width, source->height, 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, source->pixels);
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, source->width, source->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 source->pixels);
     int32_t w = source->width, h = source->height;
     if (!mipmapped || (w == 1 && h == 1)) break;
     source = ScalePixmap(source, w > 1 ? w / 2 : 1, h > 1 ? h / 2 : 1);

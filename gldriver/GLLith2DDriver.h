@@ -21,8 +21,8 @@ namespace vrl {
 class TGLImageFrame : public TImageFrame {
   VRL_CLASS(TGLImageFrame, TImageFrame)
   ~TGLImageFrame() override;
-  void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
-            float sw, float sh) override;
+  void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy, float sw,
+            float sh) override;
   // A texture of the pixmap, its size rounded up to powers of two with the
   // edges bled into the padding. Null when no GL context is current or the
   // pixmap has no pixels (a 0 x 0 image draws nothing).

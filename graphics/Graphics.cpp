@@ -41,9 +41,7 @@ int32_t TGraphicsDriver::SetGraphics(TGraphics*) { ThrowNullMethodException(); }
 int32_t TGraphicsDriver::Flip(int32_t) { ThrowNullMethodException(); }
 
 Ref<TGraphicsDriver> TGraphics::Driver() { ThrowNullMethodException(); }
-void TGraphics::GetSettings(int32_t&, int32_t&, int32_t&, int32_t&, int32_t&) {
-  ThrowNullMethodException();
-}
+void TGraphics::GetSettings(int32_t&, int32_t&, int32_t&, int32_t&, int32_t&) { ThrowNullMethodException(); }
 void TGraphics::Close() { ThrowNullMethodException(); }
 
 int32_t GraphicsGeneration = 1;
@@ -152,8 +150,7 @@ int32_t HasGraphicsMode(int32_t width, int32_t height, int32_t depth, int32_t he
   return 0;
 }
 
-Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                              int32_t flags) {
+Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags) {
   TGraphicsDriver* driver = Driver();
   try {
     return driver->CreateGraphics(width, height, depth, hertz, flags | S().defaultFlags);
@@ -195,8 +192,7 @@ void CloseGraphicsContext(TGraphics* graphics) {
   graphics->Close();
 }
 
-Ref<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                            int32_t flags) {
+Ref<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags) {
   ShutdownGraphics();
   State& s = S();
   Ref<TGraphics> g = CreateGraphics(width, height, depth, hertz, flags | s.defaultFlags);
@@ -264,8 +260,10 @@ int32_t Flip(int32_t sync) {
     }
     uint32_t now = vrMilliseconds();
     auto wait = static_cast<int32_t>(s.nextTime - now);
-    if (wait > 0) vrDelay(wait);
-    else s.nextTime = now;
+    if (wait > 0)
+      vrDelay(wait);
+    else
+      s.nextTime = now;
     driver->Flip(0);
   } else if (s.vsync) {
     driver->Flip(1);

@@ -36,8 +36,8 @@ class TGraphicsDriver : public Object {
   // A context drawing into an existing window of the program, or Null.
   virtual Ref<TGraphics> AttachGraphics(int32_t widget, int32_t flags);
   // A new window (depth 0) or full-screen context, or Null.
-  virtual Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth,
-                                        int32_t hertz, int32_t flags);
+  virtual Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                        int32_t flags);
   // Makes the context current for rendering; Null detaches.
   virtual int32_t SetGraphics(TGraphics* graphics);
   // Presents the back buffer: sync 0 at once, positive at the vertical blank.
@@ -48,8 +48,7 @@ class TGraphics : public Object {
   VRL_CLASS(TGraphics, Object)
   int32_t _pad() { return 0; }
   virtual Ref<TGraphicsDriver> Driver();
-  virtual void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz,
-                           int32_t& flags);
+  virtual void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz, int32_t& flags);
   virtual void Close();
 };
 
@@ -70,8 +69,7 @@ void GraphicsModeAt(int32_t index, int32_t& width, int32_t& height, int32_t& dep
 int32_t HasGraphicsMode(int32_t width, int32_t height, int32_t depth, int32_t hertz);
 
 // The driver's context, or Null when the driver raised anything.
-Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                              int32_t flags);
+Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
 Ref<TGraphics> AttachGraphics(int32_t widget, int32_t flags);
 void SetGraphics(TGraphics* graphics);
 void CloseGraphicsContext(TGraphics* graphics);
@@ -79,8 +77,7 @@ void CloseGraphicsContext(TGraphics* graphics);
 // Opens the display for the program (closing one opened before), starts
 // polled input and arranges for ShutdownGraphics to run at program end.
 // Null when the display cannot be opened.
-Ref<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                            int32_t flags);
+Ref<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
 void ShutdownGraphics();
 
 int32_t CurrentGraphicsWidth();

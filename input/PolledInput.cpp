@@ -52,8 +52,7 @@ Ref<Object> InputHook(int32_t, Object* data, Object*) {
   TEvent* event = AsEvent(data);
   if (!event) return Ref<Object>(data);
   InputState& s = I();
-  if (!s.sourceFilter.IsNull() && event->source.object() != s.sourceFilter.object())
-    return Ref<Object>(data);
+  if (!s.sourceFilter.IsNull() && event->source.object() != s.sourceFilter.object()) return Ref<Object>(data);
   int32_t d = event->data;
   switch (event->id) {
     case kEventKeyDown:

@@ -11,9 +11,8 @@ VRL_CLASS_RECORD(TGlyph, "TGlyph")
 VRL_CLASS_RECORD(TFont, "TFont")
 
 const ClassRecord& TFontLoader::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TFontLoader>("TFontLoader", [](auto& d) {
-    d.template Field<&TFontLoader::_succ>("_succ");
-  });
+  static const ClassRecord record = ClassRecord::Of<TFontLoader>(
+      "TFontLoader", [](auto& d) { d.template Field<&TFontLoader::_succ>("_succ"); });
   return record;
 }
 

@@ -75,8 +75,8 @@ void TImage::SetPixmap(int32_t index, TPixmap* pixmap) {
   frames->SetObject(index, nullptr);
 }
 
-Ref<TImage> TImage::Create(int32_t width, int32_t height, int32_t frames, int32_t flags,
-                           int32_t maskRed, int32_t maskGreen, int32_t maskBlue) {
+Ref<TImage> TImage::Create(int32_t width, int32_t height, int32_t frames, int32_t flags, int32_t maskRed,
+                           int32_t maskGreen, int32_t maskBlue) {
   Ref<TImage> image = New<TImage>();
   image->width = width;
   image->height = height;
@@ -97,8 +97,7 @@ Ref<TPixmap> PixmapOf(Object* url) {
 }
 }  // namespace
 
-Ref<TImage> TImage::Load(Object* url, int32_t flags, int32_t maskRed, int32_t maskGreen,
-                         int32_t maskBlue) {
+Ref<TImage> TImage::Load(Object* url, int32_t flags, int32_t maskRed, int32_t maskGreen, int32_t maskBlue) {
   Ref<TPixmap> pixmap = PixmapOf(url);
   if (pixmap.IsNull()) return Ref<TImage>();
   Ref<TImage> image = Create(pixmap->width, pixmap->height, 1, flags, maskRed, maskGreen, maskBlue);
@@ -106,9 +105,8 @@ Ref<TImage> TImage::Load(Object* url, int32_t flags, int32_t maskRed, int32_t ma
   return image;
 }
 
-Ref<TImage> TImage::LoadAnim(Object* url, int32_t cellWidth, int32_t cellHeight, int32_t first,
-                             int32_t count, int32_t flags, int32_t maskRed, int32_t maskGreen,
-                             int32_t maskBlue) {
+Ref<TImage> TImage::LoadAnim(Object* url, int32_t cellWidth, int32_t cellHeight, int32_t first, int32_t count,
+                             int32_t flags, int32_t maskRed, int32_t maskGreen, int32_t maskBlue) {
   Ref<TPixmap> pixmap = PixmapOf(url);
   if (pixmap.IsNull() || cellWidth <= 0 || cellHeight <= 0 || first < 0 || count <= 0) {
     return Ref<TImage>();
@@ -118,8 +116,8 @@ Ref<TImage> TImage::LoadAnim(Object* url, int32_t cellWidth, int32_t cellHeight,
   if (int64_t(across) * down < int64_t(first) + count) return Ref<TImage>();
   Ref<TImage> image = Create(cellWidth, cellHeight, count, flags, maskRed, maskGreen, maskBlue);
   for (int32_t i = first; i < first + count; ++i) {
-    Ref<TPixmap> cell = pixmap->Window(cellWidth * (i % across), cellHeight * (i / across), cellWidth,
-                                       cellHeight);
+    Ref<TPixmap> cell =
+        pixmap->Window(cellWidth * (i % across), cellHeight * (i / across), cellWidth, cellHeight);
     image->SetPixmap(i - first, cell->Copy());
   }
   return image;
@@ -143,8 +141,8 @@ Ref<TImage> LoadImageSource(Object* url, int32_t flags) {
   return image;
 }
 
-Ref<TImage> LoadImageStrip(Object* url, int32_t cellWidth, int32_t cellHeight, int32_t first,
-                           int32_t count, int32_t flags) {
+Ref<TImage> LoadImageStrip(Object* url, int32_t cellWidth, int32_t cellHeight, int32_t first, int32_t count,
+                           int32_t flags) {
   int32_t r, g, b;
   GetImageMaskColor(r, g, b);
   Ref<TImage> image = TImage::LoadAnim(url, cellWidth, cellHeight, first, count, Flags(flags), r, g, b);

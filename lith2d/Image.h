@@ -23,8 +23,8 @@ class TImageFrame : public Object {
   // Draws the source rectangle (sx, sy, sw, sh), in pixels of the frame, onto
   // the local rectangle (x0, y0)-(x1, y1), mapped with the driver's matrix
   // and translated by (tx, ty).
-  virtual void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
-                    float sw, float sh);
+  virtual void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy, float sw,
+                    float sh);
 };
 
 class TImage : public Object {
@@ -40,11 +40,10 @@ class TImage : public Object {
   // colour.
   void SetPixmap(int32_t index, TPixmap* pixmap);
 
-  static Ref<TImage> Create(int32_t width, int32_t height, int32_t frames, int32_t flags,
-                            int32_t maskRed, int32_t maskGreen, int32_t maskBlue);
+  static Ref<TImage> Create(int32_t width, int32_t height, int32_t frames, int32_t flags, int32_t maskRed,
+                            int32_t maskGreen, int32_t maskBlue);
   // `url` may be a pixmap itself. Null when no picture loader reads it.
-  static Ref<TImage> Load(Object* url, int32_t flags, int32_t maskRed, int32_t maskGreen,
-                          int32_t maskBlue);
+  static Ref<TImage> Load(Object* url, int32_t flags, int32_t maskRed, int32_t maskGreen, int32_t maskBlue);
   // Cells of cellWidth x cellHeight, left to right then top to bottom.
   static Ref<TImage> LoadAnim(Object* url, int32_t cellWidth, int32_t cellHeight, int32_t first,
                               int32_t count, int32_t flags, int32_t maskRed, int32_t maskGreen,
@@ -65,8 +64,8 @@ class TImage : public Object {
 // Module functions (they use the mask colour, default flags and automatic
 // centring of lith2d/Lith2D.h).
 Ref<TImage> LoadImageSource(Object* url, int32_t flags = -1);
-Ref<TImage> LoadImageStrip(Object* url, int32_t cellWidth, int32_t cellHeight, int32_t first,
-                           int32_t count, int32_t flags = -1);
+Ref<TImage> LoadImageStrip(Object* url, int32_t cellWidth, int32_t cellHeight, int32_t first, int32_t count,
+                           int32_t flags = -1);
 Ref<TImage> NewImage(int32_t width, int32_t height, int32_t frames = 1, int32_t flags = -1);
 void SetImageHandlePoint(TImage* image, float x, float y);
 void CentreImageHandle(TImage* image);

@@ -325,8 +325,8 @@ void SetLogicalResolution(float width, float height) {
   // Without a device size the mouse maps one to one.
   float xscale = deviceWidth > 0 ? width / static_cast<float>(deviceWidth) : 1.0f;
   float yscale = deviceHeight > 0 ? height / static_cast<float>(deviceHeight) : 1.0f;
-  if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height) ||
-      !(xscale > 0) || !(yscale > 0) || !std::isfinite(xscale) || !std::isfinite(yscale)) {
+  if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height) || !(xscale > 0) ||
+      !(yscale > 0) || !std::isfinite(xscale) || !std::isfinite(yscale)) {
     vrRuntimeError("SetLogicalResolution needs a positive, finite width and height");
   }
   g.vres_width = width;
@@ -426,8 +426,8 @@ void DrawImageAt(TImage* image, float x, float y, int32_t frame) {
   Ref<TImageFrame> f = image->Frame(frame);
   if (f.IsNull()) return;
   auto iw = static_cast<float>(image->width), ih = static_cast<float>(image->height);
-  f->Draw(-image->handle_x, -image->handle_y, iw - image->handle_x, ih - image->handle_y,
-          x + g.origin_x, y + g.origin_y, 0, 0, iw, ih);
+  f->Draw(-image->handle_x, -image->handle_y, iw - image->handle_x, ih - image->handle_y, x + g.origin_x,
+          y + g.origin_y, 0, 0, iw, ih);
 }
 
 void DrawImageSized(TImage* image, float x, float y, float width, float height, int32_t frame) {
@@ -440,8 +440,8 @@ void DrawImageSized(TImage* image, float x, float y, float width, float height, 
           static_cast<float>(image->height));
 }
 
-void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy,
-                   float sw, float sh, float hx, float hy, int32_t frame) {
+void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy, float sw,
+                   float sh, float hx, float hy, int32_t frame) {
   TLith2DGraphics& g = G();
   if (!image) ThrowNullObjectException();
   Ref<TImageFrame> f = image->Frame(frame);

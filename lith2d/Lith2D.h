@@ -30,8 +30,7 @@ inline constexpr int32_t BLEND_SHADE = 5;
 class TLith2DGraphics : public TGraphics {
   VRL_CLASS(TLith2DGraphics, TGraphics)
   Ref<TGraphicsDriver> Driver() override;
-  void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz,
-                   int32_t& flags) override;
+  void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz, int32_t& flags) override;
   // Closes the wrapped graphics and lets go of it and of the driver.
   void Close() override;
   // Re-reads the device size and sends the whole state to the driver.
@@ -153,8 +152,8 @@ int32_t StringHeight();
 // as one of 0 x 0 pixels.
 void DrawImageAt(TImage* image, float x, float y, int32_t frame = 0);
 void DrawImageSized(TImage* image, float x, float y, float width, float height, int32_t frame = 0);
-void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy,
-                   float sw, float sh, float hx = 0, float hy = 0, int32_t frame = 0);
+void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy, float sw,
+                   float sh, float hx = 0, float hy = 0, int32_t frame = 0);
 // Covers the viewport (its part on the logical screen) with copies of the
 // image, ignoring rotation and scale. Nothing for an empty image or a
 // position that is not finite.

@@ -10,8 +10,8 @@ VRL_CLASS_RECORD(TRecordingGraphics, "TRecordingGraphics")
 VRL_CLASS_RECORD(TRecordingLith2DDriver, "TRecordingLith2DDriver")
 VRL_CLASS_RECORD(TRecordingImageFrame, "TRecordingImageFrame")
 
-void TRecordingGraphics::GetSettings(int32_t& width, int32_t& height, int32_t& depth,
-                                     int32_t& hertz, int32_t& flags) {
+void TRecordingGraphics::GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz,
+                                     int32_t& flags) {
   width = _width;
   height = _height;
   depth = _depth;
@@ -112,8 +112,8 @@ void TRecordingLith2DDriver::DrawPoly(Array* xy, float hx, float hy, float ox, f
   Record("DrawPoly", {double(xy ? xy->Length() : 0), hx, hy, ox, oy});
 }
 void TRecordingLith2DDriver::DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) {
-  Record("DrawPixmap", {double(pixmap ? pixmap->width : 0), double(pixmap ? pixmap->height : 0),
-                        double(x), double(y)});
+  Record("DrawPixmap",
+         {double(pixmap ? pixmap->width : 0), double(pixmap ? pixmap->height : 0), double(x), double(y)});
 }
 Ref<TPixmap> TRecordingLith2DDriver::GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) {
   Record("GrabPixmap", {double(x), double(y), double(width), double(height)});
@@ -125,8 +125,8 @@ void TRecordingLith2DDriver::SetResolution(float width, float height) {
   Record("SetResolution", {width, height});
 }
 
-void TRecordingImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty,
-                                float sx, float sy, float sw, float sh) {
+void TRecordingImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx,
+                                float sy, float sw, float sh) {
   _driver->draws.push_back({x0, y0, x1, y1, tx, ty, sx, sy, sw, sh, _number});
 }
 

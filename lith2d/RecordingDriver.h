@@ -15,8 +15,7 @@ namespace vrl {
 class TRecordingGraphics : public TGraphics {
   VRL_CLASS(TRecordingGraphics, TGraphics)
   Ref<TGraphicsDriver> Driver() override { return _driver; }
-  void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz,
-                   int32_t& flags) override;
+  void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz, int32_t& flags) override;
   void Close() override { _closed = true; }
 
   Ref<TGraphicsDriver> _driver;
@@ -74,8 +73,8 @@ class TRecordingLith2DDriver : public TLith2DDriver {
 
 class TRecordingImageFrame : public TImageFrame {
   VRL_CLASS(TRecordingImageFrame, TImageFrame)
-  void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
-            float sw, float sh) override;
+  void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy, float sw,
+            float sh) override;
 
   Ref<TRecordingLith2DDriver> _driver;
   Ref<TPixmap> _pixmap;

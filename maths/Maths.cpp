@@ -38,9 +38,7 @@ double Exp(double x) {
 }
 
 double Log(double x) { return static_cast<double>(kLn2 * std::log2(static_cast<long double>(x))); }
-double Log10(double x) {
-  return static_cast<double>(kLog10Of2 * std::log2(static_cast<long double>(x)));
-}
+double Log10(double x) { return static_cast<double>(kLog10Of2 * std::log2(static_cast<long double>(x))); }
 
 double Floor(double x) { return std::floor(x); }
 double Ceil(double x) { return std::ceil(x); }

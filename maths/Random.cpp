@@ -9,8 +9,8 @@ namespace {
 constexpr int32_t kDefaultSeed = 0x1234;
 constexpr int32_t kMultiplier = 48271;
 constexpr int32_t kModulus = 2147483647;
-constexpr int32_t kQuotient = 44488;   // kModulus / kMultiplier
-constexpr int32_t kRemainder = 3399;   // kModulus % kMultiplier
+constexpr int32_t kQuotient = 44488;  // kModulus / kMultiplier
+constexpr int32_t kRemainder = 3399;  // kModulus % kMultiplier
 
 int32_t gState = kDefaultSeed;
 

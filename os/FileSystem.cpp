@@ -279,8 +279,8 @@ int32_t MakeFile(String* path) {
   if (!native || native->empty()) return 0;
   const char* name = native->c_str();
   struct stat st, target;
-  if (lstat(name, &st) == 0 &&
-      (S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && !(stat(name, &target) == 0 && S_ISDIR(target.st_mode)))))
+  if (lstat(name, &st) == 0 && (S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && !(stat(name, &target) == 0 &&
+                                                                                 S_ISDIR(target.st_mode)))))
     unlink(name);
   int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   // A file that could not be removed (its directory is read-only) is

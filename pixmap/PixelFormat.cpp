@@ -29,20 +29,45 @@ void ExpandToRGBA(const uint8_t* in, uint8_t* out, int32_t inFormat, int32_t cou
     out += 4;
   };
   switch (inFormat) {
-    case PIXFMT_GREY8: for (int32_t i = 0; i < count; ++i, ++in) put(*in, *in, *in, 255); break;
-    case PIXFMT_A8: for (int32_t i = 0; i < count; ++i, ++in) put(255, 255, 255, *in); break;
-    case PIXFMT_BGR24: for (int32_t i = 0; i < count; ++i, in += 3) put(in[2], in[1], in[0], 255); break;
-    case PIXFMT_RGB24: for (int32_t i = 0; i < count; ++i, in += 3) put(in[0], in[1], in[2], 255); break;
-    case PIXFMT_BGRA32: for (int32_t i = 0; i < count; ++i, in += 4) put(in[2], in[1], in[0], in[3]); break;
-    case PIXFMT_RGBA32: if (count > 0) std::memmove(out, in, std::size_t(count) * 4); break;
+    case PIXFMT_GREY8:
+      for (int32_t i = 0; i < count; ++i, ++in) put(*in, *in, *in, 255);
+      break;
+    case PIXFMT_A8:
+      for (int32_t i = 0; i < count; ++i, ++in) put(255, 255, 255, *in);
+      break;
+    case PIXFMT_BGR24:
+      for (int32_t i = 0; i < count; ++i, in += 3) put(in[2], in[1], in[0], 255);
+      break;
+    case PIXFMT_RGB24:
+      for (int32_t i = 0; i < count; ++i, in += 3) put(in[0], in[1], in[2], 255);
+      break;
+    case PIXFMT_BGRA32:
+      for (int32_t i = 0; i < count; ++i, in += 4) put(in[2], in[1], in[0], in[3]);
+      break;
+    case PIXFMT_RGBA32:
+      if (count > 0) std::memmove(out, in, std::size_t(count) * 4);
+      break;
     // The single-channel formats get alpha 1, not 255.
-    case PIXFMT_R8: for (int32_t i = 0; i < count; ++i, ++in) put(*in, 0, 0, 1); break;
-    case PIXFMT_G8: for (int32_t i = 0; i < count; ++i, ++in) put(0, *in, 0, 1); break;
-    case PIXFMT_B8: for (int32_t i = 0; i < count; ++i, ++in) put(0, 0, *in, 1); break;
-    case PIXFMT_BLACK_A8: for (int32_t i = 0; i < count; ++i, ++in) put(0, 0, 0, *in); break;
-    case PIXFMT_INTENSITY8: for (int32_t i = 0; i < count; ++i, ++in) put(*in, *in, *in, *in); break;
-    case PIXFMT_LUMINANCE8: for (int32_t i = 0; i < count; ++i, ++in) put(*in, *in, *in, 1); break;
-    default: break;
+    case PIXFMT_R8:
+      for (int32_t i = 0; i < count; ++i, ++in) put(*in, 0, 0, 1);
+      break;
+    case PIXFMT_G8:
+      for (int32_t i = 0; i < count; ++i, ++in) put(0, *in, 0, 1);
+      break;
+    case PIXFMT_B8:
+      for (int32_t i = 0; i < count; ++i, ++in) put(0, 0, *in, 1);
+      break;
+    case PIXFMT_BLACK_A8:
+      for (int32_t i = 0; i < count; ++i, ++in) put(0, 0, 0, *in);
+      break;
+    case PIXFMT_INTENSITY8:
+      for (int32_t i = 0; i < count; ++i, ++in) put(*in, *in, *in, *in);
+      break;
+    case PIXFMT_LUMINANCE8:
+      for (int32_t i = 0; i < count; ++i, ++in) put(*in, *in, *in, 1);
+      break;
+    default:
+      break;
   }
 }
 
@@ -78,19 +103,27 @@ void PackFromRGBA(const uint8_t* in, uint8_t* out, int32_t outFormat, int32_t co
         out[3] = in[3];
       }
       break;
-    case PIXFMT_RGBA32: if (count > 0) std::memmove(out, in, std::size_t(count) * 4); break;
-    case PIXFMT_R8: for (int32_t i = 0; i < count; ++i, in += 4) *out++ = in[0]; break;
-    case PIXFMT_G8: for (int32_t i = 0; i < count; ++i, in += 4) *out++ = in[1]; break;
-    case PIXFMT_B8: for (int32_t i = 0; i < count; ++i, in += 4) *out++ = in[2]; break;
+    case PIXFMT_RGBA32:
+      if (count > 0) std::memmove(out, in, std::size_t(count) * 4);
+      break;
+    case PIXFMT_R8:
+      for (int32_t i = 0; i < count; ++i, in += 4) *out++ = in[0];
+      break;
+    case PIXFMT_G8:
+      for (int32_t i = 0; i < count; ++i, in += 4) *out++ = in[1];
+      break;
+    case PIXFMT_B8:
+      for (int32_t i = 0; i < count; ++i, in += 4) *out++ = in[2];
+      break;
     case PIXFMT_INTENSITY8:
       for (int32_t i = 0; i < count; ++i, in += 4) *out++ = uint8_t((in[0] + in[1] + in[2] + in[3]) / 4);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
-void ConvertPixels(const uint8_t* in, int32_t inFormat, uint8_t* out, int32_t outFormat,
-                   int32_t count) {
+void ConvertPixels(const uint8_t* in, int32_t inFormat, uint8_t* out, int32_t outFormat, int32_t count) {
   if (count <= 0 || !IsPixelFormat(inFormat) || !IsPixelFormat(outFormat)) return;
   if (inFormat == outFormat) return CopyPixels(in, out, inFormat, count);
   if (inFormat == PIXFMT_RGBA32) return PackFromRGBA(in, out, outFormat, count);

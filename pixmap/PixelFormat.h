@@ -38,8 +38,7 @@ inline bool IsPixelFormat(int32_t format) { return format >= 1 && format < kPixe
 // Copies count pixels of one format.
 void CopyPixels(const uint8_t* in, uint8_t* out, int32_t format, int32_t count);
 // Converts count pixels; equal formats copy.
-void ConvertPixels(const uint8_t* in, int32_t inFormat, uint8_t* out, int32_t outFormat,
-                   int32_t count);
+void ConvertPixels(const uint8_t* in, int32_t inFormat, uint8_t* out, int32_t outFormat, int32_t count);
 // Writes count RGBA32 pixels from pixels of `inFormat`.
 void ExpandToRGBA(const uint8_t* in, uint8_t* out, int32_t inFormat, int32_t count);
 // Writes count pixels of `outFormat` from RGBA32 pixels.

@@ -34,9 +34,8 @@ const ClassRecord& TPixmap::StaticClass() {
 }
 
 const ClassRecord& TPixmapLoader::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TPixmapLoader>("TPixmapLoader", [](auto& d) {
-    d.template Field<&TPixmapLoader::_succ>("_succ");
-  });
+  static const ClassRecord record = ClassRecord::Of<TPixmapLoader>(
+      "TPixmapLoader", [](auto& d) { d.template Field<&TPixmapLoader::_succ>("_succ"); });
   return record;
 }
 
@@ -59,13 +58,36 @@ Ref<TPixmapLoader>& ChainHead() {
 void StorePixel(uint8_t* p, int32_t format, int32_t argb) {
   auto a = uint8_t(argb >> 24), r = uint8_t(argb >> 16), g = uint8_t(argb >> 8), b = uint8_t(argb);
   switch (format) {
-    case PIXFMT_GREY8: p[0] = uint8_t((r + g + b) / 3); break;
-    case PIXFMT_A8: p[0] = a; break;
-    case PIXFMT_BGR24: p[0] = b; p[1] = g; p[2] = r; break;
-    case PIXFMT_RGB24: p[0] = r; p[1] = g; p[2] = b; break;
-    case PIXFMT_BGRA32: p[0] = b; p[1] = g; p[2] = r; p[3] = a; break;
-    case PIXFMT_RGBA32: p[0] = r; p[1] = g; p[2] = b; p[3] = a; break;
-    default: break;
+    case PIXFMT_GREY8:
+      p[0] = uint8_t((r + g + b) / 3);
+      break;
+    case PIXFMT_A8:
+      p[0] = a;
+      break;
+    case PIXFMT_BGR24:
+      p[0] = b;
+      p[1] = g;
+      p[2] = r;
+      break;
+    case PIXFMT_RGB24:
+      p[0] = r;
+      p[1] = g;
+      p[2] = b;
+      break;
+    case PIXFMT_BGRA32:
+      p[0] = b;
+      p[1] = g;
+      p[2] = r;
+      p[3] = a;
+      break;
+    case PIXFMT_RGBA32:
+      p[0] = r;
+      p[1] = g;
+      p[2] = b;
+      p[3] = a;
+      break;
+    default:
+      break;
   }
 }
 
@@ -158,13 +180,20 @@ int32_t TPixmap::ReadPixel(int32_t x, int32_t y) {
   CheckInside(x, y, 1, 1);
   const uint8_t* p = PixelPtr(x, y);
   switch (format) {
-    case PIXFMT_GREY8: return Argb(255, p[0], p[0], p[0]);
-    case PIXFMT_A8: return Argb(p[0], 255, 255, 255);
-    case PIXFMT_BGR24: return Argb(255, p[2], p[1], p[0]);
-    case PIXFMT_RGB24: return Argb(255, p[0], p[1], p[2]);
-    case PIXFMT_BGRA32: return Argb(p[3], p[2], p[1], p[0]);
-    case PIXFMT_RGBA32: return Argb(p[3], p[0], p[1], p[2]);
-    default: return 0;
+    case PIXFMT_GREY8:
+      return Argb(255, p[0], p[0], p[0]);
+    case PIXFMT_A8:
+      return Argb(p[0], 255, 255, 255);
+    case PIXFMT_BGR24:
+      return Argb(255, p[2], p[1], p[0]);
+    case PIXFMT_RGB24:
+      return Argb(255, p[0], p[1], p[2]);
+    case PIXFMT_BGRA32:
+      return Argb(p[3], p[2], p[1], p[0]);
+    case PIXFMT_RGBA32:
+      return Argb(p[3], p[0], p[1], p[2]);
+    default:
+      return 0;
   }
 }
 
@@ -185,7 +214,8 @@ int32_t TPixmap::ClearPixels(int32_t argb) {
     if (argb == 0) {
       std::memset(row, 0, std::size_t(rowBytes));
     } else if (format >= PIXFMT_GREY8 && format <= PIXFMT_RGBA32) {
-      for (int32_t x = 0; x < width; ++x) StorePixel(row + std::ptrdiff_t(x) * PixelBytes[format], format, argb);
+      for (int32_t x = 0; x < width; ++x)
+        StorePixel(row + std::ptrdiff_t(x) * PixelBytes[format], format, argb);
     }
   }
   return 0;
@@ -207,8 +237,7 @@ TPixmapLoader* PixmapLoaders() { return ChainHead().get(); }
 Ref<TPixmap> NewPixmap(int32_t width, int32_t height, int32_t format, int32_t align) {
   return TPixmap::Create(width, height, format, align);
 }
-Ref<TPixmap> NewStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch,
-                             int32_t format) {
+Ref<TPixmap> NewStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch, int32_t format) {
   return TPixmap::CreateStatic(pixels, width, height, pitch, format);
 }
 uint8_t* PixelPtr(TPixmap* pixmap, int32_t x, int32_t y) { return Checked(pixmap)->PixelPtr(x, y); }
@@ -232,8 +261,8 @@ int32_t PixmapPitch(TPixmap* pixmap) { return Checked(pixmap)->pitch; }
 int32_t PixmapFormat(TPixmap* pixmap) { return Checked(pixmap)->format; }
 
 Ref<TPixmap> ColourKeyPixmap(TPixmap* pixmap, int32_t red, int32_t green, int32_t blue) {
-  Ref<TPixmap> source = Checked(pixmap)->format == PIXFMT_RGBA32 ? Ref<TPixmap>(pixmap)
-                                                                 : pixmap->Convert(PIXFMT_RGBA32);
+  Ref<TPixmap> source =
+      Checked(pixmap)->format == PIXFMT_RGBA32 ? Ref<TPixmap>(pixmap) : pixmap->Convert(PIXFMT_RGBA32);
   int32_t w = source->width, h = source->height;
   Ref<TPixmap> result = TPixmap::Create(w, h, PIXFMT_RGBA32, 4);
   auto isKey = [&](const uint8_t* p) { return p[0] == red && p[1] == green && p[2] == blue; };
@@ -291,8 +320,8 @@ Ref<TPixmap> MirrorPixmapY(TPixmap* pixmap) {
 
 Ref<TPixmap> ScalePixmap(TPixmap* pixmap, int32_t newWidth, int32_t newHeight) {
   Checked(pixmap);
-  Ref<TPixmap> source = pixmap->format == PIXFMT_RGBA32 ? Ref<TPixmap>(pixmap)
-                                                        : pixmap->Convert(PIXFMT_RGBA32);
+  Ref<TPixmap> source =
+      pixmap->format == PIXFMT_RGBA32 ? Ref<TPixmap>(pixmap) : pixmap->Convert(PIXFMT_RGBA32);
   Ref<TPixmap> result = TPixmap::Create(newWidth, newHeight, pixmap->format, 4);
   if (newWidth <= 0 || newHeight <= 0) return result;
   if (source->width <= 0 || source->height <= 0) {

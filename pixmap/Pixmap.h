@@ -83,8 +83,7 @@ Ref<TPixmap> LoadPixmap(Object* url);
 
 // Module functions.
 Ref<TPixmap> NewPixmap(int32_t width, int32_t height, int32_t format, int32_t align = 4);
-Ref<TPixmap> NewStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch,
-                             int32_t format);
+Ref<TPixmap> NewStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch, int32_t format);
 uint8_t* PixelPtr(TPixmap* pixmap, int32_t x, int32_t y);
 int32_t ReadPixel(TPixmap* pixmap, int32_t x, int32_t y);
 int32_t WritePixel(TPixmap* pixmap, int32_t x, int32_t y, int32_t argb);

@@ -24,8 +24,7 @@ class AudioOutput {
 
   // Opens the default output at `rate` Hz and starts the callback at once.
   // nullptr on failure; `error` (if given) receives the reason.
-  static AudioOutput* Open(int32_t rate, FillFunction fill, void* context,
-                           std::string* error = nullptr);
+  static AudioOutput* Open(int32_t rate, FillFunction fill, void* context, std::string* error = nullptr);
   // Stops the callback, closes the device and releases SDL's audio
   // subsystem; deletes the object.
   void Close();

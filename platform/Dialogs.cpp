@@ -86,7 +86,8 @@ int32_t ShowMessageBox(MessageBoxKind kind, const std::string& caption, const st
   int count = 0;
   switch (kind) {
     case MessageBoxKind::Notify:
-      buttons[count++] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
+      buttons[count++] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT,
+                          0, "OK"};
       break;
     case MessageBoxKind::Confirm:
       buttons[count++] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "OK"};
@@ -154,7 +155,8 @@ std::string RequestFileWithDialog(const std::string& title, const std::vector<Fi
       if (c == ';') c = ' ';
     args.push_back("--file-filter=" + g.description + " | " + patterns);
   };
-  int32_t first = preselected >= 1 && preselected <= static_cast<int32_t>(groups.size()) ? preselected - 1 : 0;
+  int32_t first =
+      preselected >= 1 && preselected <= static_cast<int32_t>(groups.size()) ? preselected - 1 : 0;
   if (!groups.empty()) addGroup(groups[first]);
   for (int32_t i = 0; i < static_cast<int32_t>(groups.size()); ++i)
     if (i != first) addGroup(groups[i]);

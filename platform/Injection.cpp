@@ -14,15 +14,24 @@ uint16_t gMods = KMOD_NONE;
 
 uint16_t ModifierOf(SDL_Scancode scan) {
   switch (scan) {
-    case SDL_SCANCODE_LSHIFT: return KMOD_LSHIFT;
-    case SDL_SCANCODE_RSHIFT: return KMOD_RSHIFT;
-    case SDL_SCANCODE_LCTRL: return KMOD_LCTRL;
-    case SDL_SCANCODE_RCTRL: return KMOD_RCTRL;
-    case SDL_SCANCODE_LALT: return KMOD_LALT;
-    case SDL_SCANCODE_RALT: return KMOD_RALT;
-    case SDL_SCANCODE_LGUI: return KMOD_LGUI;
-    case SDL_SCANCODE_RGUI: return KMOD_RGUI;
-    default: return 0;
+    case SDL_SCANCODE_LSHIFT:
+      return KMOD_LSHIFT;
+    case SDL_SCANCODE_RSHIFT:
+      return KMOD_RSHIFT;
+    case SDL_SCANCODE_LCTRL:
+      return KMOD_LCTRL;
+    case SDL_SCANCODE_RCTRL:
+      return KMOD_RCTRL;
+    case SDL_SCANCODE_LALT:
+      return KMOD_LALT;
+    case SDL_SCANCODE_RALT:
+      return KMOD_RALT;
+    case SDL_SCANCODE_LGUI:
+      return KMOD_LGUI;
+    case SDL_SCANCODE_RGUI:
+      return KMOD_RGUI;
+    default:
+      return 0;
   }
 }
 
@@ -34,25 +43,44 @@ SDL_Keycode KeyOf(SDL_Scancode scan) {
   if (scan >= SDL_SCANCODE_A && scan <= SDL_SCANCODE_Z) return SDLK_a + (scan - SDL_SCANCODE_A);
   if (scan >= SDL_SCANCODE_1 && scan <= SDL_SCANCODE_9) return SDLK_1 + (scan - SDL_SCANCODE_1);
   switch (scan) {
-    case SDL_SCANCODE_0: return SDLK_0;
-    case SDL_SCANCODE_RETURN: return SDLK_RETURN;
-    case SDL_SCANCODE_ESCAPE: return SDLK_ESCAPE;
-    case SDL_SCANCODE_BACKSPACE: return SDLK_BACKSPACE;
-    case SDL_SCANCODE_TAB: return SDLK_TAB;
-    case SDL_SCANCODE_SPACE: return SDLK_SPACE;
-    case SDL_SCANCODE_MINUS: return SDLK_MINUS;
-    case SDL_SCANCODE_EQUALS: return SDLK_EQUALS;
-    case SDL_SCANCODE_LEFTBRACKET: return SDLK_LEFTBRACKET;
-    case SDL_SCANCODE_RIGHTBRACKET: return SDLK_RIGHTBRACKET;
-    case SDL_SCANCODE_BACKSLASH: return SDLK_BACKSLASH;
-    case SDL_SCANCODE_SEMICOLON: return SDLK_SEMICOLON;
-    case SDL_SCANCODE_APOSTROPHE: return SDLK_QUOTE;
-    case SDL_SCANCODE_GRAVE: return SDLK_BACKQUOTE;
-    case SDL_SCANCODE_COMMA: return SDLK_COMMA;
-    case SDL_SCANCODE_PERIOD: return SDLK_PERIOD;
-    case SDL_SCANCODE_SLASH: return SDLK_SLASH;
-    case SDL_SCANCODE_DELETE: return SDLK_DELETE;
-    default: return SDL_SCANCODE_TO_KEYCODE(scan);
+    case SDL_SCANCODE_0:
+      return SDLK_0;
+    case SDL_SCANCODE_RETURN:
+      return SDLK_RETURN;
+    case SDL_SCANCODE_ESCAPE:
+      return SDLK_ESCAPE;
+    case SDL_SCANCODE_BACKSPACE:
+      return SDLK_BACKSPACE;
+    case SDL_SCANCODE_TAB:
+      return SDLK_TAB;
+    case SDL_SCANCODE_SPACE:
+      return SDLK_SPACE;
+    case SDL_SCANCODE_MINUS:
+      return SDLK_MINUS;
+    case SDL_SCANCODE_EQUALS:
+      return SDLK_EQUALS;
+    case SDL_SCANCODE_LEFTBRACKET:
+      return SDLK_LEFTBRACKET;
+    case SDL_SCANCODE_RIGHTBRACKET:
+      return SDLK_RIGHTBRACKET;
+    case SDL_SCANCODE_BACKSLASH:
+      return SDLK_BACKSLASH;
+    case SDL_SCANCODE_SEMICOLON:
+      return SDLK_SEMICOLON;
+    case SDL_SCANCODE_APOSTROPHE:
+      return SDLK_QUOTE;
+    case SDL_SCANCODE_GRAVE:
+      return SDLK_BACKQUOTE;
+    case SDL_SCANCODE_COMMA:
+      return SDLK_COMMA;
+    case SDL_SCANCODE_PERIOD:
+      return SDLK_PERIOD;
+    case SDL_SCANCODE_SLASH:
+      return SDLK_SLASH;
+    case SDL_SCANCODE_DELETE:
+      return SDLK_DELETE;
+    default:
+      return SDL_SCANCODE_TO_KEYCODE(scan);
   }
 }
 
@@ -89,9 +117,12 @@ bool InjectText(uint32_t window, const std::string& utf8) {
     while (pos + n < utf8.size()) {
       std::size_t len = 1;
       unsigned char c = static_cast<unsigned char>(utf8[pos + n]);
-      if (c >= 0xF0) len = 4;
-      else if (c >= 0xE0) len = 3;
-      else if (c >= 0xC0) len = 2;
+      if (c >= 0xF0)
+        len = 4;
+      else if (c >= 0xE0)
+        len = 3;
+      else if (c >= 0xC0)
+        len = 2;
       if (n + len > SDL_TEXTINPUTEVENT_TEXT_SIZE - 1) break;
       n += len;
     }
@@ -158,12 +189,23 @@ bool InjectWindowSignal(uint32_t window, WindowSignal signal) {
   e.type = SDL_WINDOWEVENT;
   e.window.windowID = window;
   switch (signal) {
-    case WindowSignal::FocusGained: e.window.event = SDL_WINDOWEVENT_FOCUS_GAINED; break;
-    case WindowSignal::FocusLost: e.window.event = SDL_WINDOWEVENT_FOCUS_LOST; break;
-    case WindowSignal::Enter: e.window.event = SDL_WINDOWEVENT_ENTER; break;
-    case WindowSignal::Leave: e.window.event = SDL_WINDOWEVENT_LEAVE; break;
-    case WindowSignal::Close: e.window.event = SDL_WINDOWEVENT_CLOSE; break;
-    case WindowSignal::Quit: break;
+    case WindowSignal::FocusGained:
+      e.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
+      break;
+    case WindowSignal::FocusLost:
+      e.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+      break;
+    case WindowSignal::Enter:
+      e.window.event = SDL_WINDOWEVENT_ENTER;
+      break;
+    case WindowSignal::Leave:
+      e.window.event = SDL_WINDOWEVENT_LEAVE;
+      break;
+    case WindowSignal::Close:
+      e.window.event = SDL_WINDOWEVENT_CLOSE;
+      break;
+    case WindowSignal::Quit:
+      break;
   }
   return Push(e);
 }

@@ -100,17 +100,26 @@ int DispatchText(const SDL_TextInputEvent& text, MessageHandler handler, void* c
 // but the framework's character stream carries.
 int32_t ControlCharacter(int32_t vk) {
   switch (vk) {
-    case 0x08: case 0x09: case 0x0D: case 0x1B: return vk;
-    default: return 0;
+    case 0x08:
+    case 0x09:
+    case 0x0D:
+    case 0x1B:
+      return vk;
+    default:
+      return 0;
   }
 }
 
 int32_t Button(uint8_t sdlButton) {
   switch (sdlButton) {
-    case SDL_BUTTON_LEFT: return 1;
-    case SDL_BUTTON_RIGHT: return 2;
-    case SDL_BUTTON_MIDDLE: return 3;
-    default: return 0;
+    case SDL_BUTTON_LEFT:
+      return 1;
+    case SDL_BUTTON_RIGHT:
+      return 2;
+    case SDL_BUTTON_MIDDLE:
+      return 3;
+    default:
+      return 0;
   }
 }
 
@@ -142,9 +151,14 @@ int Dispatch(const SDL_Event& e, MessageHandler handler, void* context) {
           m.otherWindow = PendingFocusGain(m.window);
           gLostFocusWindow = m.window;
           break;
-        case SDL_WINDOWEVENT_CLOSE: m.kind = MessageKind::Close; break;
-        case SDL_WINDOWEVENT_LEAVE: m.kind = MessageKind::MouseLeave; break;
-        default: return 0;
+        case SDL_WINDOWEVENT_CLOSE:
+          m.kind = MessageKind::Close;
+          break;
+        case SDL_WINDOWEVENT_LEAVE:
+          m.kind = MessageKind::MouseLeave;
+          break;
+        default:
+          return 0;
       }
       handler(m, context);
       return 1;
@@ -165,7 +179,8 @@ int Dispatch(const SDL_Event& e, MessageHandler handler, void* context) {
       handler(ch, context);
       return 2;
     }
-    case SDL_TEXTINPUT: return DispatchText(e.text, handler, context);
+    case SDL_TEXTINPUT:
+      return DispatchText(e.text, handler, context);
     case SDL_MOUSEMOTION:
       m.kind = MessageKind::MouseMove;
       m.window = e.motion.windowID;
@@ -241,8 +256,7 @@ bool WaitForMessages() {
   return SDL_WaitEventTimeout(nullptr, -1) == 1;
 }
 
-bool PostMainThreadCallback(MainThreadFunction function, void* data, int64_t value,
-                            DiscardFunction discard) {
+bool PostMainThreadCallback(MainThreadFunction function, void* data, int64_t value, DiscardFunction discard) {
   if (!EventsRunning()) return false;
   uint32_t type = CallbackEventType();
   if (!type) return false;

@@ -19,8 +19,7 @@ namespace vrl::platform {
 
 namespace {
 
-constexpr uint32_t kKnown[] = {kSdlTimer, kSdlAudio, kSdlVideo, kSdlJoystick, kSdlGameController,
-                               kSdlEvents};
+constexpr uint32_t kKnown[] = {kSdlTimer, kSdlAudio, kSdlVideo, kSdlJoystick, kSdlGameController, kSdlEvents};
 constexpr int kBits = 32;
 
 struct State {

@@ -49,8 +49,10 @@ struct SoundMixer {
     ++playingCount;
   }
   void Unlink(SoundBuffer* b) {
-    if (b->_prev) b->_prev->_next = b->_next;
-    else playing = b->_next;
+    if (b->_prev)
+      b->_prev->_next = b->_next;
+    else
+      playing = b->_next;
     if (b->_next) b->_next->_prev = b->_prev;
     b->_prev = b->_next = nullptr;
     --playingCount;
@@ -140,11 +142,15 @@ void SoundMixer::Mix(int16_t* out, int32_t frames) {
       SoundBuffer* next = b->_next;  // MixBuffer may unlink b
       const SoundWaveFormat& f = b->_data->format;
       if (f.channels == 1) {
-        if (f.bitsPerSample == 8) MixBuffer<1, 8>(b, block);
-        else MixBuffer<1, 16>(b, block);
+        if (f.bitsPerSample == 8)
+          MixBuffer<1, 8>(b, block);
+        else
+          MixBuffer<1, 16>(b, block);
       } else {
-        if (f.bitsPerSample == 8) MixBuffer<2, 8>(b, block);
-        else MixBuffer<2, 16>(b, block);
+        if (f.bitsPerSample == 8)
+          MixBuffer<2, 8>(b, block);
+        else
+          MixBuffer<2, 16>(b, block);
       }
       b = next;
     }
@@ -304,8 +310,8 @@ uint32_t SoundBuffer::Release() {
   return 0;
 }
 
-int32_t SoundBuffer::Lock(uint32_t offset, uint32_t bytes, void** region1, uint32_t* bytes1,
-                          void** region2, uint32_t* bytes2, uint32_t flags) {
+int32_t SoundBuffer::Lock(uint32_t offset, uint32_t bytes, void** region1, uint32_t* bytes1, void** region2,
+                          uint32_t* bytes2, uint32_t flags) {
   if (!region1 || !bytes1) return kSoundErrInvalidParam;
   *region1 = nullptr;
   *bytes1 = 0;

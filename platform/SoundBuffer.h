@@ -137,11 +137,11 @@ class SoundBuffer {
   // In bytes; rounded down to a whole block.
   int32_t SetCurrentPosition(uint32_t bytes);
   int32_t GetCurrentPosition(uint32_t* bytes);
-  int32_t SetVolume(int32_t volume);    // -10000 .. 0
+  int32_t SetVolume(int32_t volume);  // -10000 .. 0
   int32_t GetVolume(int32_t* volume);
-  int32_t SetPan(int32_t pan);          // -10000 .. 10000
+  int32_t SetPan(int32_t pan);  // -10000 .. 10000
   int32_t GetPan(int32_t* pan);
-  int32_t SetFrequency(uint32_t hertz); // 100 .. 200000, or 0 for the format's rate
+  int32_t SetFrequency(uint32_t hertz);  // 100 .. 200000, or 0 for the format's rate
   int32_t GetFrequency(uint32_t* hertz);
   int32_t GetStatus(uint32_t* status);
   // The creation flags of the description.

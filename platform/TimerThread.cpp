@@ -163,8 +163,12 @@ class TimerThread {
   bool _held = false;
 };
 
-void DeliverRecord(void* data, int64_t id) { static_cast<TimerThread*>(data)->Deliver(static_cast<uint32_t>(id)); }
-void DiscardRecord(void* data, int64_t id) { static_cast<TimerThread*>(data)->Discarded(static_cast<uint32_t>(id)); }
+void DeliverRecord(void* data, int64_t id) {
+  static_cast<TimerThread*>(data)->Deliver(static_cast<uint32_t>(id));
+}
+void DiscardRecord(void* data, int64_t id) {
+  static_cast<TimerThread*>(data)->Discarded(static_cast<uint32_t>(id));
+}
 
 }  // namespace
 

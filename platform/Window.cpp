@@ -85,15 +85,16 @@ bool QueryDesktopMetrics(DesktopMetrics& metrics) {
   if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return false;
   metrics.width = mode.w;
   metrics.height = mode.h;
-  metrics.bitsPerPixel = SDL_BYTESPERPIXEL(mode.format) == 4 ? 32 : static_cast<int32_t>(SDL_BITSPERPIXEL(mode.format));
+  metrics.bitsPerPixel =
+      SDL_BYTESPERPIXEL(mode.format) == 4 ? 32 : static_cast<int32_t>(SDL_BITSPERPIXEL(mode.format));
   metrics.refreshRate = mode.refresh_rate;
   return true;
 }
 
 uint32_t OpenPlainWindow(const std::string& title, int32_t width, int32_t height) {
   if (!AcquireSdl(kSdlVideo)) return 0;
-  SDL_Window* w = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                   width, height, SDL_WINDOW_SHOWN);
+  SDL_Window* w = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
+                                   height, SDL_WINDOW_SHOWN);
   if (!w) {
     ReleaseSdl(kSdlVideo);
     return 0;

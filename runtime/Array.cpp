@@ -50,17 +50,27 @@ void FillInitial(char first, unsigned char* data, int32_t from, int32_t to, int3
   Object* initial = nullptr;
   void (*function)() = nullptr;
   switch (first) {
-    case '$': initial = EmptyString(); break;
-    case ':': initial = Null(); break;
-    case '[': initial = EmptyArray(); break;
-    case '(': function = &NullFunction; break;
+    case '$':
+      initial = EmptyString();
+      break;
+    case ':':
+      initial = Null();
+      break;
+    case '[':
+      initial = EmptyArray();
+      break;
+    case '(':
+      function = &NullFunction;
+      break;
     default:
       std::memset(data + std::size_t(from) * elementSize, 0, std::size_t(to - from) * elementSize);
       return;
   }
   for (int32_t i = from; i < to; ++i) {
-    if (initial) reinterpret_cast<Object**>(data)[i] = initial;
-    else reinterpret_cast<void (**)()>(data)[i] = function;
+    if (initial)
+      reinterpret_cast<Object**>(data)[i] = initial;
+    else
+      reinterpret_cast<void (**)()>(data)[i] = function;
   }
 }
 
@@ -102,20 +112,34 @@ void QuickSort(T* a, int32_t lo, int32_t hi, Less less) {
 template <class T>
 void SortNumbers(void* data, int32_t n, bool ascending) {
   auto* a = static_cast<T*>(data);
-  if (ascending) QuickSort(a, 0, n - 1, [](T x, T y) { return x < y; });
-  else QuickSort(a, 0, n - 1, [](T x, T y) { return y < x; });
+  if (ascending)
+    QuickSort(a, 0, n - 1, [](T x, T y) { return x < y; });
+  else
+    QuickSort(a, 0, n - 1, [](T x, T y) { return y < x; });
 }
 
 }  // namespace
 
 int32_t ElementSizeOfTag(std::string_view tag) {
   switch (tag.empty() ? '\0' : tag[0]) {
-    case 'b': return 1;
-    case 's': return 2;
-    case 'i': case 'f': return 4;
-    case 'l': case 'd': return 8;
-    case '$': case ':': case '[': case '(': case '*': return sizeof(void*);
-    default: return 4;
+    case 'b':
+      return 1;
+    case 's':
+      return 2;
+    case 'i':
+    case 'f':
+      return 4;
+    case 'l':
+    case 'd':
+      return 8;
+    case '$':
+    case ':':
+    case '[':
+    case '(':
+    case '*':
+      return sizeof(void*);
+    default:
+      return 4;
   }
 }
 
@@ -211,20 +235,35 @@ void Array::Sort(int32_t ascending) {
   if (_dimensions != 1 || n < 2) return;
   bool up = ascending != 0;
   switch (_tag[0]) {
-    case 'b': SortNumbers<uint8_t>(_data, n, up); break;
-    case 's': SortNumbers<uint16_t>(_data, n, up); break;
-    case 'i': SortNumbers<int32_t>(_data, n, up); break;
-    case 'l': SortNumbers<int64_t>(_data, n, up); break;
-    case 'f': SortNumbers<float>(_data, n, up); break;
-    case 'd': SortNumbers<double>(_data, n, up); break;
+    case 'b':
+      SortNumbers<uint8_t>(_data, n, up);
+      break;
+    case 's':
+      SortNumbers<uint16_t>(_data, n, up);
+      break;
+    case 'i':
+      SortNumbers<int32_t>(_data, n, up);
+      break;
+    case 'l':
+      SortNumbers<int64_t>(_data, n, up);
+      break;
+    case 'f':
+      SortNumbers<float>(_data, n, up);
+      break;
+    case 'd':
+      SortNumbers<double>(_data, n, up);
+      break;
     case '$':
     case ':': {
       auto** a = reinterpret_cast<Object**>(_data);
-      if (up) QuickSort(a, 0, n - 1, [](Object* x, Object* y) { return x->Compare(y) < 0; });
-      else QuickSort(a, 0, n - 1, [](Object* x, Object* y) { return y->Compare(x) < 0; });
+      if (up)
+        QuickSort(a, 0, n - 1, [](Object* x, Object* y) { return x->Compare(y) < 0; });
+      else
+        QuickSort(a, 0, n - 1, [](Object* x, Object* y) { return y->Compare(x) < 0; });
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 

@@ -100,7 +100,8 @@ class ClassRecord {
 
  private:
   ClassRecord() = default;
-  template <class T> friend class ClassBuilder;
+  template <class T>
+  friend class ClassBuilder;
 
   std::string _description;
   std::string _name;
@@ -123,28 +124,41 @@ const std::vector<const ClassRecord*>& RegisteredClasses();
 
 namespace detail {
 
-template <class T> struct IsRef : std::false_type {};
-template <class T> struct IsRef<Ref<T>> : std::true_type {
+template <class T>
+struct IsRef : std::false_type {};
+template <class T>
+struct IsRef<Ref<T>> : std::true_type {
   using Target = T;
 };
 
 template <class T>
 std::string TypeTag() {
   using U = std::remove_cvref_t<T>;
-  if constexpr (std::is_same_v<U, void>) return "";
-  else if constexpr (std::is_same_v<U, uint8_t>) return "b";
-  else if constexpr (std::is_same_v<U, uint16_t> || std::is_same_v<U, char16_t>) return "s";
-  else if constexpr (std::is_same_v<U, int32_t> || std::is_same_v<U, bool>) return "i";
-  else if constexpr (std::is_same_v<U, int64_t>) return "l";
-  else if constexpr (std::is_same_v<U, float>) return "f";
-  else if constexpr (std::is_same_v<U, double>) return "d";
-  else if constexpr (IsRef<U>::value) return TypeTag<typename IsRef<U>::Target*>();
+  if constexpr (std::is_same_v<U, void>)
+    return "";
+  else if constexpr (std::is_same_v<U, uint8_t>)
+    return "b";
+  else if constexpr (std::is_same_v<U, uint16_t> || std::is_same_v<U, char16_t>)
+    return "s";
+  else if constexpr (std::is_same_v<U, int32_t> || std::is_same_v<U, bool>)
+    return "i";
+  else if constexpr (std::is_same_v<U, int64_t>)
+    return "l";
+  else if constexpr (std::is_same_v<U, float>)
+    return "f";
+  else if constexpr (std::is_same_v<U, double>)
+    return "d";
+  else if constexpr (IsRef<U>::value)
+    return TypeTag<typename IsRef<U>::Target*>();
   else if constexpr (std::is_pointer_v<U> &&
                      std::is_base_of_v<Object, std::remove_cv_t<std::remove_pointer_t<U>>>) {
     using C = std::remove_cv_t<std::remove_pointer_t<U>>;
-    if constexpr (std::is_same_v<C, String>) return "$";
-    else if constexpr (std::is_same_v<C, Array>) return "[]:Object";
-    else return ":" + C::StaticClass().Name();
+    if constexpr (std::is_same_v<C, String>)
+      return "$";
+    else if constexpr (std::is_same_v<C, Array>)
+      return "[]:Object";
+    else
+      return ":" + C::StaticClass().Name();
   } else {
     return "*";  // a pointer or other raw value: not reflected
   }
@@ -158,8 +172,7 @@ T Unbox(const Value& v) {
     return static_cast<U>(v.i);
   } else if constexpr (IsRef<U>::value) {
     return U(CastRaw<typename IsRef<U>::Target>(v.o.object()));
-  } else if constexpr (std::is_pointer_v<U> &&
-                       std::is_base_of_v<Object, std::remove_pointer_t<U>>) {
+  } else if constexpr (std::is_pointer_v<U> && std::is_base_of_v<Object, std::remove_pointer_t<U>>) {
     return CastRaw<std::remove_pointer_t<U>>(v.o.object());
   } else {
     static_assert(sizeof(U) == 0, "argument type cannot be reflected");
@@ -169,16 +182,24 @@ T Unbox(const Value& v) {
 template <class T>
 Value Box(T&& result) {
   using U = std::remove_cvref_t<T>;
-  if constexpr (std::is_same_v<U, float>) return Value::FromFloat(result);
-  else if constexpr (std::is_same_v<U, double>) return Value::FromDouble(result);
-  else if constexpr (std::is_same_v<U, int64_t>) return Value::FromLong(result);
-  else if constexpr (std::is_arithmetic_v<U>) return Value::FromInt(static_cast<int64_t>(result));
-  else if constexpr (IsRef<U>::value) return Value::FromObject(result.object());
-  else if constexpr (std::is_pointer_v<U>) return Value::FromObject(result);
-  else static_assert(sizeof(U) == 0, "result type cannot be reflected");
+  if constexpr (std::is_same_v<U, float>)
+    return Value::FromFloat(result);
+  else if constexpr (std::is_same_v<U, double>)
+    return Value::FromDouble(result);
+  else if constexpr (std::is_same_v<U, int64_t>)
+    return Value::FromLong(result);
+  else if constexpr (std::is_arithmetic_v<U>)
+    return Value::FromInt(static_cast<int64_t>(result));
+  else if constexpr (IsRef<U>::value)
+    return Value::FromObject(result.object());
+  else if constexpr (std::is_pointer_v<U>)
+    return Value::FromObject(result);
+  else
+    static_assert(sizeof(U) == 0, "result type cannot be reflected");
 }
 
-template <class M> struct MethodTraits;
+template <class M>
+struct MethodTraits;
 template <class C, class R, class... A>
 struct MethodTraits<R (C::*)(A...)> {
   using Return = R;
@@ -275,10 +296,10 @@ ClassRecord ClassRecord::Of(std::string_view description, Describe describe) {
 }
 
 // Defines the record of a class that declares no members for reflection.
-#define VRL_CLASS_RECORD(Name, Description)                                        \
-  const ::vrl::ClassRecord& Name::StaticClass() {                                  \
+#define VRL_CLASS_RECORD(Name, Description)                                             \
+  const ::vrl::ClassRecord& Name::StaticClass() {                                       \
     static const ::vrl::ClassRecord record = ::vrl::ClassRecord::Of<Name>(Description); \
-    return record;                                                                 \
+    return record;                                                                      \
   }
 
 }  // namespace vrl

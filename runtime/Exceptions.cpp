@@ -15,29 +15,24 @@ VRL_CLASS_RECORD(TArrayBoundsException, "TArrayBoundsException")
 VRL_CLASS_RECORD(TOutOfDataException, "TOutOfDataException")
 
 const ClassRecord& TRuntimeException::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TRuntimeException>(
-      "TRuntimeException", [](auto& d) {
-        d.template Field<&TRuntimeException::error>("error");
-        d.template Method<&TRuntimeException::ToString>("ToString");
-      });
+  static const ClassRecord record = ClassRecord::Of<TRuntimeException>("TRuntimeException", [](auto& d) {
+    d.template Field<&TRuntimeException::error>("error");
+    d.template Method<&TRuntimeException::ToString>("ToString");
+  });
   return record;
 }
 
 Ref<String> TNullObjectException::ToString() {
   return Ref<String>(u"Attempt to access field or method of Null object"_vs);
 }
-Ref<String> TNullMethodException::ToString() {
-  return Ref<String>(u"Attempt to call abstract method"_vs);
-}
+Ref<String> TNullMethodException::ToString() { return Ref<String>(u"Attempt to call abstract method"_vs); }
 Ref<String> TNullFunctionException::ToString() {
   return Ref<String>(u"Attempt to call uninitialized function pointer"_vs);
 }
 Ref<String> TArrayBoundsException::ToString() {
   return Ref<String>(u"Attempt to index array element beyond array length"_vs);
 }
-Ref<String> TOutOfDataException::ToString() {
-  return Ref<String>(u"Attempt to read beyond end of data"_vs);
-}
+Ref<String> TOutOfDataException::ToString() { return Ref<String>(u"Attempt to read beyond end of data"_vs); }
 
 Ref<TRuntimeException> TRuntimeException::Create(String* error) {
   Ref<TRuntimeException> e = New<TRuntimeException>();

@@ -88,14 +88,22 @@ const char* FaultName(int signal, int code, const void* address) {
       return code == ILL_PRVOPC ? "EXCEPTION_PRIV_INSTRUCTION" : "EXCEPTION_ILLEGAL_INSTRUCTION";
     case SIGFPE:
       switch (code) {
-        case FPE_INTDIV: return "EXCEPTION_INT_DIVIDE_BY_ZERO";
-        case FPE_INTOVF: return "EXCEPTION_INT_OVERFLOW";
-        case FPE_FLTDIV: return "EXCEPTION_FLT_DIVIDE_BY_ZERO";
-        case FPE_FLTOVF: return "EXCEPTION_FLT_OVERFLOW";
-        case FPE_FLTUND: return "EXCEPTION_FLT_UNDERFLOW";
-        case FPE_FLTRES: return "EXCEPTION_FLT_INEXACT_RESULT";
-        case FPE_FLTINV: return "EXCEPTION_FLT_INVALID_OPERATION";
-        default: return "EXCEPTION_UNKNOWN";
+        case FPE_INTDIV:
+          return "EXCEPTION_INT_DIVIDE_BY_ZERO";
+        case FPE_INTOVF:
+          return "EXCEPTION_INT_OVERFLOW";
+        case FPE_FLTDIV:
+          return "EXCEPTION_FLT_DIVIDE_BY_ZERO";
+        case FPE_FLTOVF:
+          return "EXCEPTION_FLT_OVERFLOW";
+        case FPE_FLTUND:
+          return "EXCEPTION_FLT_UNDERFLOW";
+        case FPE_FLTRES:
+          return "EXCEPTION_FLT_INEXACT_RESULT";
+        case FPE_FLTINV:
+          return "EXCEPTION_FLT_INVALID_OPERATION";
+        default:
+          return "EXCEPTION_UNKNOWN";
       }
     case SIGTRAP:
       return "EXCEPTION_BREAKPOINT";
@@ -107,7 +115,7 @@ const char* FaultName(int signal, int code, const void* address) {
 void InstallFaultHandler() {
   RecordStackLimits();
   SetUpAltStack();
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_sigaction = &OnFault;
   // SA_RESETHAND: a fault inside the handler ends the process the default way.
   action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;

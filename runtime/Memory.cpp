@@ -73,8 +73,8 @@ struct State {
   bool freeing;  // the collector is running a free entry
 };
 
-constinit State g = {
-    {}, nullptr, 0, {}, 0, nullptr, 0, 0, 1, kInitialThreshold, 0, 0, false, nullptr, 0, 0, 0, 0, false};
+constinit State g = {{}, nullptr, 0,     {},      0, nullptr, 0, 0, 1,    kInitialThreshold,
+                     0,  0,       false, nullptr, 0, 0,       0, 0, false};
 
 // The recorded range of the calling thread's stack: from the lowest address
 // of its stack up to the base. A collection runs only when its own frame lies
@@ -252,8 +252,7 @@ __attribute__((noinline, no_sanitize_address)) void Collector::ScanAndCollect() 
       if (!object) continue;
       if (!(object->_refs & kQueuedMark)) {
         std::printf("bad refs:obj=$%llx refs=$%x\n",
-                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(object)),
-                    object->_refs);
+                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(object)), object->_refs);
         if (String* s = CastRaw<String>(object)) std::printf("String:%s\n", s->ToNarrow().c_str());
         std::fflush(stdout);
       }
@@ -317,9 +316,9 @@ std::size_t Collector::Collect(std::size_t* objectsFreed) {
 
   std::size_t freedBytes = before - g.bytesAllocated;
   if (g.debug) {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::steady_clock::now() - started)
-                  .count();
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+            .count();
     std::printf("GC collectMem: memFreed=%i, time=%ims, objsFreed=%i, objsScanned=%i, objsLive=%i\n",
                 static_cast<int>(freedBytes), static_cast<int>(ms), static_cast<int>(g.lastFreed),
                 static_cast<int>(g.lastScanned), static_cast<int>(g.lastRoots));
@@ -332,8 +331,7 @@ void* vrAllocObject(std::size_t size) {
   if (g.mode == 1) {
     if (g.busy == 0) {
       g.bytesSinceCollect += size;
-      if (g.bytesSinceCollect > kAutoCollectBytes ||
-          static_cast<long>(g.queueLength) > g.threshold) {
+      if (g.bytesSinceCollect > kAutoCollectBytes || static_cast<long>(g.queueLength) > g.threshold) {
         std::size_t objectsFreed;
         Collector::Collect(&objectsFreed);
         g.threshold = g.threshold + kInitialThreshold - static_cast<int>(objectsFreed);

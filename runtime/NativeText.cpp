@@ -60,8 +60,10 @@ Ref<String> TextFromNative(std::string_view bytes) {
     }
     // Only well-formed, shortest sequences decode; everything else is escaped
     // byte by byte, so that NativeText gives back exactly these bytes.
-    std::size_t len = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                      : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    std::size_t len = lead >= 0xC2 && lead <= 0xDF   ? 2
+                      : lead >= 0xE0 && lead <= 0xEF ? 3
+                      : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                     : 0;
     uint32_t cp = 0;
     bool ok = len != 0 && i + len <= n;
     for (std::size_t k = 1; ok && k < len; ++k) ok = IsContinuation(b[i + k]);

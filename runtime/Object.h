@@ -23,7 +23,8 @@ class Array;
 class ClassRecord;
 class Object;
 class String;
-template <class T> class Ref;
+template <class T>
+class Ref;
 
 // Counts of the objects that are never freed.
 inline constexpr uint32_t kSharedRefs = 0x40000000;        // Null, "", empty array
@@ -48,10 +49,10 @@ inline constexpr detail::StaticTag kStatic{};
 // Declares the class record accessors of a framework class. Place it first in
 // the class body; the record itself is defined in the .cpp with
 // ClassRecord::Of (runtime/ClassRecord.h).
-#define VRL_CLASS(Name, Base)                                                   \
- public:                                                                        \
-  using Super = Base;                                                           \
-  static const ::vrl::ClassRecord& StaticClass();                               \
+#define VRL_CLASS(Name, Base)                     \
+ public:                                          \
+  using Super = Base;                             \
+  static const ::vrl::ClassRecord& StaticClass(); \
   const ::vrl::ClassRecord& Class() const override { return StaticClass(); }
 
 class Object {
@@ -135,8 +136,10 @@ template <class T>
 inline Object* Vacant() {
   return &gNull;
 }
-template <> Object* Vacant<String>();
-template <> Object* Vacant<Array>();
+template <>
+Object* Vacant<String>();
+template <>
+Object* Vacant<Array>();
 }  // namespace detail
 
 // The common part of every Ref<T>: one pointer that is never nullptr. The
@@ -174,8 +177,7 @@ class Ref : public RefBase {
   Ref(T* p) : RefBase(p ? static_cast<Object*>(p) : detail::Vacant<T>()) {}
   Ref(const Ref& other) : RefBase(other._p) {}
   template <class U>
-    requires std::is_base_of_v<T, U>
-  Ref(const Ref<U>& other) : RefBase(other.object()) {}
+  requires std::is_base_of_v<T, U> Ref(const Ref<U>& other) : RefBase(other.object()) {}
   Ref(Ref&& other) noexcept : RefBase(other._p) {}
 
   Ref& operator=(const Ref& other) {
@@ -183,8 +185,7 @@ class Ref : public RefBase {
     return *this;
   }
   template <class U>
-    requires std::is_base_of_v<T, U>
-  Ref& operator=(const Ref<U>& other) {
+  requires std::is_base_of_v<T, U> Ref& operator=(const Ref<U>& other) {
     Assign(other.object());
     return *this;
   }

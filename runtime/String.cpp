@@ -89,10 +89,14 @@ Unsigned ParseInteger(const String& s) {
   for (; i < n; ++i) {
     char16_t c = s[i];
     unsigned digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else break;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      break;
     if (digit >= base) break;
     value = value * base + digit;
   }

@@ -72,8 +72,8 @@ class String final : public Object {
 
   // C++ conveniences.
   bool Equals(const String* other) const;
-  std::string ToNarrow() const;       // low byte of each unit
-  std::string ToUtf8String() const;   // as ToUtf8
+  std::string ToNarrow() const;      // low byte of each unit
+  std::string ToUtf8String() const;  // as ToUtf8
   static Ref<String> FromNarrow(std::string_view text);
   static Ref<String> FromUtf8(std::string_view text);
   static Ref<String> FromUnits(std::u16string_view units);
@@ -122,8 +122,8 @@ struct Literal {
 };
 template <Literal L>
 struct ConstantString {
-  static constinit inline String object{
-      kStatic, kConstantRefs, L.units, static_cast<int32_t>(sizeof(L.units) / 2 - 1)};
+  static constinit inline String object{kStatic, kConstantRefs, L.units,
+                                        static_cast<int32_t>(sizeof(L.units) / 2 - 1)};
 };
 }  // namespace detail
 

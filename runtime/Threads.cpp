@@ -116,7 +116,7 @@ void* ThreadStart(void* argument) {
 void InitThreads(void* stackBase) {
   std::lock_guard lock(gLock);
   if (gMain) return;
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_sigaction = &OnSuspendSignal;
   action.sa_flags = SA_SIGINFO | SA_RESTART;
   sigemptyset(&action.sa_mask);
@@ -266,8 +266,6 @@ int32_t vrAtomicCompareAndSwap(int32_t* word, int32_t expected, int32_t desired)
   return expected;
 }
 
-int32_t vrAtomicAdd(int32_t* word, int32_t delta) {
-  return std::atomic_ref<int32_t>(*word).fetch_add(delta);
-}
+int32_t vrAtomicAdd(int32_t* word, int32_t delta) { return std::atomic_ref<int32_t>(*word).fetch_add(delta); }
 
 }  // namespace vrl

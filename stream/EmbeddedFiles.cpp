@@ -24,8 +24,7 @@ const Entry* Find(String* name) {
 
 int32_t AddEmbeddedFile(String* name, const void* data, int32_t size) {
   if (size < 0 || Find(name)) return 0;
-  gHead = new Entry{gHead, Ref<String>(name ? name : EmptyString()), static_cast<const uint8_t*>(data),
-                    size};
+  gHead = new Entry{gHead, Ref<String>(name ? name : EmptyString()), static_cast<const uint8_t*>(data), size};
   return 1;
 }
 

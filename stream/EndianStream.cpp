@@ -80,8 +80,8 @@ Ref<TStream> TXEndianStream::LittleEndian(TStream* stream) { return Ref<TStream>
 Ref<TStream> BigEndianStream(TStream* stream) { return TXEndianStream::BigEndian(stream); }
 Ref<TStream> LittleEndianStream(TStream* stream) { return TXEndianStream::LittleEndian(stream); }
 
-Ref<TStream> TXEndianStreamFactory::CreateStream(Object*, String* proto, String* path,
-                                                 int32_t readable, int32_t writeable) {
+Ref<TStream> TXEndianStreamFactory::CreateStream(Object*, String* proto, String* path, int32_t readable,
+                                                 int32_t writeable) {
   bool big = CompareStrings(proto, u"bigendian"_vs) == 0;
   if (!big && CompareStrings(proto, u"littleendian"_vs) != 0) return {};
   Ref<TStream> stream = OpenStream(path, readable, writeable);

@@ -62,8 +62,7 @@ auto LoadFromChain(TStream* stream, Loader* first, Ask&& ask) -> decltype(ask(fi
     return {};
   }
   auto result = AskLoaders(
-      first, [&](Loader* loader) { return ask(loader, stream); },
-      [&](Loader*) { stream->Seek(start); });
+      first, [&](Loader* loader) { return ask(loader, stream); }, [&](Loader*) { stream->Seek(start); });
   closer.Close();
   return result;
 }

@@ -67,9 +67,8 @@ const ClassRecord& TStreamWrapper::StaticClass() {
 }
 
 const ClassRecord& TStreamStream::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TStreamStream>("TStreamStream", [](auto& d) {
-    d.template Method<&TStreamStream::Close>("Close");
-  });
+  static const ClassRecord record = ClassRecord::Of<TStreamStream>(
+      "TStreamStream", [](auto& d) { d.template Method<&TStreamStream::Close>("Close"); });
   return record;
 }
 

@@ -56,18 +56,41 @@ void events::Init() {
     int32_t id;
     const char* name;
   } kNames[] = {
-      {0x101, "AppSuspend"},     {0x102, "AppResume"},      {0x103, "AppTerminate"},
-      {0x104, "AppOpenFile"},    {0x105, "AppIdle"},        {0x201, "KeyDown"},
-      {0x202, "KeyUp"},          {0x203, "KeyChar"},        {0x204, "KeyRepeat"},
-      {0x401, "MouseDown"},      {0x402, "MouseUp"},        {0x403, "MouseMove"},
-      {0x404, "MouseWheel"},     {0x405, "MouseEnter"},     {0x406, "MouseLeave"},
-      {0x801, "TimerTick"},      {0x1001, "HotkeyHit"},     {0x2001, "GadgetAction"},
-      {0x2002, "GadgetPaint"},   {0x2003, "GadgetSelect"},  {0x2004, "GadgetMenu"},
-      {0x2005, "GadgetOpen"},    {0x2006, "GadgetClose"},   {0x2007, "GadgetDone"},
-      {0x2008, "GadgetLostFocus"}, {0x2009, "GadgetShape"}, {0x4001, "WindowMove"},
-      {0x4002, "WindowSize"},    {0x4003, "WindowClose"},   {0x4004, "WindowActivate"},
-      {0x4005, "WindowAccept"},  {0x8001, "MenuAction"},    {0x10001, "StreamEof"},
-      {0x10002, "StreamAvail"},  {0x20001, "ProcessExit"},
+      {0x101, "AppSuspend"},
+      {0x102, "AppResume"},
+      {0x103, "AppTerminate"},
+      {0x104, "AppOpenFile"},
+      {0x105, "AppIdle"},
+      {0x201, "KeyDown"},
+      {0x202, "KeyUp"},
+      {0x203, "KeyChar"},
+      {0x204, "KeyRepeat"},
+      {0x401, "MouseDown"},
+      {0x402, "MouseUp"},
+      {0x403, "MouseMove"},
+      {0x404, "MouseWheel"},
+      {0x405, "MouseEnter"},
+      {0x406, "MouseLeave"},
+      {0x801, "TimerTick"},
+      {0x1001, "HotkeyHit"},
+      {0x2001, "GadgetAction"},
+      {0x2002, "GadgetPaint"},
+      {0x2003, "GadgetSelect"},
+      {0x2004, "GadgetMenu"},
+      {0x2005, "GadgetOpen"},
+      {0x2006, "GadgetClose"},
+      {0x2007, "GadgetDone"},
+      {0x2008, "GadgetLostFocus"},
+      {0x2009, "GadgetShape"},
+      {0x4001, "WindowMove"},
+      {0x4002, "WindowSize"},
+      {0x4003, "WindowClose"},
+      {0x4004, "WindowActivate"},
+      {0x4005, "WindowAccept"},
+      {0x8001, "MenuAction"},
+      {0x10001, "StreamEof"},
+      {0x10002, "StreamAvail"},
+      {0x20001, "ProcessExit"},
   };
   for (const auto& n : kNames) TEvent::RegisterId(n.id, String::FromNarrow(n.name));
 }
@@ -79,8 +102,8 @@ int32_t TEvent::Emit() {
   return 0;
 }
 
-Ref<TEvent> TEvent::Create(int32_t id, Object* source, int32_t data, int32_t mods, int32_t x,
-                           int32_t y, Object* extra) {
+Ref<TEvent> TEvent::Create(int32_t id, Object* source, int32_t data, int32_t mods, int32_t x, int32_t y,
+                           Object* extra) {
   Ref<TEvent> event = New<TEvent>();
   event->id = id;
   event->source = source;
@@ -123,8 +146,8 @@ Ref<String> TEvent::ToString() {
     else
       text = u"Unknown Event, id=" + Decimal(id);
   }
-  text += u": data=" + Decimal(data) + u", mods=" + Decimal(mods) + u", x=" + Decimal(x) +
-          u", y=" + Decimal(y) + u", extra=\"";
+  text += u": data=" + Decimal(data) + u", mods=" + Decimal(mods) + u", x=" + Decimal(x) + u", y=" +
+          Decimal(y) + u", extra=\"";
   if (String* s = extra.IsNull() ? nullptr : CastRaw<String>(extra.object())) text += s->View();
   text += u'"';
   return String::FromUnits(text);

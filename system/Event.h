@@ -59,8 +59,8 @@ class TEvent : public Object {
 
   // Runs the event through the chain EmitEventHookId(); returns 0.
   virtual int32_t Emit();
-  static Ref<TEvent> Create(int32_t id, Object* source, int32_t data, int32_t mods, int32_t x,
-                            int32_t y, Object* extra);
+  static Ref<TEvent> Create(int32_t id, Object* source, int32_t data, int32_t mods, int32_t x, int32_t y,
+                            Object* extra);
   // The next user event id: 0x80000001, 0x80000002, ...
   static int32_t AllocUserId();
   // Names an id; the first name given to an id stays. Names containing "}"

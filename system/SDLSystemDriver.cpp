@@ -132,8 +132,6 @@ Ref<String> TSDLSystemDriver::RequestDir(String* title, String* path) {
   return FromUtf8(chosen);
 }
 
-int32_t TSDLSystemDriver::OpenURL(String* url) {
-  return platform::OpenUrlWithDesktop(Utf8(url)) ? 1 : 0;
-}
+int32_t TSDLSystemDriver::OpenURL(String* url) { return platform::OpenUrlWithDesktop(Utf8(url)) ? 1 : 0; }
 
 }  // namespace vrl

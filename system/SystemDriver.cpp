@@ -299,8 +299,7 @@ int32_t DesktopHertz() {
   return platform::QueryDesktopMetrics(m) ? m.refreshRate : 0;
 }
 
-bool PostMainThreadCallback(MainThreadCallback callback, Object* argument, int32_t value,
-                            bool release) {
+bool PostMainThreadCallback(MainThreadCallback callback, Object* argument, int32_t value, bool release) {
   if (!callback) return false;
   auto* record = new PostedCallback{callback, argument, release};
   if (platform::PostMainThreadCallback(&RunPosted, record, value, &DiscardPosted)) return true;
@@ -416,7 +415,8 @@ Ref<String> NormaliseURL(String* url) {
   std::u16string_view text = url->View();
   std::size_t hash = text.find(u'#');
   Ref<String> name = String::FromUnits(text.substr(0, hash));
-  Ref<String> anchor = hash == std::u16string_view::npos ? Ref<String>() : String::FromUnits(text.substr(hash));
+  Ref<String> anchor =
+      hash == std::u16string_view::npos ? Ref<String>() : String::FromUnits(text.substr(hash));
   Ref<String> path = AbsolutePath(name);
   if (PathType(path) != 0) return vrConcatStrings(vrConcatStrings(u"file:"_vs, path), anchor);
   return vrConcatStrings(vrConcatStrings(u"http:"_vs, name), anchor);

@@ -68,8 +68,7 @@ int32_t Proceed(String* text, int32_t serious = 0);
 // `filter`: groups separated by ";", each "description:ext,ext" (or only
 // "ext,ext" when the filter has no ":"). The group that lists the initial
 // file's extension is shown first.
-Ref<String> RequestFile(String* title, String* filter = nullptr, int32_t save = 0,
-                        String* path = nullptr);
+Ref<String> RequestFile(String* title, String* filter = nullptr, int32_t save = 0, String* path = nullptr);
 Ref<String> RequestDir(String* title, String* path = nullptr);
 // Bare names become "file:" + the full path of an existing file or folder,
 // else "http:" + the name; an anchor ("#...") is kept.
@@ -103,8 +102,7 @@ int32_t DesktopHertz();
 // caller's. Records still queued when the event queue stops are dropped,
 // releasing their references.
 using MainThreadCallback = void (*)(Object* argument, int32_t value);
-bool PostMainThreadCallback(MainThreadCallback callback, Object* argument, int32_t value,
-                            bool release);
+bool PostMainThreadCallback(MainThreadCallback callback, Object* argument, int32_t value, bool release);
 
 // The event source object of a platform window (its graphics' source), set
 // by whoever opens the window; Null (nullptr) forgets it. Events of windows

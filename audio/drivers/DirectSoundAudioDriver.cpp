@@ -36,19 +36,18 @@ const ClassRecord& TDirectSoundSound::StaticClass() {
 }
 
 const ClassRecord& TDirectSoundChannel::StaticClass() {
-  static const ClassRecord record =
-      ClassRecord::Of<TDirectSoundChannel>("TDirectSoundChannel", [](auto& d) {
-        d.template Field<&TDirectSoundChannel::_volume>("_volume");
-        d.template Field<&TDirectSoundChannel::_pan>("_pan");
-        d.template Field<&TDirectSoundChannel::_rate>("_rate");
-        d.template Field<&TDirectSoundChannel::_static>("_static");
-        d.template Field<&TDirectSoundChannel::_sound>("_sound");
-        d.template Field<&TDirectSoundChannel::_buf>("_buf");
-        d.template Field<&TDirectSoundChannel::_seq>("_seq");
-        d.template Field<&TDirectSoundChannel::_hertz>("_hertz");
-        d.template Field<&TDirectSoundChannel::_playFlags>("_playFlags");
-        d.template Method<&TDirectSoundChannel::Cue>("Cue");
-      });
+  static const ClassRecord record = ClassRecord::Of<TDirectSoundChannel>("TDirectSoundChannel", [](auto& d) {
+    d.template Field<&TDirectSoundChannel::_volume>("_volume");
+    d.template Field<&TDirectSoundChannel::_pan>("_pan");
+    d.template Field<&TDirectSoundChannel::_rate>("_rate");
+    d.template Field<&TDirectSoundChannel::_static>("_static");
+    d.template Field<&TDirectSoundChannel::_sound>("_sound");
+    d.template Field<&TDirectSoundChannel::_buf>("_buf");
+    d.template Field<&TDirectSoundChannel::_seq>("_seq");
+    d.template Field<&TDirectSoundChannel::_hertz>("_hertz");
+    d.template Field<&TDirectSoundChannel::_playFlags>("_playFlags");
+    d.template Method<&TDirectSoundChannel::Cue>("Cue");
+  });
   return record;
 }
 
@@ -156,8 +155,10 @@ Ref<TDirectSoundSound> TDirectSoundSound::Create(TAudioSample* sampleIn, int32_t
   if (!driver.IsNull()) driver->FlushLonely();
 
   Ref<TAudioSample> sample = sampleIn;
-  if (sample->format == SAMPLE_MONO16BE) sample = sample->Convert(SAMPLE_MONO16LE);
-  else if (sample->format == SAMPLE_STEREO16BE) sample = sample->Convert(SAMPLE_STEREO16LE);
+  if (sample->format == SAMPLE_MONO16BE)
+    sample = sample->Convert(SAMPLE_MONO16LE);
+  else if (sample->format == SAMPLE_STEREO16BE)
+    sample = sample->Convert(SAMPLE_STEREO16LE);
   if (!IsSampleFormat(sample->format)) vrRuntimeError("Unimplemented sample format conversion");
 
   const int32_t channels = SampleChannels[sample->format];
@@ -259,8 +260,10 @@ int32_t TDirectSoundChannel::SetPaused(int32_t paused) {
     return 0;
   }
   if (_buf->_buffer) {
-    if (paused == 0) _buf->_buffer->Play(uint32_t(_playFlags));
-    else _buf->_buffer->Stop();
+    if (paused == 0)
+      _buf->_buffer->Play(uint32_t(_playFlags));
+    else
+      _buf->_buffer->Stop();
   }
   _buf->_paused = paused ? 1 : 0;
   return 0;
@@ -392,8 +395,10 @@ int32_t TDirectSoundAudioDriver::FlushLonely() {
     Ref<TBuf> next = b->_succ;
     b->_succ = nullptr;
     if (b->Active()) {
-      if (tail) tail->_succ = b;
-      else kept = b;
+      if (tail)
+        tail->_succ = b;
+      else
+        kept = b;
       tail = b.get();
     } else {
       ReleasePlatformBuffer(b);

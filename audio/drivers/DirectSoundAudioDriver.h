@@ -58,7 +58,7 @@ class TDirectSoundSound : public TSound {
   // no-driver code, when no driver is started.
   static Ref<TDirectSoundSound> Create(TAudioSample* sample, int32_t flags);
 
-  int32_t _seq = 0;  // driver generation at creation
+  int32_t _seq = 0;                          // driver generation at creation
   platform::SoundBuffer* _buffer = nullptr;  // the sound's own buffer (one reference)
   int32_t _hertz = 0;
   int32_t _loop = 0;

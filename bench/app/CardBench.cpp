@@ -104,8 +104,8 @@ void UpdateFlakesCost() {
 double RawFrames(int frames, const std::vector<float>& quads, const std::vector<uint8_t>& picture,
                  const std::vector<uint8_t>& sheet) {
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_Window* window = SDL_CreateWindow("raw", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1024, 768,
-                                        SDL_WINDOW_OPENGL);
+  SDL_Window* window =
+      SDL_CreateWindow("raw", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1024, 768, SDL_WINDOW_OPENGL);
   if (!window) return -1;
   SDL_GLContext context = SDL_GL_CreateContext(window);
   SDL_GL_SetSwapInterval(0);
@@ -196,16 +196,20 @@ void FrameCost(double startupSeconds) {
     float x = float(RandomReal(2, 1020)), y = float(RandomReal(2, 760)), u = float(RandomInt(0, 3)) * 0.1875f;
     const float corners[8] = {x, y, x + 3, y, x + 3, y + 3, x, y + 3};
     const float uv[8] = {u, 0, u + 0.1875f, 0, u + 0.1875f, 0.75f, u, 0.75f};
-    for (int k = 0; k < 4; ++k) quads.insert(quads.end(), {corners[2 * k], corners[2 * k + 1], uv[2 * k], uv[2 * k + 1]});
+    for (int k = 0; k < 4; ++k)
+      quads.insert(quads.end(), {corners[2 * k], corners[2 * k + 1], uv[2 * k], uv[2 * k + 1]});
   }
   std::vector<uint8_t> picture(1024 * 768 * 3, 128), sheet(16 * 4 * 4, 255);
   ShutdownGraphics();
   double baseline = RawFrames(frames, quads, picture, sheet);
   if (baseline > 0) {
-    std::printf("drawing of a card frame (Cls, picture, 20000 sprites, Flip): %.1f fps   raw SDL2 + OpenGL: %.1f fps   ratio %.2f\n",
-                frames / drawing, frames / baseline, drawing / baseline);
-    std::printf("whole card frame, 20000 visible flakes: %.1f fps   raw SDL2 + OpenGL: %.1f fps   ratio %.2f\n",
-                frames / framework, frames / baseline, framework / baseline);
+    std::printf(
+        "drawing of a card frame (Cls, picture, 20000 sprites, Flip): %.1f fps   raw SDL2 + OpenGL: %.1f fps "
+        "  ratio %.2f\n",
+        frames / drawing, frames / baseline, drawing / baseline);
+    std::printf(
+        "whole card frame, 20000 visible flakes: %.1f fps   raw SDL2 + OpenGL: %.1f fps   ratio %.2f\n",
+        frames / framework, frames / baseline, framework / baseline);
   }
   std::printf("start to first frame: %.0f ms\n", toFirstFrame * 1000);
 }

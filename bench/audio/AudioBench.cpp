@@ -78,12 +78,15 @@ void OggLoader() {
   double baseline = 1e30, framework = 1e30;
   for (int round = 0; round < 7; ++round) {
     baseline = std::min(baseline, FastestSeconds([&] { direct = DecodeDirect(bytes); }, 1));
-    framework = std::min(framework, FastestSeconds([&] {
-      Ref<TAudioSample> s = ReadAudioSample(TRamStream::Create(bytes.data(), int32_t(bytes.size()), 1, 0));
-      loaded = long(s->DataBytes());
-      s = nullptr;
-      GCCollect();
-    }, 1));
+    framework = std::min(framework, FastestSeconds(
+                                        [&] {
+                                          Ref<TAudioSample> s = ReadAudioSample(
+                                              TRamStream::Create(bytes.data(), int32_t(bytes.size()), 1, 0));
+                                          loaded = long(s->DataBytes());
+                                          s = nullptr;
+                                          GCCollect();
+                                        },
+                                        1));
   }
   if (direct != loaded) std::printf("MISMATCH: %ld bytes direct, %ld through the loader\n", direct, loaded);
   Report("Ogg loader: card music (ReadAudioSample)", framework, "vorbisfile directly", baseline, 1);
@@ -97,7 +100,8 @@ void Mixer(int buffers) {
   std::vector<std::vector<int16_t>> data(size_t(buffers), std::vector<int16_t>(size_t(kRate) * 2));
   std::vector<platform::SoundBuffer*> playing;
   for (int b = 0; b < buffers; ++b) {
-    for (size_t i = 0; i < data[size_t(b)].size(); ++i) data[size_t(b)][i] = int16_t((i * (b + 3)) % 2000 - 1000);
+    for (size_t i = 0; i < data[size_t(b)].size(); ++i)
+      data[size_t(b)][i] = int16_t((i * (b + 3)) % 2000 - 1000);
     platform::SoundWaveFormat f;
     f.channels = 2;
     f.samplesPerSec = uint32_t(kRate);
@@ -142,7 +146,8 @@ void Mixer(int buffers) {
     Keep(out);
   });
   char name[96];
-  std::snprintf(name, sizeof name, "mixer: 1 s of audio, %d playing buffer%s", buffers, buffers > 1 ? "s" : "");
+  std::snprintf(name, sizeof name, "mixer: 1 s of audio, %d playing buffer%s", buffers,
+                buffers > 1 ? "s" : "");
   Report(name, mixer, "plain 16-bit sum, same frames", baseline, 1);
   std::printf("  %.3f ms per second of audio (%.3f%% of one core)\n", mixer * 1e3, mixer * 100);
   for (platform::SoundBuffer* sb : playing) sb->Release();

@@ -72,8 +72,7 @@ void AllocateReleaseCollect() {
       delete temporary;
     }
   });
-  Report("allocate + drop + collect (small objects)", framework, "operator new + delete", baseline,
-         kObjects);
+  Report("allocate + drop + collect (small objects)", framework, "operator new + delete", baseline, kObjects);
 }
 
 }  // namespace

@@ -71,20 +71,24 @@ void ReadLines() {
   std::string path = MakeFile("lines.txt", text);
   Ref<String> url = String::FromUtf8(path);
   std::size_t total = 0;
-  double stream = FastestSeconds([&] {
-    Ref<TCStream> in = TCStream::OpenFile(url, 1, 0);
-    while (!in->Eof()) total += std::size_t(in->ReadLine()->Length());
-    in->Close();
-  }, 5);
-  double plain = FastestSeconds([&] {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    ssize_t n;
-    while ((n = getline(&line, &capacity, f)) > 0) total += std::size_t(n);
-    free(line);
-    std::fclose(f);
-  }, 5);
+  double stream = FastestSeconds(
+      [&] {
+        Ref<TCStream> in = TCStream::OpenFile(url, 1, 0);
+        while (!in->Eof()) total += std::size_t(in->ReadLine()->Length());
+        in->Close();
+      },
+      5);
+  double plain = FastestSeconds(
+      [&] {
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        char* line = nullptr;
+        std::size_t capacity = 0;
+        ssize_t n;
+        while ((n = getline(&line, &capacity, f)) > 0) total += std::size_t(n);
+        free(line);
+        std::fclose(f);
+      },
+      5);
   Keep(total);
   Report("TCStream.ReadLine, 4 MiB text", stream, "getline", plain, lines);
   RemoveFile(path);

@@ -14,10 +14,8 @@
 namespace vrl {
 
 const ClassRecord& TPixmapLoaderBMP::StaticClass() {
-  static const ClassRecord record =
-      ClassRecord::Of<TPixmapLoaderBMP>("TPixmapLoaderBMP", [](auto& d) {
-        d.template Method<&TPixmapLoaderBMP::LoadPixmap>("LoadPixmap");
-      });
+  static const ClassRecord record = ClassRecord::Of<TPixmapLoaderBMP>(
+      "TPixmapLoaderBMP", [](auto& d) { d.template Method<&TPixmapLoaderBMP::LoadPixmap>("LoadPixmap"); });
   return record;
 }
 
@@ -229,11 +227,21 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(TStream* stream) {
 
   int64_t unpadded = 0;
   switch (bits) {
-    case 1: unpadded = (int64_t(width) + 7) / 8; break;
-    case 4: unpadded = (int64_t(width) + 1) / 2; break;
-    case 8: unpadded = width; break;
-    case 24: unpadded = int64_t(width) * 3; break;
-    default: unpadded = int64_t(width) * 4; break;
+    case 1:
+      unpadded = (int64_t(width) + 7) / 8;
+      break;
+    case 4:
+      unpadded = (int64_t(width) + 1) / 2;
+      break;
+    case 8:
+      unpadded = width;
+      break;
+    case 24:
+      unpadded = int64_t(width) * 3;
+      break;
+    default:
+      unpadded = int64_t(width) * 4;
+      break;
   }
   // Refuse what the stream cannot hold before allocating for it: stored rows
   // byte for byte, run-length data at its packets' ratio (in pixels).

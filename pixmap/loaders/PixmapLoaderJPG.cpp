@@ -20,10 +20,8 @@
 namespace vrl {
 
 const ClassRecord& TPixmapLoaderJPG::StaticClass() {
-  static const ClassRecord record =
-      ClassRecord::Of<TPixmapLoaderJPG>("TPixmapLoaderJPG", [](auto& d) {
-        d.template Method<&TPixmapLoaderJPG::LoadPixmap>("LoadPixmap");
-      });
+  static const ClassRecord record = ClassRecord::Of<TPixmapLoaderJPG>(
+      "TPixmapLoaderJPG", [](auto& d) { d.template Method<&TPixmapLoaderJPG::LoadPixmap>("LoadPixmap"); });
   return record;
 }
 
@@ -205,8 +203,8 @@ bool DecodeJpeg(JpegReadJob* job) {
   // A few bytes claiming a huge frame decode to nothing but cost its memory.
   if (!StreamCanCarry(job->bytesLeft, int64_t(width) * height, kJpegPixelsPerByte)) return false;
 
-  job->pixmap = TPixmap::Create(int32_t(width), int32_t(height),
-                                components == 1 ? PIXFMT_GREY8 : PIXFMT_RGB24, 4);
+  job->pixmap =
+      TPixmap::Create(int32_t(width), int32_t(height), components == 1 ? PIXFMT_GREY8 : PIXFMT_RGB24, 4);
   job->rows.resize(height);
   for (JDIMENSION y = 0; y < height; ++y) job->rows[y] = job->pixmap->PixelPtr(0, int32_t(y));
 
@@ -271,8 +269,7 @@ int32_t SavePixmapJPG(TPixmap* pixmap, Object* url, int32_t quality) {
   Ref<TStream> stream = WriteStream(url);
   if (stream.IsNull()) return 0;
   StreamCloser closer(stream);
-  Ref<TPixmap> rgb = pixmap->format == PIXFMT_RGB24 ? Ref<TPixmap>(pixmap)
-                                                    : pixmap->Convert(PIXFMT_RGB24);
+  Ref<TPixmap> rgb = pixmap->format == PIXFMT_RGB24 ? Ref<TPixmap>(pixmap) : pixmap->Convert(PIXFMT_RGB24);
   JpegWriteJob job;
   job.stream = stream;
   bool encoded = EncodeJpeg(&job, rgb, quality);

@@ -16,10 +16,8 @@
 namespace vrl {
 
 const ClassRecord& TPixmapLoaderPNG::StaticClass() {
-  static const ClassRecord record =
-      ClassRecord::Of<TPixmapLoaderPNG>("TPixmapLoaderPNG", [](auto& d) {
-        d.template Method<&TPixmapLoaderPNG::LoadPixmap>("LoadPixmap");
-      });
+  static const ClassRecord record = ClassRecord::Of<TPixmapLoaderPNG>(
+      "TPixmapLoaderPNG", [](auto& d) { d.template Method<&TPixmapLoaderPNG::LoadPixmap>("LoadPixmap"); });
   return record;
 }
 
@@ -125,8 +123,9 @@ bool DecodePng(PngJob* job) {
   // The filtered rows as stored (a filter byte and the packed samples per
   // row; interlacing only adds to it) must be able to come out of what the
   // stream holds.
-  const int64_t storedRow = (int64_t(width) * png_get_channels(job->png, job->info) *
-                                 png_get_bit_depth(job->png, job->info) + 7) / 8;
+  const int64_t storedRow =
+      (int64_t(width) * png_get_channels(job->png, job->info) * png_get_bit_depth(job->png, job->info) + 7) /
+      8;
   if (!StreamCanCarry(job->bytesLeft, (storedRow + 1) * height, kDeflateRatio)) return false;
 
   png_set_strip_16(job->png);
@@ -139,11 +138,24 @@ bool DecodePng(PngJob* job) {
   int32_t format = 0;
   int32_t channels = 0;
   switch (colourType) {
-    case PNG_COLOR_TYPE_GRAY: format = PIXFMT_GREY8; channels = 1; break;
-    case PNG_COLOR_TYPE_RGB: format = PIXFMT_RGB24; channels = 3; break;
-    case PNG_COLOR_TYPE_RGB_ALPHA: format = PIXFMT_RGBA32; channels = 4; break;
-    case PNG_COLOR_TYPE_GRAY_ALPHA: format = PIXFMT_RGBA32; channels = 2; break;
-    default: return false;
+    case PNG_COLOR_TYPE_GRAY:
+      format = PIXFMT_GREY8;
+      channels = 1;
+      break;
+    case PNG_COLOR_TYPE_RGB:
+      format = PIXFMT_RGB24;
+      channels = 3;
+      break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      format = PIXFMT_RGBA32;
+      channels = 4;
+      break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      format = PIXFMT_RGBA32;
+      channels = 2;
+      break;
+    default:
+      return false;
   }
   job->pixmap = TPixmap::Create(int32_t(width), int32_t(height), format, 4);
   // libpng writes rowbytes into each row: make sure they fit.
@@ -161,9 +173,8 @@ bool DecodePng(PngJob* job) {
 bool EncodePng(PngJob* job, TPixmap* source, int colourType, int transforms, int level) {
   if (setjmp(png_jmpbuf(job->png))) return false;
   png_set_compression_level(job->png, level);
-  png_set_IHDR(job->png, job->info, png_uint_32(source->width), png_uint_32(source->height), 8,
-               colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(job->png, job->info, png_uint_32(source->width), png_uint_32(source->height), 8, colourType,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_rows(job->png, job->info, job->rows.data());
   png_write_png(job->png, job->info, transforms, nullptr);
   return true;
@@ -203,12 +214,24 @@ int32_t SavePixmapPNG(TPixmap* pixmap, Object* url, int32_t level) {
   int colourType = PNG_COLOR_TYPE_RGB_ALPHA;
   int transforms = PNG_TRANSFORM_IDENTITY;
   switch (pixmap->format) {
-    case PIXFMT_GREY8: colourType = PNG_COLOR_TYPE_GRAY; break;
-    case PIXFMT_RGB24: colourType = PNG_COLOR_TYPE_RGB; break;
-    case PIXFMT_BGR24: colourType = PNG_COLOR_TYPE_RGB; transforms = PNG_TRANSFORM_BGR; break;
-    case PIXFMT_RGBA32: break;
-    case PIXFMT_BGRA32: transforms = PNG_TRANSFORM_BGR; break;
-    default: source = pixmap->Convert(PIXFMT_RGBA32); break;
+    case PIXFMT_GREY8:
+      colourType = PNG_COLOR_TYPE_GRAY;
+      break;
+    case PIXFMT_RGB24:
+      colourType = PNG_COLOR_TYPE_RGB;
+      break;
+    case PIXFMT_BGR24:
+      colourType = PNG_COLOR_TYPE_RGB;
+      transforms = PNG_TRANSFORM_BGR;
+      break;
+    case PIXFMT_RGBA32:
+      break;
+    case PIXFMT_BGRA32:
+      transforms = PNG_TRANSFORM_BGR;
+      break;
+    default:
+      source = pixmap->Convert(PIXFMT_RGBA32);
+      break;
   }
 
   Ref<TStream> stream = WriteStream(url);

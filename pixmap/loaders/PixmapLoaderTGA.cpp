@@ -33,10 +33,8 @@ const ClassRecord& tgahdr::StaticClass() {
 }
 
 const ClassRecord& TPixmapLoaderTGA::StaticClass() {
-  static const ClassRecord record =
-      ClassRecord::Of<TPixmapLoaderTGA>("TPixmapLoaderTGA", [](auto& d) {
-        d.template Method<&TPixmapLoaderTGA::LoadPixmap>("LoadPixmap");
-      });
+  static const ClassRecord record = ClassRecord::Of<TPixmapLoaderTGA>(
+      "TPixmapLoaderTGA", [](auto& d) { d.template Method<&TPixmapLoaderTGA::LoadPixmap>("LoadPixmap"); });
   return record;
 }
 
@@ -173,8 +171,8 @@ Ref<TPixmap> TPixmapLoaderTGA::LoadPixmap(TStream* stream) {
         std::swap_ranges(left, left + 4, &row[std::size_t(j) * 4]);
       }
     }
-    ConvertPixels(row.data(), PIXFMT_BGRA32, pixmap->PixelPtr(0, topFirst ? r : height - 1 - r),
-                  format, width);
+    ConvertPixels(row.data(), PIXFMT_BGRA32, pixmap->PixelPtr(0, topFirst ? r : height - 1 - r), format,
+                  width);
   }
   return pixmap;
 }

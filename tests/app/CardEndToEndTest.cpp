@@ -1,8 +1,8 @@
 // The card as a user runs it: in a virtual display with SDL's disk audio.
 // It must show the picture, play the music, ignore Alt+F4 and end with
 // status 0 on Escape. Every wait here is bounded.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,8 +68,8 @@ Ref<TPixmap> Screenshot(const std::string& path) {
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
       const uint8_t* p = &d[offset + std::size_t(y) * bytesPerLine + x * 4];
-      uint32_t v = byteOrder == 0 ? uint32_t(p[0]) | p[1] << 8 | p[2] << 16
-                                  : uint32_t(p[3]) | p[2] << 8 | p[1] << 16;
+      uint32_t v =
+          byteOrder == 0 ? uint32_t(p[0]) | p[1] << 8 | p[2] << 16 : uint32_t(p[3]) | p[2] << 8 | p[1] << 16;
       shot->WritePixel(int32_t(x), int32_t(y), int32_t(v));
     }
   }
@@ -116,7 +116,8 @@ TEST_F(CardEndToEnd, ShowsThePicturePlaysTheMusicAndEndsOnEscape) {
       uint32_t a = static_cast<uint32_t>(shot->ReadPixel(x, y));
       uint32_t b = static_cast<uint32_t>(picture->ReadPixel(x, y));
       int worst = 0;
-      for (int shift : {0, 8, 16}) worst = std::max(worst, std::abs(int((a >> shift) & 255) - int((b >> shift) & 255)));
+      for (int shift : {0, 8, 16})
+        worst = std::max(worst, std::abs(int((a >> shift) & 255) - int((b >> shift) & 255)));
       close += worst <= 24;
     }
   }

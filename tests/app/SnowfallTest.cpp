@@ -99,7 +99,7 @@ TEST_F(SnowfallTest, NewFlakesTakeSevenDrawsInOrder) {
 TEST_F(SnowfallTest, FallingBelowResetsTwice) {
   snowflake* f = Place(500, 767, 0, 2, 0);
   int32_t state = RandomSeed();
-  RandomReal(3, 0);  // sway
+  RandomReal(3, 0);                            // sway
   for (int i = 0; i < 7; ++i) RandomDouble();  // the first reset
   double x = RandomReal(0, W - 1), y = RandomReal(-H, -1);
   SeedRandom(state);

@@ -75,7 +75,8 @@ class AudioDriverTest : public testing::Test {
 std::vector<std::string> Names() {
   std::vector<std::string> out;
   Ref<Array> names = AudioDriverNames();
-  for (int32_t i = 0; i < names->Length(); ++i) out.push_back(static_cast<String*>(names->GetObject(i))->ToNarrow());
+  for (int32_t i = 0; i < names->Length(); ++i)
+    out.push_back(static_cast<String*>(names->GetObject(i))->ToNarrow());
   return out;
 }
 

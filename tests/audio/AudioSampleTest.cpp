@@ -79,7 +79,8 @@ TEST_F(AudioSampleTest, ConvertThroughThePivot) {
   // 8-bit to 16-bit: 0 is -32768, 255 is 32767, in both channels.
   EXPECT_EQ(Converted({0, 255, 128}, SAMPLE_MONO8, SAMPLE_STEREO16LE),
             (std::vector<uint8_t>{0x00, 0x80, 0x00, 0x80, 0xFF, 0x7F, 0xFF, 0x7F, 0x80, 0x00, 0x80, 0x00}));
-  EXPECT_EQ(Converted({0, 255}, SAMPLE_STEREO8, SAMPLE_STEREO16BE), (std::vector<uint8_t>{0x80, 0x00, 0x7F, 0xFF}));
+  EXPECT_EQ(Converted({0, 255}, SAMPLE_STEREO8, SAMPLE_STEREO16BE),
+            (std::vector<uint8_t>{0x80, 0x00, 0x7F, 0xFF}));
   // Stereo to mono averages, truncating toward zero: (-3 + 0) / 2 = -1.
   EXPECT_EQ(Converted({0xFD, 0xFF, 0x00, 0x00, 0xFF, 0x7F, 0xFF, 0x7F}, SAMPLE_STEREO16LE, SAMPLE_MONO16LE),
             (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0x7F}));
@@ -90,7 +91,8 @@ TEST_F(AudioSampleTest, ConvertThroughThePivot) {
   EXPECT_EQ(Converted({0x34, 0x12}, SAMPLE_MONO16LE, SAMPLE_MONO16BE), (std::vector<uint8_t>{0x12, 0x34}));
   EXPECT_EQ(Converted({0x12, 0x34, 0xAB, 0xCD}, SAMPLE_STEREO16BE, SAMPLE_STEREO16LE),
             (std::vector<uint8_t>{0x34, 0x12, 0xCD, 0xAB}));
-  EXPECT_EQ(Converted({0x80, 0x00, 0x7F, 0xFF}, SAMPLE_STEREO16BE, SAMPLE_STEREO8), (std::vector<uint8_t>{0, 255}));
+  EXPECT_EQ(Converted({0x80, 0x00, 0x7F, 0xFF}, SAMPLE_STEREO16BE, SAMPLE_STEREO8),
+            (std::vector<uint8_t>{0, 255}));
 }
 
 TEST_F(AudioSampleTest, LongConversionsMatchFrameByFrame) {

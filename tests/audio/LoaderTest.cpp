@@ -162,7 +162,8 @@ TEST_F(LoaderTest, ChainAsksWavFirstThenOgg) {
 TEST_F(LoaderTest, WavLoadsEachPcmLayout) {
   struct Case {
     int channels, bits, format;
-  } cases[] = {{1, 8, SAMPLE_MONO8}, {2, 8, SAMPLE_STEREO8}, {1, 16, SAMPLE_MONO16LE}, {2, 16, SAMPLE_STEREO16LE}};
+  } cases[] = {
+      {1, 8, SAMPLE_MONO8}, {2, 8, SAMPLE_STEREO8}, {1, 16, SAMPLE_MONO16LE}, {2, 16, SAMPLE_STEREO16LE}};
   std::vector<uint8_t> data = {1, 2, 3, 4, 5, 6, 7, 8};
   for (const Case& c : cases) {
     Ref<TAudioSample> s = Read(Wav(1, c.channels, 22050, c.bits, data).data);

@@ -50,9 +50,7 @@ std::vector<int32_t> Tags(TList* list) {
   return out;
 }
 
-int32_t ByKey(Object* a, Object* b) {
-  return static_cast<TItem*>(a)->key - static_cast<TItem*>(b)->key;
-}
+int32_t ByKey(Object* a, Object* b) { return static_cast<TItem*>(a)->key - static_cast<TItem*>(b)->key; }
 
 class ListTest : public testing::Test {
  protected:
@@ -110,7 +108,8 @@ TEST_F(ListTest, IndexOutOfRangeIsARuntimeError) {
   list->AddLast(S("x"));
   EXPECT_EQ(Cast<String>(list->ValueAtIndex(0))->ToNarrow(), "x");
   for (int32_t index : {1, -1}) {
-    EXPECT_TRUE(ThrowsObject<TRuntimeException>([&] { list->ValueAtIndex(index); }, "List index out of range"))
+    EXPECT_TRUE(
+        ThrowsObject<TRuntimeException>([&] { list->ValueAtIndex(index); }, "List index out of range"))
         << "index " << index;
   }
 }

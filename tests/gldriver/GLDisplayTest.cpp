@@ -64,8 +64,7 @@ TEST_F(GLDisplayTest, FullScreenGivesTheDisplayBackWhileAnotherWindowHasTheFocus
   ASSERT_NE(other, 0u);
   platform::FocusWindow(other);
   EXPECT_TRUE(PumpUntil([&] { return DisplayModeOwner() == nullptr; }));
-  EXPECT_FALSE(SDL_GetWindowFlags(record->window) & SDL_WINDOW_FULLSCREEN)
-      << "the desktop mode is back";
+  EXPECT_FALSE(SDL_GetWindowFlags(record->window) & SDL_WINDOW_FULLSCREEN) << "the desktop mode is back";
   EXPECT_EQ(record->swapInterval, 0);
 
   platform::FocusWindow(full);

@@ -26,9 +26,7 @@ namespace {
 
 constexpr uint32_t kBlack = 0xFF000000u, kWhite = 0xFFFFFFFFu;
 
-uint32_t At(int32_t x, int32_t y) {
-  return static_cast<uint32_t>(GrabPixmap(x, y, 1, 1)->ReadPixel(0, 0));
-}
+uint32_t At(int32_t x, int32_t y) { return static_cast<uint32_t>(GrabPixmap(x, y, 1, 1)->ReadPixel(0, 0)); }
 
 // Each colour channel within `tolerance` of the expected one.
 testing::AssertionResult Near(uint32_t actual, uint32_t expected, int tolerance) {
@@ -159,7 +157,8 @@ TEST_F(GLHelpersTest, GLTextAtDrawsTheBuiltInGlyphsEightPixelsApart) {
       for (auto [cell, c] : {std::pair{0, 'A'}, {2, 'B'}}) {
         bool set = (bits[row * 96 + (c - 32)] >> k) & 1;
         lit += set;
-        EXPECT_TRUE(Near(static_cast<uint32_t>(grab->ReadPixel(cell * 8 + k, row)), set ? kWhite : kBlack, 24))
+        EXPECT_TRUE(
+            Near(static_cast<uint32_t>(grab->ReadPixel(cell * 8 + k, row)), set ? kWhite : kBlack, 24))
             << c << " at " << k << ", " << row;
       }
       EXPECT_EQ(static_cast<uint32_t>(grab->ReadPixel(8 + k, row)), kBlack);
@@ -202,7 +201,8 @@ TEST_F(GLHelpersTest, MipmappedImagesShrinkToTheAverage) {
   // One-pixel black and white checks, drawn at an eighth of their size.
   Ref<TPixmap> checks = NewPixmap(64, 64, PIXFMT_RGBA32, 4);
   for (int32_t y = 0; y < 64; ++y)
-    for (int32_t x = 0; x < 64; ++x) checks->WritePixel(x, y, static_cast<int32_t>((x + y) & 1 ? kWhite : kBlack));
+    for (int32_t x = 0; x < 64; ++x)
+      checks->WritePixel(x, y, static_cast<int32_t>((x + y) & 1 ? kWhite : kBlack));
   Ref<TImage> plain = LoadImageSource(checks, 0);
   Ref<TImage> mipmapped = LoadImageSource(checks, IMAGEFLAG_MIPMAPPED);
   auto* frame = CastRaw<TGLImageFrame>(mipmapped->Frame(0));

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "platform/Injection.h"
 #include "platform/Window.h"
 #include "system/EventQueue.h"
@@ -41,12 +40,16 @@ class PolledInputTest : public testing::Test {
     ClosePlainWindow(_window);
     FlushEvents();
   }
-  void Key(const char* name, bool down, bool repeat = false) { ASSERT_TRUE(InjectKey(_window, name, down, repeat)); }
+  void Key(const char* name, bool down, bool repeat = false) {
+    ASSERT_TRUE(InjectKey(_window, name, down, repeat));
+  }
   // Runs `inject` on the main thread inside the first pump of the await
   // function that follows (the one of its ClearKeys or ClearMouse). A pump
   // handles only what was queued when it started, so the injected input is
   // neither cleared nor lost: it waits for the await function's own wait.
-  static void WhenAwaiting(MainThreadCallback inject) { ASSERT_TRUE(PostMainThreadCallback(inject, nullptr, 0, false)); }
+  static void WhenAwaiting(MainThreadCallback inject) {
+    ASSERT_TRUE(PostMainThreadCallback(inject, nullptr, 0, false));
+  }
 
   uint32_t _window = 0;
 };
@@ -212,7 +215,7 @@ TEST_F(PolledInputTest, AwaitFunctionsReturnTheFirstInputAfterTheCall) {
     InjectKey(gWindow, "M", true);
     InjectKey(gWindow, "K", true);
   });
-  EXPECT_EQ(AwaitKey(), 'K');  // the lowest code of those hit together
+  EXPECT_EQ(AwaitKey(), 'K');      // the lowest code of those hit together
   EXPECT_EQ(TakeKeyHits('M'), 1);  // higher codes keep their hits
   EXPECT_EQ(TakeKeyHits('G'), 0);
 

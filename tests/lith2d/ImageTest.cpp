@@ -81,7 +81,8 @@ TEST_F(ImageTest, FramesAreBuiltOnceAndRebuiltAfterWriting) {
 TEST_F(ImageTest, StripsCountCellsAcrossThenDown) {
   Ref<TPixmap> p = NewPixmap(10, 10, PIXFMT_RGBA32, 4);
   for (int32_t y = 0; y < 10; ++y)
-    for (int32_t x = 0; x < 10; ++x) p->WritePixel(x, y, static_cast<int32_t>(0xFF000000u | (x / 4) << 8 | (y / 4)));
+    for (int32_t x = 0; x < 10; ++x)
+      p->WritePixel(x, y, static_cast<int32_t>(0xFF000000u | (x / 4) << 8 | (y / 4)));
   Ref<TImage> strip = LoadImageStrip(p, 4, 4, 1, 3, 0);
   ASSERT_FALSE(strip.IsNull());
   EXPECT_EQ(strip->pixmaps->Length(), 3);

@@ -12,7 +12,6 @@
 #include "lith2d/RecordingDriver.h"
 #include "runtime/Exceptions.h"
 #include "runtime/String.h"
-#include "runtime/String.h"
 
 using namespace vrl;
 

@@ -25,9 +25,7 @@ class MessagesTest : public testing::Test {
     ResetInjectedModifiers();
     Pump();
   }
-  void TearDown() override {
-    ReleaseSdl(kSdlEvents);
-  }
+  void TearDown() override { ReleaseSdl(kSdlEvents); }
   std::vector<Message> Pump() {
     std::vector<Message> messages;
     PumpMessages(&Collect, &messages);

@@ -150,7 +150,8 @@ TEST_F(TimerThreadTest, ARecordDiscardedWithTheQueueIsPostedAgainLater) {
   uint32_t id = StartPeriodicTimer(1, &Tick, &ticks);
   ASSERT_NE(id, 0u);
   auto end = Clock::now() + std::chrono::seconds(30);
-  while (PendingEventCount() == 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (PendingEventCount() == 0 && Clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(PendingEventCount(), 1);
   ReleaseSdl(kSdlEvents);  // drops the queued record
   LetTimePass(5);          // expiries while the queue is down post nothing

@@ -35,7 +35,7 @@ bool SocketExists(int display) {
 
 struct Program {
   pid_t pid = -1;
-  int report = -1;  // reads the child's display number and server pid
+  int report = -1;   // reads the child's display number and server pid
   int release = -1;  // closing it lets the child stop its server and end
 };
 

@@ -49,7 +49,7 @@ TEST(ArrayAccess, BoundsAreChecked) {
   a->Set<int32_t>(2, 9);
   EXPECT_EQ(a->Get<int32_t>(2), 9);
   EXPECT_TRUE(ThrowsObject<TArrayBoundsException>([&] { a->Get<int32_t>(3); },
-                                                   "Attempt to index array element beyond array length"));
+                                                  "Attempt to index array element beyond array length"));
   EXPECT_THROW(a->Set<int32_t>(-1, 0), ThrownObject);
   EXPECT_THROW(EmptyArray()->Get<int32_t>(0), ThrownObject);
 }

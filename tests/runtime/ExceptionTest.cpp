@@ -51,8 +51,8 @@ TEST(Exceptions, TextsOfTheRuntimeExceptions) {
 }
 
 TEST(ExceptionsDeathTest, UncaughtThrowWritesTextAndExitsWithMinusOne) {
-  EXPECT_EXIT(RunGuarded([] { vrRuntimeError("fatal: nothing caught this"); }),
-              testing::ExitedWithCode(255), "fatal: nothing caught this");
+  EXPECT_EXIT(RunGuarded([] { vrRuntimeError("fatal: nothing caught this"); }), testing::ExitedWithCode(255),
+              "fatal: nothing caught this");
   // A throw that leaves a thread's function reaches std::terminate, which
   // hands it to the same hook.
   EXPECT_EXIT(
@@ -108,7 +108,8 @@ TEST(Exceptions, UnsetFunctionPointersAndAbstractMethods) {
   vrl::FunctionPtr<int32_t(int32_t, int32_t)> add = &Add;
   EXPECT_EQ(add(2, 3), 5);
   vrl::Ref<TShape> shape(new TShape);
-  EXPECT_TRUE(ThrowsObject<vrl::TNullMethodException>([&] { shape->Area(); }, "Attempt to call abstract method"));
+  EXPECT_TRUE(
+      ThrowsObject<vrl::TNullMethodException>([&] { shape->Area(); }, "Attempt to call abstract method"));
 }
 
 }  // namespace

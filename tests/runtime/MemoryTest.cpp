@@ -297,7 +297,8 @@ TEST_F(MemoryTest, ReleaseChecksTheBitmap) {
             "clrMemBit error: mempage does not exist");
   Ref<TCounted> live = New<TCounted>();
   EXPECT_EQ(ThrownText([&] { MarkLiveAllocation(live.get()); }), "setMemBit error: membit already set");
-  EXPECT_EQ(ThrownText([&] { vrReleaseObject(reinterpret_cast<char*>(live.get()) + 16, 16); }), "clrMemBit error: membit not set");
+  EXPECT_EQ(ThrownText([&] { vrReleaseObject(reinterpret_cast<char*>(live.get()) + 16, 16); }),
+            "clrMemBit error: membit not set");
   EXPECT_FALSE(IsLiveAllocation(notAnObject));
   EXPECT_FALSE(IsLiveAllocation(reinterpret_cast<char*>(live.get()) + 8));
 }

@@ -28,8 +28,8 @@ TEST(NativeText, BytesThatAreNotUtf8ComeBackUnchanged) {
   // Each of these is escaped byte by byte as U+DC80..U+DCFF: a Latin-1
   // letter, a lead byte cut short at the end, an overlong "/", an encoded
   // surrogate, a value above U+10FFFF and a stray continuation byte.
-  for (std::string bytes : {"caf\xE9", "ab\xE2\x82", "\xC0\xAF", "\xED\xA0\x80",
-                            "\xF4\x90\x80\x80", "\x80x"}) {
+  for (std::string bytes :
+       {"caf\xE9", "ab\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80x"}) {
     Ref<String> text = TextFromNative(bytes);
     EXPECT_EQ(NativeText(text).value_or(""), bytes);
   }

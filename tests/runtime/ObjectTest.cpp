@@ -178,7 +178,7 @@ TEST_F(ObjectTest, AccessThroughNullThrows) {
   Ref<TLogged> none;
   EXPECT_THROW(none->Twice(1), ThrownObject);
   EXPECT_TRUE(ThrowsObject<TNullObjectException>([&] { (void)none->name; },
-                                                  "Attempt to access field or method of Null object"));
+                                                 "Attempt to access field or method of Null object"));
   EXPECT_TRUE(ThrowsObject<TNullObjectException>([] { Null()->ToString(); }));
 }
 
@@ -209,8 +209,8 @@ TEST_F(ObjectTest, ToStringGivesFixedWidthHexDigitsWithoutPrefix) {
 TEST_F(ObjectTest, DefaultCompareAndMessage) {
   Ref<TLogged> a = New<TLogged>("a");
   Ref<TLogged> b = New<TLogged>("b");
-  int32_t difference = static_cast<int32_t>(reinterpret_cast<uintptr_t>(a.get()) -
-                                            reinterpret_cast<uintptr_t>(b.get()));
+  int32_t difference =
+      static_cast<int32_t>(reinterpret_cast<uintptr_t>(a.get()) - reinterpret_cast<uintptr_t>(b.get()));
   EXPECT_EQ(a->Compare(b), difference);
   EXPECT_TRUE(a->ReceiveMessage(b, b).IsNull());
 }

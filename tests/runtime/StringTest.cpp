@@ -144,7 +144,8 @@ TEST(StringCompare, CodeUnitOrder) {
 TEST(StringUtf8, DecodeEncodeAndErrors) {
   EXPECT_EQ(String::FromUtf8("h\xC3\xA9\xE2\x82\xAC")->View(), u"h\u00E9\u20AC");
   EXPECT_EQ(String::FromUtf8("\xF0\x80\x80\x81")->View(), u"\u0001") << "overlong forms pass";
-  EXPECT_TRUE(ThrowsObject([] { String::FromUtf8("\xF0\x9F\x98\x80"); }, "Unicode character out of UCS-2 range"));
+  EXPECT_TRUE(
+      ThrowsObject([] { String::FromUtf8("\xF0\x9F\x98\x80"); }, "Unicode character out of UCS-2 range"));
   // A sequence cut short by the terminator ends the text instead of reading on.
   EXPECT_EQ(String::FromUtf8("ab\xE2\x82")->View(), u"ab");
   EXPECT_EQ(String::FromUtf8(static_cast<const char*>(nullptr)).get(), EmptyString());

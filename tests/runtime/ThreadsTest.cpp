@@ -160,8 +160,8 @@ TEST(ThreadsTest, WaitOnDetachedThreadFails) {
 TEST(ThreadsTest, ExceptionEscapingAThreadReachesTheHook) {
   EXPECT_EXIT(
       {
-        ThreadRecord* thread = vrThreadCreate(
-            [](void*) -> intptr_t { vrThrowText("thrown in a thread"); }, nullptr);
+        ThreadRecord* thread =
+            vrThreadCreate([](void*) -> intptr_t { vrThrowText("thrown in a thread"); }, nullptr);
         vrThreadResume(thread);
         vrThreadWait(thread);
         std::_Exit(0);

@@ -28,10 +28,14 @@ class TTestLoader : public Object {
       stream->SkipBytes(2);
     }
     switch (mode) {
-      case kStreamRefusal: ThrowStreamReadException();
-      case kFail: vrRuntimeError("loader failed");
-      case kAnswer: return this;
-      default: return nullptr;
+      case kStreamRefusal:
+        ThrowStreamReadException();
+      case kFail:
+        vrRuntimeError("loader failed");
+      case kAnswer:
+        return this;
+      default:
+        return nullptr;
     }
   }
   Ref<TTestLoader> _succ;

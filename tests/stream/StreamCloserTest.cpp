@@ -107,8 +107,7 @@ bool ThrowsStreamException(Body&& body, bool writing) {
   try {
     body();
   } catch (const ThrownObject& e) {
-    return writing ? e.As<TStreamWriteException>() != nullptr
-                   : e.As<TStreamReadException>() != nullptr;
+    return writing ? e.As<TStreamWriteException>() != nullptr : e.As<TStreamReadException>() != nullptr;
   }
   return false;
 }

@@ -20,10 +20,10 @@
 #include "tests/stream/TempDir.h"
 
 using namespace vrl;
-using vrl::testing_support::TFailingStream;
 using vrl::testing_support::kOddName;
 using vrl::testing_support::kOddNameUtf8;
 using vrl::testing_support::TempDirTest;
+using vrl::testing_support::TFailingStream;
 
 namespace {
 
@@ -252,7 +252,12 @@ TEST_F(StreamTest, NativePathRoundTrips) {
   EXPECT_TRUE(PathFromNative(kOddNameUtf8)->Equals(odd));
   // Bytes that are not UTF-8 (a lone continuation, an overlong form, an
   // encoded surrogate, a cut sequence) come back byte for byte.
-  std::string raw("a\x80" "b\xc0\xaf" "c\xed\xa0\x80" "d\xf0\x9d", 12);
+  std::string raw(
+      "a\x80"
+      "b\xc0\xaf"
+      "c\xed\xa0\x80"
+      "d\xf0\x9d",
+      12);
   EXPECT_EQ(*NativePath(PathFromNative(raw)), raw);
   EXPECT_FALSE(NativePath(String::FromUnits(std::u16string(u"a\0b", 3))));
 }
@@ -355,7 +360,8 @@ TEST_F(StreamTest, LostDataOnAFullDeviceIsAWriteError) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   Ref<String> full = S("/dev/full");
   EXPECT_TRUE(Throws<TStreamWriteException>([&] { SaveString(S("small"), full); }));
-  EXPECT_TRUE(Throws<TStreamWriteException>([&] { SaveString(String::FromNarrow(std::string(100000, 'x')), full); }));
+  EXPECT_TRUE(
+      Throws<TStreamWriteException>([&] { SaveString(String::FromNarrow(std::string(100000, 'x')), full); }));
   Ref<Array> bytes = Array::New("b", 10);
   EXPECT_TRUE(Throws<TStreamWriteException>([&] { SaveByteArray(bytes, full); }));
   Ref<TStream> s = WriteStream(full);

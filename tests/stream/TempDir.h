@@ -40,7 +40,9 @@ class TempDirTest : public ::testing::Test {
     text += relative;
     return String::FromUnits(text);
   }
-  std::string NativeOf(std::string_view relativeUtf8) const { return _root + "/" + std::string(relativeUtf8); }
+  std::string NativeOf(std::string_view relativeUtf8) const {
+    return _root + "/" + std::string(relativeUtf8);
+  }
 
  private:
   std::string _root;

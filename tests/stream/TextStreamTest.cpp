@@ -18,8 +18,8 @@
 #include "tests/stream/TempDir.h"
 
 using namespace vrl;
-using vrl::testing_support::TFailingStream;
 using vrl::testing_support::TempDirTest;
+using vrl::testing_support::TFailingStream;
 
 namespace {
 
@@ -97,7 +97,12 @@ TEST_F(TextStreamTest, EncodingsWriteAndReadBack) {
   EXPECT_EQ(Written(), "\xe9");
   // A lead byte of 240 or more takes four bytes; a value that is no
   // character reads as 0, and the character after it survives.
-  Ref<TTextStream> four = Over("\xf0\x9d\x84\x9e" "\xf8\x80\x80\x80" "\xf0\x80\x80\x80" "Z", TTextStream::UTF8);
+  Ref<TTextStream> four = Over(
+      "\xf0\x9d\x84\x9e"
+      "\xf8\x80\x80\x80"
+      "\xf0\x80\x80\x80"
+      "Z",
+      TTextStream::UTF8);
   EXPECT_EQ(four->ReadChar(), 0xD834);
   EXPECT_EQ(four->ReadChar(), 0xDD1E);
   EXPECT_EQ(four->ReadChar(), 0);
@@ -112,7 +117,9 @@ TEST_F(TextStreamTest, Utf8CharactersBeyondSixteenBitsRoundTrip) {
   Ref<String> text = String::FromUnits(u"\U0001F600A");
   Ref<TTextStream> w = Writer(TTextStream::UTF8);
   w->WriteString(text);
-  EXPECT_EQ(Written(), "\xf0\x9f\x98\x80" "A");
+  EXPECT_EQ(Written(),
+            "\xf0\x9f\x98\x80"
+            "A");
   EXPECT_TRUE(Over(Written(), TTextStream::UTF8)->ReadString(3)->Equals(text));
   EXPECT_TRUE(Over(Written(), TTextStream::UTF8)->ReadLine()->Equals(text));
   // A pair at the very end of the data still gives both units.
@@ -237,10 +244,16 @@ TEST_F(TextStreamTest, LoadTextDetectsByteOrderMarks) {
   } cases[] = {
       {"", u""},
       {"\xef", u"\u00ef"},
-      {std::string("\xff\xfe" "A\0", 4), u"A"},
+      {std::string("\xff\xfe"
+                   "A\0",
+                   4),
+       u"A"},
       {std::string("\xfe\xff\0A\x20\xac", 6), u"A\u20ac"},
       {"\xef\xbb\xbf\xc3\xa9!", u"\u00e9!"},
-      {"\xef\xbb" "A", u"\u00ef\u00bb" "A"},
+      {"\xef\xbb"
+       "A",
+       u"\u00ef\u00bb"
+       "A"},
       {"\xef\xbb", u"\u00ef\u00bb"},
       {"plain\r\ntext", u"plain\r\ntext"},
   };
@@ -253,7 +266,11 @@ TEST_F(TextStreamTest, LoadTextDetectsByteOrderMarks) {
   std::string long_text(3000, 'q');
   EXPECT_EQ(LoadText(SaveBytes("long", long_text))->Length(), 3000);
   EXPECT_TRUE(Throws<TStreamReadException>([&] { LoadText(Path(u"missing")); }));
-  EXPECT_TRUE(Throws<TStreamReadException>([&] { LoadText(SaveBytes("odd", std::string("\xff\xfe" "A", 3))); }));
+  EXPECT_TRUE(Throws<TStreamReadException>([&] {
+    LoadText(SaveBytes("odd", std::string("\xff\xfe"
+                                          "A",
+                                          3)));
+  }));
 }
 
 TEST_F(TextStreamTest, SaveTextChoosesLatin1OrUtf16) {
@@ -263,12 +280,14 @@ TEST_F(TextStreamTest, SaveTextChoosesLatin1OrUtf16) {
   EXPECT_EQ(FileBytes("wide"), std::string("\xff\xfe\x00\x01z\0", 6));
   EXPECT_TRUE(LoadText(Path(u"wide"))->Equals(String::FromUnits(u"\u0100z")));
   EXPECT_TRUE(Throws<TStreamWriteException>([&] { SaveText(S("x"), Path(u"no/dir/f")); }));
-  EXPECT_TRUE(Throws<TStreamWriteException>([&] { SaveText(String::FromUnits(u"\u0100"), Path(u"no/dir/f")); }));
+  EXPECT_TRUE(
+      Throws<TStreamWriteException>([&] { SaveText(String::FromUnits(u"\u0100"), Path(u"no/dir/f")); }));
   // Lost data on a full device is a failed save in both forms. (Without the
   // device, the save would create a regular file in its place.)
   if (access("/dev/full", W_OK) == 0) {
     EXPECT_TRUE(Throws<TStreamWriteException>([&] { SaveText(S("abc"), S("/dev/full")); }));
-    EXPECT_TRUE(Throws<TStreamWriteException>([&] { SaveText(String::FromUnits(u"\u0100"), S("/dev/full")); }));
+    EXPECT_TRUE(
+        Throws<TStreamWriteException>([&] { SaveText(String::FromUnits(u"\u0100"), S("/dev/full")); }));
   }
 }
 

@@ -63,13 +63,13 @@ std::string Save(TPixmap* actual, TPixmap* expected) {
   stream::Init();
   pixmap::Init();
   if (!actual || !expected) {
-    return ::testing::AssertionFailure() << (actual ? "the expected" : "the actual") << " pixmap is Null"
-                                         << Save(actual, expected);
+    return ::testing::AssertionFailure()
+           << (actual ? "the expected" : "the actual") << " pixmap is Null" << Save(actual, expected);
   }
   if (actual->width != expected->width || actual->height != expected->height) {
-    return ::testing::AssertionFailure() << "the actual pixmap is " << actual->width << " x " << actual->height
-                                         << ", the expected one " << expected->width << " x "
-                                         << expected->height << Save(actual, expected);
+    return ::testing::AssertionFailure()
+           << "the actual pixmap is " << actual->width << " x " << actual->height << ", the expected one "
+           << expected->width << " x " << expected->height << Save(actual, expected);
   }
   int worst = -1, worstX = 0, worstY = 0;
   int64_t off = 0;
@@ -86,10 +86,10 @@ std::string Save(TPixmap* actual, TPixmap* expected) {
   }
   if (off == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
-         << off << " of " << int64_t(actual->width) * actual->height << " pixels differ by more than " << tolerance
-         << "; the worst difference is " << worst << " at (" << worstX << ", " << worstY << "): actual "
-         << Hex(actual->ReadPixel(worstX, worstY)) << ", expected " << Hex(expected->ReadPixel(worstX, worstY))
-         << Save(actual, expected);
+         << off << " of " << int64_t(actual->width) * actual->height << " pixels differ by more than "
+         << tolerance << "; the worst difference is " << worst << " at (" << worstX << ", " << worstY
+         << "): actual " << Hex(actual->ReadPixel(worstX, worstY)) << ", expected "
+         << Hex(expected->ReadPixel(worstX, worstY)) << Save(actual, expected);
 }
 
 }  // namespace vrl::testing_support

@@ -56,6 +56,6 @@ std::string ThrownText(Body&& body) {
 
 }  // namespace vrl::testing_support
 
-using vrl::testing_support::ThrowsObject;
 using vrl::testing_support::ThrownText;
 using vrl::testing_support::Throws;
+using vrl::testing_support::ThrowsObject;

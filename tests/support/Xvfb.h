@@ -101,7 +101,8 @@ class XvfbEnvironment : public ::testing::Environment {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::string text;
     for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return -1;
       pollfd p{fd, POLLIN, 0};
       int ready = poll(&p, 1, static_cast<int>(left.count()));
@@ -125,11 +126,11 @@ class XvfbEnvironment : public ::testing::Environment {
 
 }  // namespace vrl::testing_support
 
-#define VRL_REQUIRE_DISPLAY()                                                                 \
-  do {                                                                                        \
-    using ::vrl::testing_support::XvfbEnvironment;                                            \
-    if (!XvfbEnvironment::Available()) {                                                      \
+#define VRL_REQUIRE_DISPLAY()                                                                           \
+  do {                                                                                                  \
+    using ::vrl::testing_support::XvfbEnvironment;                                                      \
+    if (!XvfbEnvironment::Available()) {                                                                \
       if (XvfbEnvironment::Installed()) FAIL() << "Xvfb did not start: " << XvfbEnvironment::Failure(); \
-      GTEST_SKIP() << "no Xvfb";                                                              \
-    }                                                                                         \
+      GTEST_SKIP() << "no Xvfb";                                                                        \
+    }                                                                                                   \
   } while (0)

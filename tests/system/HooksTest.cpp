@@ -78,9 +78,9 @@ TEST_F(HooksTest, UninstallMatchesFunctionAndContext) {
   InstallHook(_id, &Trace, u"a"_vs, 0);
   InstallHook(_id, &Trace, u"b"_vs, 0);
   InstallHook(_id, &Trace, u"a"_vs, 0);
-  UninstallHook(_id, &Trace, u"x"_vs);       // no such context
-  UninstallHook(_id, &SeeData, u"a"_vs);     // no such function
-  UninstallHook(_id, &Trace, u"a"_vs);       // the first match only
+  UninstallHook(_id, &Trace, u"x"_vs);    // no such context
+  UninstallHook(_id, &SeeData, u"a"_vs);  // no such function
+  UninstallHook(_id, &Trace, u"a"_vs);    // the first match only
   CallHooks(_id, nullptr);
   EXPECT_EQ(gTrace, "ba");
   UninstallHook(_id, &Trace, u"a"_vs);

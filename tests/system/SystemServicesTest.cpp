@@ -159,7 +159,7 @@ TEST_F(SystemServicesTest, DateAndTimeTexts) {
     if (text.size() != shape.size()) return false;
     for (std::size_t i = 0; i < text.size(); ++i) {
       char c = text[i];
-      bool ok = shape[i] == '9' ? (c >= '0' && c <= '9')
+      bool ok = shape[i] == '9'   ? (c >= '0' && c <= '9')
                 : shape[i] == 'A' ? (c >= 'A' && c <= 'Z')
                 : shape[i] == 'a' ? (c >= 'a' && c <= 'z')
                                   : c == shape[i];

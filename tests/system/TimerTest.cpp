@@ -28,7 +28,8 @@ std::vector<Tick> gTicks;
 
 Ref<Object> Record(int32_t, Object* data, Object*) {
   TEvent* e = AsEvent(data);
-  if (e && (e->id == kEventTimerTick || e->id == 0x8123)) gTicks.push_back({e, e->data, vrIsMainThread(), Clock::now()});
+  if (e && (e->id == kEventTimerTick || e->id == 0x8123))
+    gTicks.push_back({e, e->data, vrIsMainThread(), Clock::now()});
   return Ref<Object>(data);
 }
 
@@ -102,7 +103,8 @@ TEST_F(TimerTest, ThePeriodIsComputedInSinglePrecision) {
   const struct {
     float hertz;
     int32_t period;
-  } cases[] = {{0.1f, 10000}, {0.2f, 5000}, {3.0f, 333}, {20.0f, 50}, {1.5f, 666}, {0.3f, 3333}, {1000.0f, 1}};
+  } cases[] = {{0.1f, 10000}, {0.2f, 5000}, {3.0f, 333}, {20.0f, 50},
+               {1.5f, 666},   {0.3f, 3333}, {1000.0f, 1}};
   for (const auto& c : cases) {
     Ref<TTimer> timer = StartTimer(c.hertz, nullptr);
     ASSERT_FALSE(timer.IsNull()) << c.hertz;

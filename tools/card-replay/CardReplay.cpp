@@ -26,8 +26,8 @@ bool WriteFlakes(const std::string& path) {
   std::FILE* out = std::fopen(path.c_str(), "w");
   if (!out) return false;
   for (card::snowflake* f : ListOf<card::snowflake>(card::TheScene().flakes)) {
-    std::fprintf(out, "%.9g %.9g %d %.9g %.9g %.9g %.9g\n", f->x, f->y, f->col, f->dirx, f->diry,
-                 f->style, f->sinus);
+    std::fprintf(out, "%.9g %.9g %d %.9g %.9g %.9g %.9g\n", f->x, f->y, f->col, f->dirx, f->diry, f->style,
+                 f->sinus);
   }
   return std::fclose(out) == 0;
 }
@@ -36,8 +36,8 @@ bool WriteDraws(const std::string& path, const std::vector<RecordedDraw>& draws)
   std::FILE* out = std::fopen(path.c_str(), "w");
   if (!out) return false;
   for (const RecordedDraw& d : draws) {
-    std::fprintf(out, "%.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g\n", d.x0, d.y0, d.x1, d.y1,
-                 d.tx, d.ty, d.sx, d.sy, d.sw, d.sh);
+    std::fprintf(out, "%.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g\n", d.x0, d.y0, d.x1, d.y1, d.tx,
+                 d.ty, d.sx, d.sy, d.sw, d.sh);
   }
   return std::fclose(out) == 0;
 }

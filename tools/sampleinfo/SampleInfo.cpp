@@ -42,8 +42,8 @@ int Run(int argc, char** argv) {
   }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int digestLength = 0;
-  if (!EVP_Digest(sample->samples, std::size_t(sample->DataBytes()), digest, &digestLength,
-                  EVP_sha256(), nullptr)) {
+  if (!EVP_Digest(sample->samples, std::size_t(sample->DataBytes()), digest, &digestLength, EVP_sha256(),
+                  nullptr)) {
     std::fprintf(stderr, "sampleinfo: SHA-256 failed\n");
     return 2;
   }

@@ -38,7 +38,8 @@ int Count(const std::string& line) {
 Ref<TAudioSample> Tone(int32_t frames, int32_t periods, int32_t hertz, double level = 16000) {
   Ref<TAudioSample> s = TAudioSample::Create(frames, hertz, SAMPLE_MONO16LE);
   auto* p = reinterpret_cast<int16_t*>(s->samples);
-  for (int32_t i = 0; i < frames; ++i) p[i] = int16_t(std::lround(level * std::sin(2 * M_PI * periods * i / frames)));
+  for (int32_t i = 0; i < frames; ++i)
+    p[i] = int16_t(std::lround(level * std::sin(2 * M_PI * periods * i / frames)));
   return s;
 }
 

@@ -124,7 +124,8 @@ TEST_F(SoundBufferTest, LoopingWrapsWithoutAGap) {
   // the loop point, frame for frame.
   const int n = 1000;
   std::vector<int16_t> sine(n);
-  for (int i = 0; i < n; ++i) sine[std::size_t(i)] = int16_t(std::lround(20000 * std::sin(2 * M_PI * i / 100)));
+  for (int i = 0; i < n; ++i)
+    sine[std::size_t(i)] = int16_t(std::lround(20000 * std::sin(2 * M_PI * i / 100)));
   SoundBuffer* b = Make(sine);
   b->Play(kSoundPlayLooping);
   std::vector<int16_t> out = Mix(3 * n + 37);
@@ -138,7 +139,8 @@ TEST_F(SoundBufferTest, LoopingWrapsWithoutAGap) {
   b->SetFrequency(22050);
   out = Mix(4 * n);
   for (int i = 1; i < 4 * n; ++i) {
-    ASSERT_LE(std::abs(out[std::size_t(i) * 2] - out[std::size_t(i - 1) * 2]), 20000 * 2 * M_PI / 200 + 2) << i;
+    ASSERT_LE(std::abs(out[std::size_t(i) * 2] - out[std::size_t(i - 1) * 2]), 20000 * 2 * M_PI / 200 + 2)
+        << i;
   }
   b->Release();
 }

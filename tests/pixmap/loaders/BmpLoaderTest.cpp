@@ -202,8 +202,10 @@ TEST_F(BmpLoaderTest, PaletteFollowsAnInfoHeaderOfAnySize) {
     f.extension.assign(std::size_t(infoSize - 40), 0x99);
     f.masksAndPalette = Palette({0x102030, 0xA0B0C0});
     f.pixels = {1, 0, 0, 0};
-    SCOPED_TRACE(infoSize == 64 ? "os2-v2-header.bmp" : infoSize == 108 ? "v4-header.bmp"
-                 : infoSize == 124 ? "v5-header.bmp" : "v3-header.bmp");
+    SCOPED_TRACE(infoSize == 64    ? "os2-v2-header.bmp"
+                 : infoSize == 108 ? "v4-header.bmp"
+                 : infoSize == 124 ? "v5-header.bmp"
+                                   : "v3-header.bmp");
     Ref<TPixmap> p = Load(f.Build());
     ASSERT_FALSE(p.IsNull());
     EXPECT_EQ(Pixel(p, 0, 0), 0xFFA0B0C0u);

@@ -46,8 +46,7 @@ TEST_F(JpgLoaderTest, GreyAndColourMatchLibjpeg) {
   };
   for (Case c : {Case{1, JCS_GRAYSCALE, PIXFMT_GREY8, false}, Case{3, JCS_RGB, PIXFMT_RGB24, false},
                  Case{3, JCS_RGB, PIXFMT_RGB24, true}}) {
-    auto file = EncodeJpeg(37, 21, c.components, c.space, Gradient(37, 21, c.components), 90,
-                           c.progressive);
+    auto file = EncodeJpeg(37, 21, c.components, c.space, Gradient(37, 21, c.components), 90, c.progressive);
     Ref<TPixmap> p = Load(file);
     ASSERT_FALSE(p.IsNull()) << c.components;
     EXPECT_EQ(p->format, c.format);
@@ -130,8 +129,8 @@ TEST_F(JpgLoaderTest, DecompressionBombsAreRefused) {
 
   // The most compressible picture there is still loads: each 8 x 8 block
   // costs at least a bit.
-  auto flat = EncodeJpeg(2048, 2048, 1, JCS_GRAYSCALE, std::vector<uint8_t>(std::size_t(2048) * 2048),
-                         75, true);
+  auto flat =
+      EncodeJpeg(2048, 2048, 1, JCS_GRAYSCALE, std::vector<uint8_t>(std::size_t(2048) * 2048), 75, true);
   Ref<TPixmap> p = Load(flat);
   ASSERT_FALSE(p.IsNull()) << flat.size() << " bytes";
   EXPECT_EQ(p->width, 2048);
@@ -171,8 +170,7 @@ TEST_F(JpgLoaderTest, WriterReportsFailures) {
   Ref<TPixmap> pixmap = TPixmap::Create(64, 64, PIXFMT_RGB24, 4);
   pixmap->ClearPixels(0x336699);
   EXPECT_EQ(SavePixmapJPG(pixmap, String::FromNarrow("/nonexistent-dir/x.jpg"), 80), 0);
-  EXPECT_THROW(SavePixmapJPG(nullptr, String::FromNarrow("/tmp/never-written.jpg"), 80),
-               ThrownObject);
+  EXPECT_THROW(SavePixmapJPG(nullptr, String::FromNarrow("/tmp/never-written.jpg"), 80), ThrownObject);
   // A stream that fills up: the compression fails, and that is no success.
   std::vector<uint8_t> tiny(100);
   Ref<TRamStream> full = TRamStream::Create(tiny.data(), 100, 0, 1);

@@ -48,8 +48,8 @@ TEST_F(LoaderChainTest, ChainAsksTgaPngJpegBmp) {
   for (TPixmapLoader* l = PixmapLoaders(); l && names.size() < 4; l = l->_succ.get()) {
     names.push_back(l->Class().Name());
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"TPixmapLoaderTGA", "TPixmapLoaderPNG",
-                                             "TPixmapLoaderJPG", "TPixmapLoaderBMP"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"TPixmapLoaderTGA", "TPixmapLoaderPNG", "TPixmapLoaderJPG",
+                                             "TPixmapLoaderBMP"}));
 }
 
 TEST_F(LoaderChainTest, CardAssetsLoadExactly) {

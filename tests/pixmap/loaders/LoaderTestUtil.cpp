@@ -19,9 +19,8 @@
 namespace vrl::test {
 
 const ClassRecord& TProbeStream::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TProbeStream>("TProbeStream", [](auto& d) {
-    d.template Field<&TProbeStream::closes>("closes");
-  });
+  static const ClassRecord record = ClassRecord::Of<TProbeStream>(
+      "TProbeStream", [](auto& d) { d.template Field<&TProbeStream::closes>("closes"); });
   return record;
 }
 
@@ -96,9 +95,8 @@ struct PngWriteState {
 bool WritePng(PngWriteState* s, const PngPicture* picture) {
   if (setjmp(png_jmpbuf(s->png))) return false;
   png_set_write_fn(s->png, &s->out, AppendBytes, NoFlush);
-  png_set_IHDR(s->png, s->info, png_uint_32(picture->width), png_uint_32(picture->height),
-               picture->bitDepth, picture->colourType,
-               picture->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(s->png, s->info, png_uint_32(picture->width), png_uint_32(picture->height), picture->bitDepth,
+               picture->colourType, picture->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (!s->palette.empty()) png_set_PLTE(s->png, s->info, s->palette.data(), int(s->palette.size()));
   if (!picture->trns.empty()) {
@@ -118,7 +116,7 @@ std::vector<uint8_t> EncodePng(const PngPicture& picture) {
   int channels = picture.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
                  : picture.colourType == PNG_COLOR_TYPE_RGB      ? 3
                  : picture.colourType == PNG_COLOR_TYPE_RGBA     ? 4
-                                                              : 1;
+                                                                 : 1;
   std::size_t rowBytes = (std::size_t(picture.width) * channels * picture.bitDepth + 7) / 8;
   if (picture.rows.size() != rowBytes * std::size_t(picture.height)) {
     throw std::runtime_error("EncodePng: wrong row data size");
@@ -185,8 +183,8 @@ bool CompressJpeg(JpegEncodeState* s, int width, int height, int components, int
   if (progressive) jpeg_simple_progression(&s->cinfo);
   jpeg_start_compress(&s->cinfo, TRUE);
   while (s->cinfo.next_scanline < s->cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(samples + std::size_t(s->cinfo.next_scanline) *
-                                                      std::size_t(width) * std::size_t(components));
+    JSAMPROW row = const_cast<JSAMPROW>(samples + std::size_t(s->cinfo.next_scanline) * std::size_t(width) *
+                                                      std::size_t(components));
     jpeg_write_scanlines(&s->cinfo, &row, 1);
   }
   jpeg_finish_compress(&s->cinfo);
@@ -218,13 +216,11 @@ bool DecompressJpeg(JpegDecodeState* s, const std::vector<uint8_t>* file) {
 }  // namespace
 
 std::vector<uint8_t> EncodeJpeg(int width, int height, int components, int space,
-                                const std::vector<uint8_t>& samples, int quality,
-                                bool progressive) {
+                                const std::vector<uint8_t>& samples, int quality, bool progressive) {
   JpegEncodeState s;
   s.cinfo.err = jpeg_std_error(&s.errors.pub);
   s.errors.pub.error_exit = JumpBack;
-  bool ok = CompressJpeg(&s, width, height, components, space, samples.data(), quality,
-                         progressive);
+  bool ok = CompressJpeg(&s, width, height, components, space, samples.data(), quality, progressive);
   std::vector<uint8_t> out;
   if (ok) out.assign(s.buffer, s.buffer + s.size);
   jpeg_destroy_compress(&s.cinfo);
@@ -233,8 +229,7 @@ std::vector<uint8_t> EncodeJpeg(int width, int height, int components, int space
   return out;
 }
 
-std::vector<uint8_t> DecodeJpeg(const std::vector<uint8_t>& file, int* width, int* height,
-                                int* components) {
+std::vector<uint8_t> DecodeJpeg(const std::vector<uint8_t>& file, int* width, int* height, int* components) {
   JpegDecodeState s;
   s.cinfo.err = jpeg_std_error(&s.errors.pub);
   s.errors.pub.error_exit = JumpBack;

@@ -52,9 +52,7 @@ class TProbeStream : public TRamStream {
 // A read-only stream over the bytes (which must outlive it).
 Ref<TRamStream> Over(std::vector<uint8_t>& bytes);
 
-inline uint32_t Pixel(TPixmap* pixmap, int32_t x, int32_t y) {
-  return uint32_t(pixmap->ReadPixel(x, y));
-}
+inline uint32_t Pixel(TPixmap* pixmap, int32_t x, int32_t y) { return uint32_t(pixmap->ReadPixel(x, y)); }
 
 // The pixel bytes, rows packed (no padding), top row first.
 std::vector<uint8_t> PackedPixels(TPixmap* pixmap);
@@ -77,11 +75,9 @@ std::vector<uint8_t> DecodePngRgba(const std::vector<uint8_t>& file, int* width,
 // A JPEG written by libjpeg from packed samples of `components` channels in
 // `space` (a J_COLOR_SPACE value).
 std::vector<uint8_t> EncodeJpeg(int width, int height, int components, int space,
-                                const std::vector<uint8_t>& samples, int quality,
-                                bool progressive = false);
+                                const std::vector<uint8_t>& samples, int quality, bool progressive = false);
 // libjpeg's own decode with default parameters: packed rows.
-std::vector<uint8_t> DecodeJpeg(const std::vector<uint8_t>& file, int* width, int* height,
-                                int* components);
+std::vector<uint8_t> DecodeJpeg(const std::vector<uint8_t>& file, int* width, int* height, int* components);
 
 // A smooth test picture of `channels` bytes a pixel.
 std::vector<uint8_t> Gradient(int width, int height, int channels);

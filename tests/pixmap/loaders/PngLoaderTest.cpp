@@ -114,7 +114,7 @@ TEST_F(PngLoaderTest, PalettesLowDepthsAndSixteenBitsAreExpanded) {
 
   // 16-bit RGB: each channel keeps its high byte.
   auto deep = EncodePng(Picture(2, 1, 16, PNG_COLOR_TYPE_RGB,
-                             {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xFF, 0xFF, 0x00, 0x01, 0x80, 0x00}));
+                                {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xFF, 0xFF, 0x00, 0x01, 0x80, 0x00}));
   p = Load(deep);
   ASSERT_FALSE(p.IsNull());
   EXPECT_EQ(p->format, PIXFMT_RGB24);
@@ -205,8 +205,8 @@ TEST_F(PngLoaderTest, DecompressionBombsAreRefused) {
   EXPECT_THROW(LoadPixmapPNG(TProbeStream::Unsized(low.v)), ThrownObject);
 
   // The most compressible picture there is still loads.
-  auto zeros = EncodePng(Picture(4096, 2048, 8, PNG_COLOR_TYPE_GRAY,
-                                 std::vector<uint8_t>(std::size_t(4096) * 2048)));
+  auto zeros =
+      EncodePng(Picture(4096, 2048, 8, PNG_COLOR_TYPE_GRAY, std::vector<uint8_t>(std::size_t(4096) * 2048)));
   Ref<TPixmap> p = Load(zeros);
   ASSERT_FALSE(p.IsNull()) << zeros.size() << " bytes";
   EXPECT_EQ(Pixel(p, 4095, 2047), 0xFF000000u);

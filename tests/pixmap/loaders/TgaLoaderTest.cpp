@@ -23,9 +23,7 @@ class TgaLoaderTest : public testing::Test {
     return b;
   }
 
-  Ref<TPixmap> Load(Bytes& b) {
-    return RegisteredLoader<TPixmapLoaderTGA>()->LoadPixmap(Over(b.v));
-  }
+  Ref<TPixmap> Load(Bytes& b) { return RegisteredLoader<TPixmapLoaderTGA>()->LoadPixmap(Over(b.v)); }
 };
 
 TEST_F(TgaLoaderTest, FirstFileRowIsTheBottomRow) {
@@ -165,11 +163,11 @@ TEST_F(TgaLoaderTest, OriginBitsPlaceTheFirstPixel) {
   };
   const uint32_t a = 0xFF0000FFu, b = 0xFF00FF00u, c = 0xFFFF0000u, d = 0xFFFFFFFFu;
   // Stored in this order: a b, then c d.
-  for (const Case& k : {Case{"origin-bottom-left.tga", 0x00, 2, c, d, a, b},
-                        Case{"origin-top-left.tga", 0x20, 2, a, b, c, d},
-                        Case{"origin-top-left-rle.tga", 0x20, 10, a, b, c, d},
-                        Case{"origin-bottom-right.tga", 0x10, 2, d, c, b, a},
-                        Case{"origin-top-right-alpha-bits.tga", 0x38, 2, b, a, d, c}}) {
+  for (const Case& k :
+       {Case{"origin-bottom-left.tga", 0x00, 2, c, d, a, b}, Case{"origin-top-left.tga", 0x20, 2, a, b, c, d},
+        Case{"origin-top-left-rle.tga", 0x20, 10, a, b, c, d},
+        Case{"origin-bottom-right.tga", 0x10, 2, d, c, b, a},
+        Case{"origin-top-right-alpha-bits.tga", 0x38, 2, b, a, d, c}}) {
     Bytes f = Header(k.type, 2, 2, 24, 0, 0, k.attbits);
     auto pixel = [&](int blue, int green, int red) {
       if (k.type == 10) f.U8(0);  // a literal packet of one pixel
