@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 CMAKE_GEN   = cmake -G Ninja -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
-.PHONY: all deps build run test test-sanitize bench fuzz clean
+.PHONY: all deps build run test test-sanitize bench fuzz lint tidy clean
 
 all: build
 
@@ -41,6 +41,13 @@ XVFB_RUN = $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1024x768x24")
 
 bench: build
 	@for b in $(BUILD)/bin/*_bench; do echo "== $$b"; $(XVFB_RUN) $$b || exit 1; done
+
+lint: deps
+	@scripts/lint.sh
+
+# clang-tidy over the framework's sources (not yet clean; see README).
+tidy: build
+	@BUILD=$(BUILD) scripts/lint.sh --tidy
 
 fuzz: deps
 	@scripts/fuzz.sh $(FUZZ_SECONDS)

@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # the look and the static checks (make lint, make tidy)
+  clang-format clang-tidy
   # libraries the framework links
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libogg-dev libvorbis-dev
   libfreetype-dev liblua5.1-0-dev libenet-dev libsdl2-dev libgl-dev

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Checks the look of every tracked C++ file against .clang-format (the
+# generated case tables excepted). With --tidy it also runs clang-tidy with
+# .clang-tidy over the framework's sources, using the compile commands of
+# BUILD (default build/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# The tracked files matching the patterns; outside a git checkout, the
+# tree's own files (no build output).
+list() {
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files "$@"
+  else
+    local names=()
+    for p in "$@"; do names+=(-o -name "$p"); done
+    find . \( -path './build*' -o -path './out' -o -path './.git' \) -prune -o -type f \( "${names[@]:1}" \) -print |
+      sed 's|^\./||' | sort
+  fi
+}
+mapfile -t files < <(list '*.cpp' '*.h' | grep -v '^runtime/CaseTables.cpp$')
+clang-format --dry-run -Werror "${files[@]}"
+echo "clang-format: ${#files[@]} files as .clang-format says"
+
+if [[ "${1:-}" == "--tidy" ]]; then
+  build="${BUILD:-build}"
+  mapfile -t sources < <(list '*.cpp' | grep -Ev '^(tests|bench|fuzz|tools)/|^runtime/CaseTables.cpp$')
+  run-clang-tidy -quiet -p "$build" "${sources[@]}"
+fi
