@@ -16,7 +16,7 @@
 #include "stream/BankStream.h"
 #include "stream/CStream.h"
 #include "tests/stream/FailingStream.h"
-#include "tests/stream/TempDir.h"
+#include "tests/support/TempDir.h"
 
 using namespace vrl;
 using vrl::testing_support::kOddName;

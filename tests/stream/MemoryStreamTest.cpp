@@ -12,7 +12,7 @@
 #include "stream/BankStream.h"
 #include "stream/EmbeddedFiles.h"
 #include "stream/RamStream.h"
-#include "tests/stream/TempDir.h"
+#include "tests/support/TempDir.h"
 
 using namespace vrl;
 using vrl::testing_support::TempDirTest;

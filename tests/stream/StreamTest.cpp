@@ -17,7 +17,8 @@
 #include "stream/NativePath.h"
 #include "stream/StandardIO.h"
 #include "tests/stream/FailingStream.h"
-#include "tests/stream/TempDir.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 using vrl::testing_support::kOddName;
@@ -82,26 +83,6 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
-}
-
-template <class E, class Body>
-bool Throws(Body&& body) {
-  try {
-    body();
-  } catch (const ThrownObject& e) {
-    return e.As<E>() != nullptr;
-  }
-  return false;
-}
-
-template <class Body>
-std::string ThrownText(Body&& body) {
-  try {
-    body();
-  } catch (const ThrownObject& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
 }
 
 class StreamTest : public TempDirTest {

@@ -15,7 +15,8 @@
 #include "stream/CStream.h"
 #include "stream/EndianStream.h"
 #include "tests/stream/FailingStream.h"
-#include "tests/stream/TempDir.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 using vrl::testing_support::TempDirTest;
@@ -24,16 +25,6 @@ using vrl::testing_support::TFailingStream;
 namespace {
 
 Ref<String> S(const char* text) { return String::FromNarrow(text); }
-
-template <class E, class Body>
-bool Throws(Body&& body) {
-  try {
-    body();
-  } catch (const ThrownObject& e) {
-    return e.As<E>() != nullptr;
-  }
-  return false;
-}
 
 class TextStreamTest : public TempDirTest {
  protected:
