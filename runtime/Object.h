@@ -163,7 +163,23 @@ class RefBase {
 
  protected:
   explicit RefBase(Object* p) : _p(p) { _p->Retain(); }
+  // Takes over the count that `other` held and leaves it holding `vacant`
+  // (counted): a move changes no count of the object moved.
+  RefBase(RefBase&& other, Object* vacant) noexcept : _p(other._p) {
+    vacant->Retain();
+    other._p = vacant;
+  }
   ~RefBase() { _p->Release(); }
+  // The move assignment: this takes `other`'s object and count, `other`
+  // holds `vacant`, and the object this held is released last.
+  void MoveFrom(RefBase& other, Object* vacant) {
+    if (this == &other) return;
+    Object* old = _p;
+    _p = other._p;
+    vacant->Retain();
+    other._p = vacant;
+    old->Release();
+  }
   Object* _p;
 };
 
@@ -178,10 +194,16 @@ class Ref : public RefBase {
   Ref(const Ref& other) : RefBase(other._p) {}
   template <class U>
   requires std::is_base_of_v<T, U> Ref(const Ref<U>& other) : RefBase(other.object()) {}
-  Ref(Ref&& other) noexcept : RefBase(other._p) {}
+  // A moved-from reference holds what a new one holds (Null, or the empty
+  // string or array).
+  Ref(Ref&& other) noexcept : RefBase(std::move(other), detail::Vacant<T>()) {}
 
   Ref& operator=(const Ref& other) {
     Assign(other._p);
+    return *this;
+  }
+  Ref& operator=(Ref&& other) {
+    MoveFrom(other, detail::Vacant<T>());
     return *this;
   }
   template <class U>

@@ -86,6 +86,38 @@ TEST_F(ObjectTest, StoreIncrementsNewBeforeReleasingOld) {
   EXPECT_EQ(b->RefCount(), bBefore + 1);
 }
 
+// Moves used to copy: a count up and one down for every moved reference
+// (vectors growing, results returned), and the source kept its object.
+TEST_F(ObjectTest, MovesTakeTheCountAndLeaveTheVacantValue) {
+  Ref<TLogged> a = New<TLogged>("a");
+  const uint32_t count = a->RefCount();
+  TLogged* raw = a.get();
+
+  Ref<TLogged> b(std::move(a));
+  EXPECT_EQ(raw->RefCount(), count) << "construction moves the count";
+  EXPECT_TRUE(a.IsNull());  // NOLINT(bugprone-use-after-move): the moved-from value is the point
+  EXPECT_EQ(b.get(), raw);
+
+  Ref<TLogged> c = New<TLogged>("c");
+  TLogged* old = c.get();
+  const uint32_t oldCount = old->RefCount();
+  c = std::move(b);
+  EXPECT_EQ(raw->RefCount(), count) << "assignment moves the count";
+  EXPECT_EQ(old->RefCount(), oldCount - 1) << "and releases what it held";
+  EXPECT_TRUE(b.IsNull());  // NOLINT(bugprone-use-after-move)
+
+  c = std::move(c);  // NOLINT(clang-diagnostic-self-move)
+  EXPECT_EQ(raw->RefCount(), count) << "a self-move keeps the object";
+  EXPECT_EQ(c.get(), raw);
+
+  // String and Array references are left holding the empty value, as new ones do.
+  Ref<String> text = String::FromUnits(u"moved");
+  Ref<String> taken(std::move(text));
+  EXPECT_FALSE(text.IsNull());  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(text->Length(), 0);
+  EXPECT_EQ(taken->Length(), 5);
+}
+
 TEST_F(ObjectTest, SelfAssignmentKeepsTheObject) {
   {
     Ref<TLogged> only = Ref<TLogged>(new TLogged("self"));
