@@ -8,22 +8,11 @@
 
 #include "runtime/Exceptions.h"
 #include "runtime/String.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
 namespace {
-
-// The text of the runtime error `body` throws, or what happened instead.
-template <class Body>
-std::string RuntimeErrorOf(Body&& body) {
-  try {
-    body();
-  } catch (const ThrownObject& e) {
-    if (auto* error = e.As<TRuntimeException>()) return error->error->ToNarrow();
-    return "not a runtime error";
-  }
-  return "no throw";
-}
 
 TEST(CallbackTrapTest, WorkThatSucceedsLeavesNothingToRethrow) {
   CallbackTrap trap;

@@ -10,6 +10,7 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "stream/Stream.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
@@ -111,18 +112,6 @@ class LoaderChainTest : public testing::Test {
   Ref<TTestLoader> _head;
   std::vector<Ref<TTestLoader>> _loaders;
 };
-
-// The text of the runtime error `body` throws, or what happened instead.
-template <class Body>
-std::string RuntimeErrorOf(Body&& body) {
-  try {
-    body();
-  } catch (const ThrownObject& e) {
-    if (auto* error = e.As<TRuntimeException>()) return error->error->ToNarrow();
-    return "not a runtime error";
-  }
-  return "no throw";
-}
 
 TEST_F(LoaderChainTest, FirstResultWinsAndStreamExceptionsAreRefusals) {
   using L = TTestLoader;

@@ -13,6 +13,7 @@
 #include "stream/EmbeddedFiles.h"
 #include "stream/RamStream.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 using vrl::testing_support::TempDirTest;
@@ -24,16 +25,6 @@ Ref<String> S(const char* text) { return String::FromNarrow(text); }
 std::string Contents(const char* path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
-}
-
-template <class E, class Body>
-bool Throws(Body&& body) {
-  try {
-    body();
-  } catch (const ThrownObject& e) {
-    return e.As<E>() != nullptr;
-  }
-  return false;
 }
 
 class MemoryStreamTest : public TempDirTest {

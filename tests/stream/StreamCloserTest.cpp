@@ -13,6 +13,7 @@
 #include "stream/Bank.h"
 #include "stream/Stream.h"
 #include "stream/TextStream.h"
+#include "tests/support/Thrown.h"
 
 using namespace vrl;
 
@@ -89,18 +90,6 @@ class StreamCloserTest : public testing::Test {
     return NextProbe();
   }
 };
-
-// The text of the runtime error `body` throws, or what happened instead.
-template <class Body>
-std::string RuntimeErrorOf(Body&& body) {
-  try {
-    body();
-  } catch (const ThrownObject& e) {
-    if (auto* error = e.As<TRuntimeException>()) return error->error->ToNarrow();
-    return "not a runtime error";
-  }
-  return "no throw";
-}
 
 template <class Body>
 bool ThrowsStreamException(Body&& body, bool writing) {

@@ -54,8 +54,21 @@ std::string ThrownText(Body&& body) {
   return "(nothing thrown)";
 }
 
+// The text of the runtime error `body` throws, or what happened instead.
+template <class Body>
+std::string RuntimeErrorOf(Body&& body) {
+  try {
+    body();
+  } catch (const ThrownObject& e) {
+    if (auto* error = e.As<TRuntimeException>()) return error->error->ToNarrow();
+    return "not a runtime error";
+  }
+  return "no throw";
+}
+
 }  // namespace vrl::testing_support
 
+using vrl::testing_support::RuntimeErrorOf;
 using vrl::testing_support::ThrownText;
 using vrl::testing_support::Throws;
 using vrl::testing_support::ThrowsObject;
