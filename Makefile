@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 CMAKE_GEN   = cmake -G Ninja -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
-.PHONY: all deps build run test test-sanitize bench fuzz lint tidy clean
+.PHONY: all deps build run test test-sanitize bench fuzz lint clean
 
 all: build
 
@@ -42,11 +42,9 @@ XVFB_RUN = $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1024x768x24")
 bench: build
 	@for b in $(BUILD)/bin/*_bench; do echo "== $$b"; $(XVFB_RUN) $$b || exit 1; done
 
-lint: deps
-	@scripts/lint.sh
-
-# clang-tidy over the framework's sources (not yet clean; see README).
-tidy: build
+# The look (clang-format) and the static checks (clang-tidy over the
+# framework's sources, with the compile commands of the configured build).
+lint: deps $(BUILD)/build.ninja
 	@BUILD=$(BUILD) scripts/lint.sh --tidy
 
 fuzz: deps

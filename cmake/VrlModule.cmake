@@ -4,13 +4,19 @@
 
 include(GoogleTest)
 
-# vrl_module(NAME SOURCES files... [DEPS targets...] [LIBS libraries...])
+# vrl_module(NAME [CONVERSION] SOURCES files... [DEPS targets...] [LIBS libraries...])
+#
+# CONVERSION: the module is clean under -Wconversion and keeps it so.
 function(vrl_module name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "CONVERSION" "" "SOURCES;DEPS;LIBS" ${ARGN})
   add_library(vrl_${name} STATIC ${ARG_SOURCES})
   target_include_directories(vrl_${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(vrl_${name} PUBLIC ${ARG_DEPS} ${ARG_LIBS})
-  vrl_set_warnings(vrl_${name})
+  if(ARG_CONVERSION)
+    vrl_set_warnings(vrl_${name} CONVERSION)
+  else()
+    vrl_set_warnings(vrl_${name})
+  endif()
 endfunction()
 
 # vrl_test(NAME SOURCES files... [DEPS targets...] [ENV VAR=value...])
