@@ -85,8 +85,9 @@ int32_t TLink::Remove() {
 }
 
 int32_t CompareObjects(Object* a, Object* b) {
-  if (!a) ThrowNullObjectException();
-  return a->Compare(b ? b : Null());
+  if (IsNull(a)) ThrowNullObjectException();
+  // Compare methods are handed an object: Null as the Null object.
+  return a->Compare(IsNull(b) ? Null() : b);
 }
 
 TList::TList() {
@@ -246,23 +247,17 @@ int32_t TList::Sort(int32_t ascending, CompareFunction compare) {
       }
       int32_t qsize = k;
       while (psize > 0 || (qsize > 0 && q != head)) {
-        TLink* taken;
-        if (psize == 0) {
-          taken = q;
+        // The right run gives the next link when the left one is used up,
+        // or when both have links and the right one's value comes first.
+        bool fromRight = psize == 0 || (qsize > 0 && q != head &&
+                                        compare(p->_value.object(), q->_value.object()) * direction > 0);
+        TLink* taken = fromRight ? q : p;
+        if (fromRight) {
           q = q->_succ.get();
           --qsize;
-        } else if (qsize == 0 || q == head) {
-          taken = p;
-          p = p->_succ.get();
-          --psize;
-        } else if (compare(p->_value.object(), q->_value.object()) * direction <= 0) {
-          taken = p;
-          p = p->_succ.get();
-          --psize;
         } else {
-          taken = q;
-          q = q->_succ.get();
-          --qsize;
+          p = p->_succ.get();
+          --psize;
         }
         taken->_pred = tail;
         tail->_succ = taken;

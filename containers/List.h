@@ -42,6 +42,12 @@ class TLink : public Object {
 
   bool IsSentinel() const { return _value.object() == this; }
 
+ private:
+  friend class TList;
+  friend class TListEnum;
+  template <class T>
+  friend class ListOf;
+
   Ref<Object> _value;
   Ref<TLink> _succ;
   Ref<TLink> _pred;
@@ -93,6 +99,7 @@ class TList : public Object {
 
   TLink* Sentinel() const { return _head.get(); }
 
+ private:
   Ref<TLink> _head;
 };
 
@@ -100,6 +107,9 @@ class TListEnum : public Object {
   VRL_CLASS(TListEnum, Object)
   int32_t HasNext() { return _link->IsSentinel() ? 0 : 1; }
   Ref<Object> NextObject();
+
+ private:
+  friend class TList;
 
   Ref<TLink> _link;
 };

@@ -46,7 +46,7 @@ bool IsReferenceTag(char first) { return first == '$' || first == ':' || first =
 
 // Fills elements [from, to) with the tag's initial value. References to the
 // shared objects are stored without counting: those are never freed.
-void FillInitial(char first, unsigned char* data, int32_t from, int32_t to, int32_t elementSize) {
+void FillInitial(char first, unsigned char* data, int32_t from, int32_t to, std::size_t elementSize) {
   Object* initial = nullptr;
   void (*function)() = nullptr;
   switch (first) {
@@ -63,7 +63,8 @@ void FillInitial(char first, unsigned char* data, int32_t from, int32_t to, int3
       function = &NullFunction;
       break;
     default:
-      std::memset(data + std::size_t(from) * elementSize, 0, std::size_t(to - from) * elementSize);
+      std::memset(data + static_cast<std::size_t>(from) * elementSize, 0,
+                  static_cast<std::size_t>(to - from) * elementSize);
       return;
   }
   for (int32_t i = from; i < to; ++i) {
@@ -178,11 +179,11 @@ Ref<Array> vrNewArray(std::string_view tag, int32_t dimensions, const int32_t* l
     scales[i] = scale;
   }
   const char* interned = InternTag(tag);
-  FillInitial(interned[0], data, 0, scales[0], elementSize);
+  FillInitial(interned[0], data, 0, scales[0], static_cast<std::size_t>(elementSize));
   return Ref<Array>(new (block) Array(interned, dimensions, dataSize, scales, data));
 }
 
-void Array::_Free() {
+void Array::Free() {
   if (this == &gEmptyArray) {
     ResetSharedCount();
     return;
@@ -215,13 +216,13 @@ int32_t Array::IndexOf(std::initializer_list<int32_t> position) const {
 
 Object* Array::GetObject(int32_t index) const {
   if (!HoldsObjects()) vrThrowText("C Assert failed");
-  CheckIndex(index, sizeof(Object*));
+  CheckIndex(index, sizeof(void*));  // reference elements are pointers
   return reinterpret_cast<Object* const*>(_data)[index];
 }
 
 void Array::SetObject(int32_t index, Object* value) {
   if (!HoldsObjects()) vrThrowText("C Assert failed");
-  CheckIndex(index, sizeof(Object*));
+  CheckIndex(index, sizeof(void*));
   if (!value) value = _tag[0] == '$' ? EmptyString() : _tag[0] == '[' ? EmptyArray() : Null();
   Object*& slot = reinterpret_cast<Object**>(_data)[index];
   value->Retain();
@@ -294,14 +295,15 @@ Ref<Array> vrSliceArray(std::string_view tag, Array* array, int32_t start, int32
   int32_t length = array ? array->Length() : 0;
   int32_t elementSize = out->ElementSize();
   if (!array || array->ElementSize() != elementSize) return out;
+  auto bytes = static_cast<std::size_t>(elementSize);
   for (int64_t i = std::max<int64_t>(start, 0); i < std::min<int64_t>(end, length); ++i) {
     auto to = static_cast<int32_t>(i - start), from = static_cast<int32_t>(i);
     if (out->HoldsObjects()) {
       out->SetObject(to, array->GetObject(from));
     } else {
-      std::memcpy(out->DataAs<unsigned char>() + std::size_t(to) * elementSize,
-                  static_cast<const unsigned char*>(array->Data()) + std::size_t(from) * elementSize,
-                  elementSize);
+      std::memcpy(out->DataAs<unsigned char>() + static_cast<std::size_t>(to) * bytes,
+                  static_cast<const unsigned char*>(array->Data()) + static_cast<std::size_t>(from) * bytes,
+                  bytes);
     }
   }
   return out;
@@ -321,8 +323,9 @@ Ref<Array> vrConcatArrays(std::string_view tag, Array* a, Array* b) {
       if (out->HoldsObjects()) {
         for (int32_t i = 0; i < n; ++i) out->SetObject(at + i, part->GetObject(i));
       } else {
-        std::memcpy(out->DataAs<unsigned char>() + std::size_t(at) * elementSize, part->Data(),
-                    std::size_t(n) * elementSize);
+        auto bytes = static_cast<std::size_t>(elementSize);
+        std::memcpy(out->DataAs<unsigned char>() + static_cast<std::size_t>(at) * bytes, part->Data(),
+                    static_cast<std::size_t>(n) * bytes);
       }
     }
     at += n;
@@ -344,7 +347,8 @@ Ref<Array> vrArrayFromInts(std::string_view tag, int32_t count, const int32_t* i
       // The data as it stands: an Int buffer that holds count elements of the
       // tag's size. References would bypass counting, so they are refused.
       if (out->HoldsObjects()) vrThrowText("C Assert failed");
-      std::memcpy(out->Data(), ints, std::size_t(count) * out->ElementSize());
+      std::memcpy(out->Data(), ints,
+                  static_cast<std::size_t>(count) * static_cast<std::size_t>(out->ElementSize()));
       break;
   }
   return out;

@@ -73,7 +73,7 @@ class Array final : public Object {
   // The length of each dimension; the empty array gives the empty array.
   Ref<Array> Dimensions();
 
-  void _Free() override;
+  void Free() override;
 
   // The shared empty array.
   constexpr Array(detail::StaticTag) : Object(kStatic, kSharedRefs) {}

@@ -29,6 +29,15 @@ namespace vrl {
 
 class CallbackTrap {
  public:
+  // A kept exception has one owner: a trap moves (the source is left with
+  // nothing to rethrow) but does not copy.
+  CallbackTrap() = default;
+  CallbackTrap(const CallbackTrap&) = delete;
+  CallbackTrap& operator=(const CallbackTrap&) = delete;
+  CallbackTrap(CallbackTrap&&) noexcept = default;
+  CallbackTrap& operator=(CallbackTrap&&) noexcept = default;
+  ~CallbackTrap() = default;
+
   // Runs `work()`; false when it threw. The first exception caught is the one
   // kept: once the library has been told of a failure, a later one is its
   // consequence, not its cause.

@@ -45,7 +45,7 @@ Ref<String> ReadLineFrom(std::FILE* in) {
 Ref<String> vrReadStdinLine() { return ReadLineFrom(stdin); }
 
 uint32_t vrMilliseconds() {
-  timespec now;
+  timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
                                static_cast<uint64_t>(now.tv_nsec) / 1000000u);

@@ -87,6 +87,8 @@ void SetUnhandledExceptionHook(UnhandledExceptionHook hook) {
 }
 
 void HandleUnhandledException(Object* thrown) {
+  // Hooks are handed an object: Null as the Null object.
+  if (IsNull(thrown)) thrown = Null();
   gUnhandledHook(thrown);
   DefaultUnhandledHook(thrown);
 }

@@ -17,11 +17,11 @@ namespace {
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
 // Room for the handler, with a margin for the sanitizers' runtime.
-constexpr std::size_t kAltStackSize = 64 * 1024;
+constexpr std::size_t kAltStackSize = std::size_t{64} * 1024;
 // Linux keeps a gap of 256 pages below a growing stack; a fault there, or
 // just above the lowest usable address, is an overflow.
-constexpr uintptr_t kGuardBelow = 1024 * 1024;
-constexpr uintptr_t kGuardAbove = 64 * 1024;
+constexpr uintptr_t kGuardBelow = uintptr_t{1024} * 1024;
+constexpr uintptr_t kGuardAbove = uintptr_t{64} * 1024;
 
 std::atomic<bool> gInstalled{false};
 
@@ -118,7 +118,8 @@ void InstallFaultHandler() {
   struct sigaction action {};
   action.sa_sigaction = &OnFault;
   // SA_RESETHAND: a fault inside the handler ends the process the default way.
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  // The flags are an int; SA_RESETHAND is its sign bit.
+  action.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_RESETHAND);
   sigemptyset(&action.sa_mask);
   for (int signal : kFaultSignals) sigaction(signal, &action, nullptr);
   gInstalled = true;

@@ -47,7 +47,7 @@ void Unlink(Entry** head, Entry* entry) {
 }  // namespace
 
 uint32_t vrHandleFromObject(Object* object) {
-  if (!object || IsNull(object)) return 0;
+  if (IsNull(object)) return 0;
   Entry** objectChain = &gByObject[ObjectBucket(object)];
   for (Entry* e = *objectChain; e; e = e->next)
     if (e->object == object) return e->handle / kStep;

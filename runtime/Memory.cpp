@@ -29,10 +29,11 @@ namespace {
 
 constexpr std::size_t kLargestSmallBlock = 240;
 constexpr std::size_t kSizeClasses = 16;  // 1..15 used: 16 to 240 bytes
-constexpr std::size_t kChunkSize = 64 * 1024;
+constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
 constexpr std::size_t kAutoCollectBytes = 0x100000;
 constexpr int kInitialThreshold = 500;
 constexpr std::size_t kQueueGrowth = 1024;
+constexpr std::size_t kQueueEntrySize = sizeof(void*);  // the queue holds object pointers
 
 // Page table: one bitmap per 512 KiB of address space (address >> 19), one
 // bit per 16 bytes. The page numbers of a 48-bit address space are split over
@@ -196,7 +197,7 @@ void Collector::Queue(Object* object) {
   object->_refs = kQueuedMark;
   if (g.queueLength == g.queueCapacity) {
     std::size_t capacity = g.queueCapacity + kQueueGrowth;
-    auto* grown = static_cast<Object**>(std::realloc(g.queue, capacity * sizeof(Object*)));
+    auto* grown = static_cast<Object**>(std::realloc(g.queue, capacity * kQueueEntrySize));
     if (!grown) throw std::bad_alloc();
     g.queue = grown;
     g.queueCapacity = capacity;
@@ -259,7 +260,7 @@ __attribute__((noinline, no_sanitize_address)) void Collector::ScanAndCollect() 
       object->_refs &= ~kQueuedMark;
       if (object->_refs == 0) {
         g.freeing = true;
-        object->_Free();
+        object->Free();
         g.freeing = false;
         ++freed;
       }
@@ -272,7 +273,7 @@ __attribute__((noinline, no_sanitize_address)) void Collector::ScanAndCollect() 
     // queued for the next collection.
     g.freeing = false;
     std::size_t rest = g.queueLength - (i + 1);
-    std::memmove(g.queue, g.queue + i + 1, rest * sizeof(Object*));
+    std::memmove(g.queue, g.queue + i + 1, rest * kQueueEntrySize);
     g.queueLength = rest;
     g.lastFreed = freed;
     ReleaseRoots(rootCount);
@@ -332,7 +333,7 @@ void* vrAllocObject(std::size_t size) {
     if (g.busy == 0) {
       g.bytesSinceCollect += size;
       if (g.bytesSinceCollect > kAutoCollectBytes || static_cast<long>(g.queueLength) > g.threshold) {
-        std::size_t objectsFreed;
+        std::size_t objectsFreed = 0;
         Collector::Collect(&objectsFreed);
         g.threshold = g.threshold + kInitialThreshold - static_cast<int>(objectsFreed);
         g.bytesSinceCollect = 0;
@@ -343,7 +344,7 @@ void* vrAllocObject(std::size_t size) {
   }
   if (size == 0) throw std::bad_alloc();
 
-  void* block;
+  void* block = nullptr;
   if (size > kLargestSmallBlock) {
     block = vrRawAlloc(size);
   } else {
@@ -357,7 +358,7 @@ void* vrAllocObject(std::size_t size) {
 }
 
 void MarkLiveAllocation(const void* block) {
-  uint32_t mask;
+  uint32_t mask = 0;
   uint32_t* word = BitWord(block, true, &mask);
   if (!word) vrThrowText("setMemBit error: membit already set");
   if (*word & mask) vrThrowText("setMemBit error: membit already set");
@@ -366,13 +367,13 @@ void MarkLiveAllocation(const void* block) {
 
 bool IsLiveAllocation(const void* address) {
   if (reinterpret_cast<uintptr_t>(address) & 15) return false;
-  uint32_t mask;
+  uint32_t mask = 0;
   uint32_t* word = BitWord(address, false, &mask);
   return word && (*word & mask);
 }
 
 void vrReleaseObject(void* block, std::size_t size) {
-  uint32_t mask;
+  uint32_t mask = 0;
   uint32_t* word = BitWord(block, false, &mask);
   if (!word) vrThrowText("clrMemBit error: mempage does not exist");
   bool wasSet = *word & mask;
@@ -391,11 +392,11 @@ void vrReleaseObject(void* block, std::size_t size) {
 
 void* Object::operator new(std::size_t size) { return vrAllocObject(size); }
 
-// Runs when the collector frees an object (through delete in _Free), and when
+// Runs when the collector frees an object (through delete in Free), and when
 // a constructor throws after the allocation: then the block may already be
 // marked live and queued, and both are undone.
 void Object::operator delete(void* block, std::size_t size) {
-  uint32_t mask;
+  uint32_t mask = 0;
   uint32_t* word = BitWord(block, false, &mask);
   if (word && (*word & mask)) {
     vrReleaseObject(block, size);
@@ -441,9 +442,12 @@ void* vrRawAlloc(std::size_t size) {
     raw = std::malloc(size + 24);
     if (!raw) return nullptr;
   }
-  auto aligned = (reinterpret_cast<uintptr_t>(raw) + 8 + 15) & ~uintptr_t(15);
+  // The first 16-byte aligned address at least 8 bytes into the block; the
+  // word just below it keeps the platform pointer.
+  char* first = static_cast<char*>(raw) + 8;
+  char* aligned = first + ((16 - (reinterpret_cast<uintptr_t>(first) & 15)) & 15);
   reinterpret_cast<void**>(aligned)[-1] = raw;
-  return reinterpret_cast<void*>(aligned);
+  return aligned;
 }
 
 void vrRawFree(void* block) {

@@ -29,27 +29,29 @@ Ref<String> Object::ToString() {
 }
 
 int32_t Object::Compare(Object* other) {
+  // nullptr is Null: it orders where the Null object does.
+  if (IsNull(other)) other = Null();
   auto difference = reinterpret_cast<uintptr_t>(this) - reinterpret_cast<uintptr_t>(other);
   return static_cast<int32_t>(static_cast<uint32_t>(difference));
 }
 
 Ref<Object> Object::ReceiveMessage(Object*, Object*) { return Ref<Object>(); }
 
-void Object::_Reserved1() { vrThrowText("Illegal call to reserved method"); }
-void Object::_Reserved2() { vrThrowText("Illegal call to reserved method"); }
-void Object::_Reserved3() { vrThrowText("Illegal call to reserved method"); }
+void Object::Reserved1() { vrThrowText("Illegal call to reserved method"); }
+void Object::Reserved2() { vrThrowText("Illegal call to reserved method"); }
+void Object::Reserved3() { vrThrowText("Illegal call to reserved method"); }
 
 // Ordinary objects go through their deleting destructor, which hands the
 // dynamic type's size to Object::operator delete.
-void Object::_Free() { delete this; }
+void Object::Free() { delete this; }
 
 Ref<String> NullObject::ToString() { ThrowNullObjectException(); }
 int32_t NullObject::Compare(Object*) { ThrowNullObjectException(); }
 Ref<Object> NullObject::ReceiveMessage(Object*, Object*) { ThrowNullObjectException(); }
-void NullObject::_Free() { ResetSharedCount(); }
+void NullObject::Free() { ResetSharedCount(); }
 
 bool InstanceOf(const Object* object, const ClassRecord& target) {
-  if (!object || object == &gNull) return false;
+  if (IsNull(object)) return false;
   return object->Class().Extends(target);
 }
 

@@ -79,13 +79,13 @@ class Object {
 
   // Three reserved entries kept free for later use; calling one throws the
   // text "Illegal call to reserved method".
-  virtual void _Reserved1();
-  virtual void _Reserved2();
-  virtual void _Reserved3();
+  virtual void Reserved1();
+  virtual void Reserved2();
+  virtual void Reserved3();
 
-  // Disposes of an instance whose count has dropped to zero: runs the
-  // destructor and returns the memory. Only the collector calls it.
-  virtual void _Free();
+  // The free entry: disposes of an instance whose count has dropped to zero,
+  // runs the destructor and returns the memory. Only the collector calls it.
+  virtual void Free();
 
   uint32_t RefCount() const { return _refs; }
   void Retain() { ++_refs; }
@@ -118,12 +118,14 @@ class NullObject final : public Object {
   Ref<String> ToString() override;
   int32_t Compare(Object* other) override;
   Ref<Object> ReceiveMessage(Object* message, Object* context) override;
-  void _Free() override;
+  void Free() override;
 };
 
 extern constinit NullObject gNull;
 inline Object* Null() { return &gNull; }
-inline bool IsNull(const Object* o) { return o == &gNull; }
+// The test for Null at a raw-pointer boundary: true for nullptr and for the
+// Null object alike (see Ref::get() below).
+inline bool IsNull(const Object* o) { return !o || o == &gNull; }
 
 // True when the object's class is `target` or extends it. Null extends nothing.
 bool InstanceOf(const Object* object, const ClassRecord& target);
@@ -146,6 +148,14 @@ Object* Vacant<Array>();
 // reflection layer stores through it without knowing T.
 class RefBase {
  public:
+  // Copies and moves go through Ref<T>, which counts them and knows what a
+  // moved-from reference of its type holds; a plain copy of the pointer
+  // would skip the count.
+  RefBase(const RefBase&) = delete;
+  RefBase& operator=(const RefBase&) = delete;
+  RefBase(RefBase&&) = delete;
+  RefBase& operator=(RefBase&&) = delete;
+
   // The object held, Null included.
   Object* object() const { return _p; }
   bool IsNull() const { return _p == &gNull; }
@@ -172,7 +182,7 @@ class RefBase {
   ~RefBase() { _p->Release(); }
   // The move assignment: this takes `other`'s object and count, `other`
   // holds `vacant`, and the object this held is released last.
-  void MoveFrom(RefBase& other, Object* vacant) {
+  void MoveFrom(RefBase& other, Object* vacant) noexcept {
     if (this == &other) return;
     Object* old = _p;
     _p = other._p;
@@ -202,7 +212,9 @@ class Ref : public RefBase {
     Assign(other._p);
     return *this;
   }
-  Ref& operator=(Ref&& other) {
+  // Releasing the object this held fails only when the release queue cannot
+  // grow, which the destructor's release could not survive either.
+  Ref& operator=(Ref&& other) noexcept {
     MoveFrom(other, detail::Vacant<T>());
     return *this;
   }
@@ -227,9 +239,18 @@ class Ref : public RefBase {
   }
   T& operator*() const { return *operator->(); }
 
-  // The object, or nullptr for Null. The implicit conversion lets a Ref be
-  // passed where a raw pointer is taken (and tested like one); functions that
-  // take raw pointers read nullptr as Null.
+  // Null at raw-pointer boundaries. Inside a Ref, Null is always the Null
+  // object. Out of a Ref it comes in two forms: get() and the implicit
+  // conversion give nullptr (a T* cannot point to the Null object, which is
+  // no T, and a Ref tests like a pointer: `if (ref)`), while object(),
+  // Null(), array elements and the runtime functions that answer a raw
+  // Object* give the Null object (a call through it throws instead of
+  // crashing). A function that takes a raw Object* accepts both and tests
+  // it with IsNull(), never with `!p` or `p == Null()` alone; one that takes
+  // a typed pointer (String*, TList*, ...) tests for nullptr, the only form
+  // it can be given. Stored into a reference, nullptr gives what a new
+  // reference of that type holds (the empty string or array for String and
+  // Array references and elements).
   T* get() const { return _p == &gNull ? nullptr : static_cast<T*>(_p); }
   operator T*() const { return get(); }
 };
@@ -238,7 +259,7 @@ class Ref : public RefBase {
 template <class T>
 T* CastRaw(Object* object) {
   if constexpr (std::is_same_v<T, Object>) {
-    return !object || IsNull(object) ? nullptr : object;
+    return IsNull(object) ? nullptr : object;
   } else {
     return InstanceOf(object, T::StaticClass()) ? static_cast<T*>(object) : nullptr;
   }

@@ -51,7 +51,8 @@ const String& Text(const String* s) { return s ? *s : gEmptyString; }
 
 // Units at `pos` equal those of `sub`.
 bool MatchAt(const String& s, int32_t pos, const String& sub) {
-  return std::memcmp(s.Units() + pos, sub.Units(), sub.Length() * sizeof(char16_t)) == 0;
+  return std::memcmp(s.Units() + pos, sub.Units(),
+                     static_cast<std::size_t>(sub.Length()) * sizeof(char16_t)) == 0;
 }
 
 char16_t* Alloc16(std::size_t count) {
@@ -88,7 +89,7 @@ Unsigned ParseInteger(const String& s) {
   Unsigned value = 0;
   for (; i < n; ++i) {
     char16_t c = s[i];
-    unsigned digit;
+    unsigned digit = 0;
     if (c >= '0' && c <= '9')
       digit = c - '0';
     else if (c >= 'a' && c <= 'f')
@@ -159,7 +160,7 @@ Ref<String> String::Allocate(int32_t length) {
   return Ref<String>(new (block) String(length, units));
 }
 
-void String::_Free() {
+void String::Free() {
   if (this == &gEmptyString) {
     ResetSharedCount();
     return;
@@ -372,7 +373,7 @@ static Ref<String> DecodeUtf8(const uint8_t* bytes, std::size_t length) {
     return true;
   };
   while (i < length && bytes[i] != 0) {
-    uint8_t lead = bytes[i++], b1, b2, b3;
+    uint8_t lead = bytes[i++], b1 = 0, b2 = 0, b3 = 0;
     if (lead < 0x80) {
       units += char16_t(lead);
     } else if (lead < 0xE0) {
@@ -427,7 +428,7 @@ char* String::ToUtf8() const {
 
 std::string String::ToNarrow() const {
   std::string out(static_cast<std::size_t>(_length), '\0');
-  for (int32_t i = 0; i < _length; ++i) out[i] = static_cast<char>(_units[i]);
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(_units[i]);
   return out;
 }
 

@@ -68,7 +68,7 @@ class String final : public Object {
   // difference of the lengths.
   int32_t Compare(Object* other) override;
   Ref<String> ToString() override;
-  void _Free() override;
+  void Free() override;
 
   // C++ conveniences.
   bool Equals(const String* other) const;
@@ -115,7 +115,7 @@ const char* vrTempUtf8(String* s);
 namespace detail {
 template <std::size_t N>
 struct Literal {
-  char16_t units[N];
+  char16_t units[N] = {};
   constexpr Literal(const char16_t (&text)[N]) {
     for (std::size_t i = 0; i < N; ++i) units[i] = text[i];
   }

@@ -12,7 +12,8 @@ String* Text(String* s) { return s ? s : EmptyString(); }
 Ref<String> Digits(uint64_t bits, int count, int bitsPerDigit) {
   char16_t units[64];
   for (int i = count - 1; i >= 0; --i) {
-    unsigned digit = bits & ((1u << bitsPerDigit) - 1);
+    // At most 4 bits per digit: the masked value fits.
+    auto digit = static_cast<unsigned>(bits & ((1u << bitsPerDigit) - 1));
     units[i] = char16_t(digit < 10 ? '0' + digit : 'A' + digit - 10);
     bits >>= bitsPerDigit;
   }

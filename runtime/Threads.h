@@ -33,6 +33,15 @@ using ThreadEntry = intptr_t (*)(void* data);
 inline constexpr int kThreadDataSlots = 32;
 
 struct ThreadRecord {
+  // A record stays where it was made: its semaphores and the thread's own
+  // pointer to it cannot follow a copy.
+  ThreadRecord() = default;
+  ThreadRecord(const ThreadRecord&) = delete;
+  ThreadRecord& operator=(const ThreadRecord&) = delete;
+  ThreadRecord(ThreadRecord&&) = delete;
+  ThreadRecord& operator=(ThreadRecord&&) = delete;
+  ~ThreadRecord() = default;
+
   ThreadRecord* next = nullptr;  // link in the running or the finished list
   ThreadEntry entry = nullptr;
   void* data = nullptr;
@@ -43,7 +52,7 @@ struct ThreadRecord {
   // Filled while the thread is suspended by a signal: its registers and the
   // lowest address of its stack that holds live data (the signal frame,
   // which holds every register, lies between it and the stack base).
-  sigjmp_buf registers;
+  sigjmp_buf registers{};
   void* stackPointer = nullptr;
   pthread_t handle{};
   pid_t threadId = 0;
@@ -54,9 +63,9 @@ struct ThreadRecord {
   bool started = false;  // the start gate is open
   bool finished = false;
   bool joined = false;
-  sem_t gate;     // the start gate
-  sem_t resumed;  // posted to let a signal-suspended thread continue
-  sem_t parked;   // posted by the signal handler once the registers are saved
+  sem_t gate{};     // the start gate
+  sem_t resumed{};  // posted to let a signal-suspended thread continue
+  sem_t parked{};   // posted by the signal handler once the registers are saved
 };
 
 // Creates a thread that will run entry(data), suspended; it runs once

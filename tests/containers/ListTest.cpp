@@ -65,7 +65,7 @@ TEST_F(ListTest, NewListIsEmpty) {
   EXPECT_TRUE(list->FirstLink().IsNull());
   EXPECT_TRUE(list->RemoveLast().IsNull());
   EXPECT_EQ(list->ToArray().get(), EmptyArray());
-  EXPECT_EQ(list->Sentinel()->_value.object(), list->Sentinel());
+  EXPECT_EQ(list->Sentinel()->Value().object(), list->Sentinel());
 }
 
 TEST_F(ListTest, OrderReverseAndReversed) {
@@ -101,6 +101,12 @@ TEST_F(ListTest, SearchUsesCompare) {
   EXPECT_EQ(items->Contains(New<TItem>(1)), 0) << "plain objects compare by address";
   EXPECT_EQ(items->Contains(item), 1);
   EXPECT_EQ(Cast<TItem>(items->FindLink(item)->Value()).get(), item.get());
+
+  // Null in either raw form: no value to ask first, the Null object second.
+  for (Object* null : {static_cast<Object*>(nullptr), Null()}) {
+    EXPECT_TRUE(ThrowsObject<TNullObjectException>([&] { CompareObjects(null, item); }));
+    EXPECT_EQ(CompareObjects(item, null), item->Compare(Null()));
+  }
 }
 
 TEST_F(ListTest, IndexOutOfRangeIsARuntimeError) {
@@ -122,7 +128,7 @@ TEST_F(ListTest, SortIsStableBothWays) {
   EXPECT_EQ(Tags(list), (std::vector<int32_t>{7, 1, 3, 6, 10, 2, 5, 8, 0, 4, 9}));
   list->Sort(0, &ByKey);
   EXPECT_EQ(Tags(list), (std::vector<int32_t>{0, 4, 9, 2, 5, 8, 1, 3, 6, 10, 7}));
-  EXPECT_EQ(list->Sentinel()->_pred->_succ.get(), list->Sentinel());
+  EXPECT_TRUE(list->LastLink()->NextLink().IsNull()) << "the last link leads back to the sentinel";
   EXPECT_EQ(list->Count(), 11);
 
   Ref<TList> words = TList::FromArray(S("pear Apple fig apple")->Split(S(" ")));

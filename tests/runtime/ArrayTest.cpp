@@ -37,7 +37,7 @@ TEST(ArrayCreate, InitialValuesOfReferenceTags) {
   Ref<Array> objects = Array::New(":Object", 2);
   Ref<Array> arrays = Array::New("[]i", 2);
   EXPECT_EQ(strings->GetObject(1), EmptyString());
-  EXPECT_TRUE(IsNull(objects->GetObject(0)));
+  EXPECT_EQ(objects->GetObject(0), Null());
   EXPECT_EQ(arrays->GetObject(0), EmptyArray());
   Ref<Array> functions = Array::New("()i", 1);
   auto call = reinterpret_cast<void (*)()>(functions->DataAs<void*>()[0]);
@@ -106,9 +106,9 @@ TEST(ArraySort, NumbersStringsAndOrder) {
 TEST(ArrayOps, CastSliceConcatFromInts) {
   Ref<Array> objects = Array::New(":TFoo", 1);
   EXPECT_EQ(vrCastArray(objects, ":Object"), objects.get());
-  EXPECT_TRUE(IsNull(vrCastArray(objects, "$")));
+  EXPECT_EQ(vrCastArray(objects, "$"), Null());
   EXPECT_EQ(vrCastArray(EmptyArray(), "i"), EmptyArray());
-  EXPECT_TRUE(IsNull(vrCastArray(S("x"), "i")));
+  EXPECT_EQ(vrCastArray(S("x"), "i"), Null());
 
   int32_t values[] = {1, 2, 3};
   Ref<Array> a = vrArrayFromInts("i", 3, values);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "runtime/Exceptions.h"
 #include "runtime/String.h"
@@ -35,6 +37,20 @@ TEST(CallbackTrapTest, FirstExceptionIsKeptAndRethrownOnce) {
   EXPECT_EQ(RuntimeErrorOf([&] { trap.Rethrow(); }), "first");
   EXPECT_FALSE(trap.Caught());
   EXPECT_EQ(RuntimeErrorOf([&] { trap.Rethrow(); }), "no throw");
+}
+
+TEST(CallbackTrapTest, AMovedTrapTakesTheKeptException) {
+  static_assert(!std::is_copy_constructible_v<CallbackTrap> && !std::is_copy_assignable_v<CallbackTrap>);
+  CallbackTrap trap;
+  EXPECT_FALSE(trap.Run([] { vrRuntimeError("kept"); }));
+  CallbackTrap moved = std::move(trap);
+  EXPECT_TRUE(moved.Caught());
+  // The moved-from traps are read on purpose: they must hold nothing.
+  EXPECT_FALSE(trap.Caught());  // NOLINT(bugprone-use-after-move)
+  CallbackTrap assigned;
+  assigned = std::move(moved);
+  EXPECT_FALSE(moved.Caught());  // NOLINT(bugprone-use-after-move): as above
+  EXPECT_EQ(RuntimeErrorOf([&] { assigned.Rethrow(); }), "kept");
 }
 
 TEST(CallbackTrapTest, ThrownObjectsAndOtherExceptionsArriveUnchanged) {

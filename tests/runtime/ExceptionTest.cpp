@@ -61,6 +61,8 @@ TEST(ExceptionsDeathTest, UncaughtThrowWritesTextAndExitsWithMinusOne) {
         t.join();
       },
       testing::ExitedWithCode(255), "escaped to terminate");
+  // nullptr reaches the hook as the Null object, whose text cannot be made.
+  EXPECT_EXIT(HandleUnhandledException(nullptr), testing::ExitedWithCode(255), "Unhandled exception");
 }
 
 TEST(Numeric, RulesThatDifferFromPlainArithmetic) {

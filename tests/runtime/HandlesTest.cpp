@@ -36,9 +36,9 @@ __attribute__((noinline)) bool NamesAHandled(uint32_t handle) {
 TEST(HandlesTest, NullAndUnknownHandles) {
   EXPECT_EQ(vrHandleFromObject(Null()), 0u);
   EXPECT_EQ(vrHandleFromObject(nullptr), 0u);
-  EXPECT_TRUE(IsNull(vrObjectFromHandle(0)));
-  EXPECT_TRUE(IsNull(vrObjectFromHandle(0x7ffffff)));
-  EXPECT_TRUE(IsNull(vrObjectFromHandle(0xffffffffu)));
+  EXPECT_EQ(vrObjectFromHandle(0), Null());
+  EXPECT_EQ(vrObjectFromHandle(0x7ffffff), Null());
+  EXPECT_EQ(vrObjectFromHandle(0xffffffffu), Null());
   vrReleaseHandle(0x7ffffff);
 }
 
@@ -55,7 +55,7 @@ TEST(HandlesTest, HandleOwnsOneReferenceUntilReleased) {
 
   vrReleaseHandle(handle);
   EXPECT_EQ(text->RefCount(), before);
-  EXPECT_TRUE(IsNull(vrObjectFromHandle(handle)));
+  EXPECT_EQ(vrObjectFromHandle(handle), Null());
   vrReleaseHandle(handle);  // a second release is ignored
   EXPECT_EQ(text->RefCount(), before);
   // A released object gets a fresh handle.
@@ -107,7 +107,7 @@ TEST(HandlesTest, ManyHandlesStayDistinct) {
   for (std::size_t i = 0; i < handles.size(); ++i) {
     Object* found = vrObjectFromHandle(handles[i]);
     if (i % 2 == 0) {
-      EXPECT_TRUE(IsNull(found)) << i;
+      EXPECT_EQ(found, Null()) << i;
     } else {
       EXPECT_EQ(found, objects[i].get()) << i;
       EXPECT_EQ(vrHandleFromObject(objects[i]), handles[i]) << i;

@@ -46,7 +46,7 @@ int gNeighboursDestroyed = 0;
 // that a leftover of another test freed meanwhile does not count.
 class TFreeThrows : public Object {
   VRL_CLASS(TFreeThrows, Object)
-  void _Free() override {
+  void Free() override {
     delete this;
     ++gFreeFailures;
     vrThrowText("free failed");

@@ -154,9 +154,9 @@ TEST_F(ObjectTest, SharedObjectsAreCountedButNeverFreed) {
   }
   EXPECT_EQ(Null()->RefCount(), before);
   // Running the free entry on a shared object only resets its count.
-  Null()->_Free();
-  EmptyString()->_Free();
-  EmptyArray()->_Free();
+  Null()->Free();
+  EmptyString()->Free();
+  EmptyArray()->Free();
   EXPECT_EQ(Null()->RefCount(), kSharedRefs);
   EXPECT_EQ(EmptyString()->RefCount(), kSharedRefs);
   EXPECT_EQ(EmptyArray()->RefCount(), kSharedRefs);
@@ -220,9 +220,32 @@ TEST_F(ObjectTest, CastsFollowTheClassChain) {
   EXPECT_EQ(Cast<TLogged>(child).get(), child.object());
   EXPECT_TRUE(Cast<TLoggedChild>(parent).IsNull());
   EXPECT_TRUE(Cast<TLogged>(Null()).IsNull());
-  EXPECT_TRUE(IsNull(vrCastObject(Null(), Object::StaticClass())));
+  EXPECT_EQ(vrCastObject(Null(), Object::StaticClass()), Null());
   EXPECT_EQ(vrCastObject(child, Object::StaticClass()), child.object());
   EXPECT_TRUE(Cast<String>(child).IsNull());
+}
+
+// Null reaches raw pointers as nullptr (out of a Ref) or as the Null object
+// (object(), Null(), the runtime's answers); both read as Null everywhere.
+TEST_F(ObjectTest, BothRawFormsOfNullReadAsNull) {
+  Ref<TLogged> none;
+  Ref<TLogged> some = New<TLogged>("s");
+  EXPECT_EQ(none.get(), nullptr);
+  EXPECT_EQ(none.object(), Null());
+  EXPECT_TRUE(IsNull(nullptr));
+  EXPECT_TRUE(IsNull(Null()));
+  EXPECT_FALSE(IsNull(some.get()));
+  EXPECT_FALSE(IsNull(EmptyString()));
+
+  for (Object* null : {static_cast<Object*>(nullptr), Null()}) {
+    EXPECT_FALSE(InstanceOf(null, Object::StaticClass()));
+    EXPECT_EQ(CastRaw<Object>(null), nullptr);
+    EXPECT_EQ(CastRaw<TLogged>(null), nullptr);
+    EXPECT_EQ(Cast<Object>(null).object(), Null());
+    EXPECT_EQ(vrCastObject(null, Object::StaticClass()), Null());
+    EXPECT_EQ(some->Compare(null), some->Compare(Null()));
+  }
+  EXPECT_EQ(some->Compare(none), some->Compare(none.object()));
 }
 
 TEST_F(ObjectTest, ToStringGivesFixedWidthHexDigitsWithoutPrefix) {
@@ -249,7 +272,7 @@ TEST_F(ObjectTest, DefaultCompareAndMessage) {
 
 TEST_F(ObjectTest, ReservedEntriesThrow) {
   Ref<TLogged> a = New<TLogged>();
-  for (auto call : {&Object::_Reserved1, &Object::_Reserved2, &Object::_Reserved3}) {
+  for (auto call : {&Object::Reserved1, &Object::Reserved2, &Object::Reserved3}) {
     EXPECT_TRUE(ThrowsObject<String>([&] { (a.get()->*call)(); }, "Illegal call to reserved method"));
   }
 }
