@@ -103,13 +103,13 @@ bool LStat(const Text& p, struct stat& st) {
 }
 
 int32_t TypeOf(const Text& p) {
-  struct stat st;
+  struct stat st {};
   if (!Stat(p, st)) return 0;
   return S_ISREG(st.st_mode) ? 1 : S_ISDIR(st.st_mode) ? 2 : 0;
 }
 
 bool Exists(const Text& p) {
-  struct stat st;
+  struct stat st {};
   return LStat(p, st);
 }
 
@@ -242,17 +242,17 @@ int32_t PathType(String* path) {
 }
 
 int64_t PathTime(String* path) {
-  struct stat st;
+  struct stat st {};
   return AttributeStat(N(path), st) ? int64_t(st.st_mtime) : 0;
 }
 
 int64_t PathSize(String* path) {
-  struct stat st;
+  struct stat st {};
   return AttributeStat(N(path), st) ? int64_t(st.st_size) : -1;
 }
 
 int32_t PathMode(String* path) {
-  struct stat st;
+  struct stat st {};
   return AttributeStat(N(path), st) ? int32_t(st.st_mode & 511) : -1;
 }
 
@@ -278,7 +278,8 @@ int32_t MakeFile(String* path) {
   auto native = Native(N(path));
   if (!native || native->empty()) return 0;
   const char* name = native->c_str();
-  struct stat st, target;
+  struct stat st {
+  }, target{};
   if (lstat(name, &st) == 0 && (S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && !(stat(name, &target) == 0 &&
                                                                                  S_ISDIR(target.st_mode)))))
     unlink(name);
@@ -323,7 +324,8 @@ bool CopyAndClose(TStream* in, TStream* out) {
 }
 
 bool SameFile(const char* a, const char* b) {
-  struct stat sa, sb;
+  struct stat sa {
+  }, sb{};
   return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
@@ -398,7 +400,7 @@ void RemoveContents(int fd) {
   }
   int at = dirfd(dir);
   for (const std::string& name : names) {
-    struct stat st;
+    struct stat st {};
     if (fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone already
     if (S_ISDIR(st.st_mode)) {
       int sub = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -469,7 +471,7 @@ bool CopyLink(const std::string& source, const std::string& target) {
 // never turned back into path text: a name holding "\", ":" or "::" stays
 // the name it is. Whatever cannot be copied fails the copy.
 bool CopyTree(const std::string& from, const std::string& to) {
-  struct stat st;
+  struct stat st {};
   if (stat(from.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   // Listed before `to` is made, so copying a directory into itself ends.
   auto names = NativeEntries(from);
@@ -482,7 +484,7 @@ bool CopyTree(const std::string& from, const std::string& to) {
     if (S_ISLNK(st.st_mode)) {
       // A link to a file is copied as the file's bytes; any other link (to
       // a directory, which following could loop, or dangling) as a link.
-      struct stat resolved;
+      struct stat resolved {};
       bool toFile = stat(source.c_str(), &resolved) == 0 && S_ISREG(resolved.st_mode);
       if (!(toFile ? CopyFileNative(source, target) : CopyLink(source, target))) return false;
     } else if (S_ISDIR(st.st_mode)) {
@@ -540,12 +542,66 @@ Ref<Array> ListDirectory(String* path, int32_t skipDots) {
   return out;
 }
 
+namespace {
+
+bool ExistsAsFileOrDirectory(const std::string& native) {
+  struct stat st {};
+  return stat(native.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
+}
+
+}  // namespace
+
+Ref<String> CasedPath(String* path) {
+  Ref<String> whole(path ? path : EmptyString());
+  auto native = NativePath(whole);
+  if (!native) return Ref<String>(EmptyString());
+  if (!native->empty() && ExistsAsFileOrDirectory(*native)) return whole;
+  // The last "/" that is not the last character.
+  int32_t length = whole->Length();
+  int32_t slash = -1;
+  for (int32_t i = length - 2; i >= 0; --i)
+    if ((*whole)[i] == u'/') {
+      slash = i;
+      break;
+    }
+  Ref<String> directory(EmptyString());
+  Ref<String> name = whole;
+  if (slash >= 0) {
+    Ref<String> part = vrSliceString(whole, 0, slash);
+    name = vrSliceString(whole, slash + 1, length);
+    // "/x": the directory part is the root itself.
+    directory = part->Length() == 0 ? Ref<String>(u"/"_vs) : CasedPath(part);
+    if (directory->Length() == 0) return Ref<String>(EmptyString());
+  }
+  if (name->Length() == 0) return Ref<String>(EmptyString());
+  auto listed = NativePath(directory->Length() ? directory.get() : u"."_vs);
+  if (!listed) return Ref<String>(EmptyString());
+  DIR* dir = opendir(listed->c_str());
+  if (!dir) return Ref<String>(EmptyString());
+  Ref<String> wanted = name->ToLower();
+  Ref<String> found;
+  bool matched = false;
+  while (dirent* entry = readdir(dir)) {
+    Ref<String> candidate = PathFromNative(entry->d_name);
+    if (candidate->ToLower()->Equals(wanted)) {
+      found = candidate;
+      matched = true;
+      break;
+    }
+  }
+  closedir(dir);
+  if (!matched) return Ref<String>(EmptyString());
+  if (directory->Length() == 0) return found;
+  if ((*directory)[directory->Length() - 1] == u'/') return vrConcatStrings(directory, found);
+  return vrConcatStrings(vrConcatStrings(directory, u"/"_vs), found);
+}
+
 // ---------------------------------------------------------------------------
 // File streams
 
 Ref<TStream> OpenFileStream(Object* url, int32_t readable, int32_t writeable) {
   Ref<Object> target(url);
-  if (auto* text = url ? CastRaw<String>(url) : nullptr) target = S(Normalise(T(text), false));
+  if (auto* text = CastRaw<String>(url)) target = S(Normalise(T(text), false));
   Ref<TStream> stream = OpenStream(target, readable, writeable);
   // Only a stream opened for reading becomes a bank: what is written to a
   // stream that cannot seek (a pipe) must still reach it.

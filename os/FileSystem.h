@@ -109,6 +109,13 @@ int32_t EnterDirectory(String* path);
 class TDirectoryHandle : public Object {
   VRL_CLASS(TDirectoryHandle, Object)
   ~TDirectoryHandle() override;
+
+ private:
+  // The directory functions below open, read and close the stream.
+  friend Ref<TDirectoryHandle> OpenDirectory(String* path);
+  friend Ref<String> NextDirectoryEntry(TDirectoryHandle* handle);
+  friend void CloseDirectory(TDirectoryHandle* handle);
+
   void* _dir = nullptr;  // the system's directory stream
 };
 // Null when the directory cannot be opened.
@@ -119,6 +126,11 @@ void CloseDirectory(TDirectoryHandle* handle);
 // The names of type "$" (empty when the directory cannot be opened); without
 // "." and ".." when skipDots is 1.
 Ref<Array> ListDirectory(String* path, int32_t skipDots = 1);
+// The path as spelled on disk: components that do not exist as given are
+// matched against their directory's entries ignoring case. The empty string
+// when nothing matches. Unlike the functions above it takes the path as it
+// is, without normalising it.
+Ref<String> CasedPath(String* path);
 
 // ---------------------------------------------------------------------------
 // File streams: OpenStream, except that a stream that cannot seek (Pos -1) is

@@ -32,6 +32,8 @@ class TBank : public Object {
     --_locked;
     return 0;
   }
+  // How many Locks are not yet matched by an Unlock.
+  int32_t LockCount() const { return _locked; }
   int32_t Size() { return _size; }
   int32_t Capacity() { return _capacity; }
   // Growth beyond the capacity allocates max(capacity * 3 / 2, size) and
@@ -65,13 +67,13 @@ class TBank : public Object {
   // A bank over `size` bytes at `buf`, which the caller keeps alive and frees.
   static Ref<TBank> CreateStatic(void* buf, int32_t size);
 
-  uint8_t* _buf = nullptr;
-  int32_t _size = 0;
-  int32_t _capacity = 0;
-  int32_t _locked = 0;
-
  private:
   void CheckRange(int32_t offset, int32_t count) const;
+
+  uint8_t* _buf = nullptr;
+  int32_t _size = 0;
+  int32_t _capacity = 0;  // -1: a static bank over the caller's memory
+  int32_t _locked = 0;
 };
 
 // Free-function forms.

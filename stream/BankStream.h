@@ -19,7 +19,10 @@ class TBankStream : public TStream {
   int32_t Write(const void* buf, int32_t count) override;
 
   static Ref<TBankStream> Create(TBank* bank);
+  // The bank read and written.
+  TBank* Bank() const { return _bank.get(); }
 
+ private:
   int32_t _pos = 0;
   Ref<TBank> _bank;
 };

@@ -37,7 +37,7 @@ Ref<TCStream> TCStream::OpenNative(const char* native, int32_t readable, int32_t
   if (!file) return {};
   // The C library opens a directory for reading; its reads then give
   // nothing and its size is meaningless.
-  struct stat st;
+  struct stat st {};
   if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
     std::fclose(file);
     return {};
@@ -100,7 +100,7 @@ int32_t TCStream::Read(void* buf, int32_t count) {
   Switch(LastOp::Read);
   // Streams belong to one thread, so the C library's per-call locking buys
   // nothing; the byte-at-a-time path is what ReadLine uses.
-  int32_t n;
+  int32_t n = 0;
   if (count == 1) {
     int c = getc_unlocked(_cstream);
     if (c == EOF) return 0;

@@ -47,12 +47,15 @@ class TCStream : public TStream {
   // Takes ownership of an open file; Close or freeing the stream closes it.
   static Ref<TCStream> CreateWithCStream(std::FILE* handle, int32_t mode);
 
+  // The mode it was opened with: MODE_READ, MODE_WRITE or both (Close keeps it).
+  int32_t Mode() const { return _mode; }
+
+ private:
   int32_t _pos = 0;
   int32_t _size = 0;
   std::FILE* _cstream = nullptr;
   int32_t _mode = 0;
 
- private:
   // The C library needs a seek or flush between reading and writing the same
   // file; this remembers which of the two came last.
   enum class LastOp : uint8_t { None, Read, Write };

@@ -1,6 +1,7 @@
 // Chains of loaders: objects linked through `_succ` (the next loader, Null
-// after the last), asked in turn until one gives a result that is not Null.
-// The picture, sample and font chains all follow the same rule:
+// after the last; read through LoaderLink), asked in turn until one gives a
+// result that is not Null. The picture, sample and font chains all follow the
+// same rule:
 //
 // A stream exception (TStreamException) thrown inside a loader is that
 // loader's refusal: the data is not its format, or ended inside it, and the
@@ -17,6 +18,16 @@
 
 namespace vrl {
 
+// The one place the chain routines follow a loader's `_succ`. A loader class
+// that keeps its link private names this as a friend
+// (`friend struct LoaderLink;`).
+struct LoaderLink {
+  template <class Loader>
+  static const auto& Next(const Loader& loader) {
+    return loader._succ;
+  }
+};
+
 // Asks the loaders from `first` on with `ask(loader)` and returns the first
 // result that is not Null (Null when every loader refuses). `before(loader)`
 // runs ahead of each ask, outside the refusal rule: what it throws
@@ -25,7 +36,7 @@ template <class Loader, class Ask, class Before>
 auto AskLoaders(Loader* first, Ask&& ask, Before&& before) -> decltype(ask(first)) {
   using Result = decltype(ask(first));
   // Held counted, so a loader being asked outlives any change to the chain.
-  for (Ref<Loader> loader = first; !loader.IsNull(); loader = loader->_succ) {
+  for (Ref<Loader> loader = first; !loader.IsNull(); loader = LoaderLink::Next(*loader)) {
     before(loader.get());
     Result result;
     try {

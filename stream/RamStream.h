@@ -21,7 +21,11 @@ class TRamStream : public TStream {
   int32_t Write(const void* buf, int32_t count) override;
 
   static Ref<TRamStream> Create(void* buf, int32_t size, int32_t readable, int32_t writeable);
+  // The block read and written in place.
+  const uint8_t* Buf() const { return _buf; }
 
+ protected:
+  // Subclasses (test streams with faults of their own) set up the block.
   int32_t _pos = 0;
   int32_t _size = 0;
   uint8_t* _buf = nullptr;

@@ -1,8 +1,5 @@
 #include "stream/Stream.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -12,7 +9,6 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
 #include "stream/CStream.h"
-#include "stream/NativePath.h"
 #include "stream/StreamCloser.h"
 
 namespace vrl {
@@ -192,7 +188,7 @@ int32_t TStream::SkipBytes(int32_t count) {
 }
 
 int32_t TStream::ReadByte() {
-  uint8_t v;
+  uint8_t v = 0;
   ReadBytes(&v, 1);
   return v;
 }
@@ -201,7 +197,7 @@ void TStream::WriteByte(int32_t n) {
   WriteBytes(&v, 1);
 }
 int32_t TStream::ReadShort() {
-  uint16_t v;
+  uint16_t v = 0;
   ReadBytes(&v, 2);
   return v;
 }
@@ -210,25 +206,25 @@ void TStream::WriteShort(int32_t n) {
   WriteBytes(&v, 2);
 }
 int32_t TStream::ReadInt() {
-  int32_t v;
+  int32_t v = 0;
   ReadBytes(&v, 4);
   return v;
 }
 void TStream::WriteInt(int32_t n) { WriteBytes(&n, 4); }
 int64_t TStream::ReadLong() {
-  int64_t v;
+  int64_t v = 0;
   ReadBytes(&v, 8);
   return v;
 }
 void TStream::WriteLong(int64_t n) { WriteBytes(&n, 8); }
 float TStream::ReadFloat() {
-  float v;
+  float v = 0;
   ReadBytes(&v, 4);
   return v;
 }
 void TStream::WriteFloat(float f) { WriteBytes(&f, 4); }
 double TStream::ReadDouble() {
-  double v;
+  double v = 0;
   ReadBytes(&v, 8);
   return v;
 }
@@ -236,7 +232,7 @@ void TStream::WriteDouble(double d) { WriteBytes(&d, 8); }
 
 Ref<String> TStream::ReadLine() {
   std::string line;
-  uint8_t c;
+  uint8_t c = 0;
   while (Read(&c, 1) == 1) {
     if (c == 0 || c == 10) break;
     if (c != 13) line += char(c);
@@ -329,7 +325,7 @@ Ref<TStream> TStreamFactory::CreateStream(Object*, String*, String*, int32_t, in
 TStreamFactory* StreamFactories() { return FactoryHead().get(); }
 
 Ref<TStream> OpenStream(Object* url, int32_t readable, int32_t writeable) {
-  if (!url) url = Null();  // the casts below need an object
+  if (IsNull(url)) url = Null();  // factories are handed the Null object, never nullptr
   if (auto* stream = CastRaw<TStream>(url)) return TStreamStream::Create(stream);
   String* text = CastRaw<String>(url);
   if (!text) text = EmptyString();
@@ -476,60 +472,6 @@ void CopyBytes(TStream* from, TStream* to, int32_t count, int32_t bufferSize) {
     out.WriteBytes(buffer.data(), n);
     count -= n;
   }
-}
-
-namespace {
-
-bool ExistsAsFileOrDirectory(const std::string& native) {
-  struct stat st;
-  return stat(native.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
-}
-
-}  // namespace
-
-Ref<String> CasedPath(String* path) {
-  Ref<String> whole(path ? path : EmptyString());
-  auto native = NativePath(whole);
-  if (!native) return Ref<String>(EmptyString());
-  if (!native->empty() && ExistsAsFileOrDirectory(*native)) return whole;
-  // The last "/" that is not the last character.
-  int32_t length = whole->Length();
-  int32_t slash = -1;
-  for (int32_t i = length - 2; i >= 0; --i)
-    if ((*whole)[i] == u'/') {
-      slash = i;
-      break;
-    }
-  Ref<String> directory(EmptyString());
-  Ref<String> name = whole;
-  if (slash >= 0) {
-    Ref<String> part = vrSliceString(whole, 0, slash);
-    name = vrSliceString(whole, slash + 1, length);
-    // "/x": the directory part is the root itself.
-    directory = part->Length() == 0 ? Ref<String>(u"/"_vs) : CasedPath(part);
-    if (directory->Length() == 0) return Ref<String>(EmptyString());
-  }
-  if (name->Length() == 0) return Ref<String>(EmptyString());
-  auto listed = NativePath(directory->Length() ? directory.get() : u"."_vs);
-  if (!listed) return Ref<String>(EmptyString());
-  DIR* dir = opendir(listed->c_str());
-  if (!dir) return Ref<String>(EmptyString());
-  Ref<String> wanted = name->ToLower();
-  Ref<String> found;
-  bool matched = false;
-  while (dirent* entry = readdir(dir)) {
-    Ref<String> candidate = PathFromNative(entry->d_name);
-    if (candidate->ToLower()->Equals(wanted)) {
-      found = candidate;
-      matched = true;
-      break;
-    }
-  }
-  closedir(dir);
-  if (!matched) return Ref<String>(EmptyString());
-  if (directory->Length() == 0) return found;
-  if ((*directory)[directory->Length() - 1] == u'/') return vrConcatStrings(directory, found);
-  return vrConcatStrings(vrConcatStrings(directory, u"/"_vs), found);
 }
 
 // ---------------------------------------------------------------------------

@@ -131,6 +131,7 @@ class TStreamWrapper : public TStream {
   int32_t WriteObject(Object* obj) override;
   virtual int32_t SetStream(TStream* stream);
 
+ protected:
   Ref<TStream> _stream;
 };
 
@@ -152,6 +153,10 @@ class TStreamFactory : public Object {
   // after "::" (both empty for a URL that is not a string).
   virtual Ref<TStream> CreateStream(Object* url, String* proto, String* path, int32_t readable,
                                     int32_t writeable);
+
+ private:
+  // OpenStream walks the chain.
+  friend Ref<TStream> OpenStream(Object* url, int32_t readable, int32_t writeable);
 
   Ref<TStreamFactory> _succ;
 };
@@ -204,10 +209,6 @@ void SaveObject(Object* obj, Object* url);
 // before it, as above).
 void CopyStream(TStream* from, TStream* to, int32_t bufferSize = 4096);
 void CopyBytes(TStream* from, TStream* to, int32_t count, int32_t bufferSize = 4096);
-// The path as spelled on disk: components that do not exist as given are
-// matched against their directory's entries ignoring case. The empty string
-// when nothing matches.
-Ref<String> CasedPath(String* path);
 
 // Free-function forms of the stream operations.
 int32_t StreamEof(TStream* stream);

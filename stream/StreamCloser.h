@@ -25,8 +25,13 @@ class StreamCloser {
   // The stream (which the caller keeps alive) is closed by this closer.
   explicit StreamCloser(TStream* stream) : _stream(stream) {}
   ~StreamCloser();
+  // One closer per stream, bound to the scope that opened it: a copy would
+  // close twice, and a moved-from closer would leave the scope's way out
+  // unguarded.
   StreamCloser(const StreamCloser&) = delete;
   StreamCloser& operator=(const StreamCloser&) = delete;
+  StreamCloser(StreamCloser&&) = delete;
+  StreamCloser& operator=(StreamCloser&&) = delete;
 
   // Closes now: the stream's Close result, 0 when it was closed already.
   int32_t Close();

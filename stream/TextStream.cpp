@@ -45,25 +45,25 @@ Ref<TTextStream> TTextStream::Create(TStream* stream, int32_t encoding) {
 }
 
 // Byte access bypasses the text conversions: the wrapped stream's own.
-int32_t TTextStream::_ReadByte() { return TStreamWrapper::ReadByte(); }
-int32_t TTextStream::_WriteByte(int32_t n) {
+int32_t TTextStream::ReadRawByte() { return TStreamWrapper::ReadByte(); }
+int32_t TTextStream::WriteRawByte(int32_t n) {
   TStreamWrapper::WriteByte(n);
   return 0;
 }
 
-int32_t TTextStream::_FlushRead() {
+int32_t TTextStream::FlushRead() {
   if (_bufcount == 0) return 0;
-  int32_t b = _ReadByte();
-  if (b == 13) b = _ReadByte();
+  int32_t b = ReadRawByte();
+  if (b == 13) b = ReadRawByte();
   if (b != 10) vrThrowText("Malformed line terminator");
   _bufcount = 0;
   return 0;
 }
 
-int32_t TTextStream::_FlushWrite() {
+int32_t TTextStream::FlushWrite() {
   if (_bufcount == 0) return 0;
-  _WriteByte(13);
-  _WriteByte(10);
+  WriteRawByte(13);
+  WriteRawByte(10);
   _bufcount = 0;
   return 0;
 }
@@ -77,15 +77,15 @@ int32_t TTextStream::DecodeAfter(int32_t c) {
       return c;
     case UTF8: {
       if (c < 128) return c;
-      int32_t c2 = _ReadByte();
+      int32_t c2 = ReadRawByte();
       // Continuation bytes are not validated; the result stays a 16-bit unit.
       if (c < 224) return (c * 64 + c2 - 12416) & 0xFFFF;
-      int32_t c3 = _ReadByte();
+      int32_t c3 = ReadRawByte();
       if (c < 240) return (c * 4096 + c2 * 64 + c3 - 925824) & 0xFFFF;
       // Four bytes: a character beyond 16 bits comes back as its surrogate
       // pair, the low unit on the next read. Values that are no character
       // (overlong forms, beyond U+10FFFF) read as 0.
-      int32_t c4 = _ReadByte();
+      int32_t c4 = ReadRawByte();
       int32_t cp = (c & 7) << 18 | (c2 & 63) << 12 | (c3 & 63) << 6 | (c4 & 63);
       if (c >= 248 || cp < 0x10000 || cp > 0x10FFFF) return 0;
       cp -= 0x10000;
@@ -93,9 +93,9 @@ int32_t TTextStream::DecodeAfter(int32_t c) {
       return 0xD800 | cp >> 10;
     }
     case UTF16BE:
-      return c << 8 | _ReadByte();
+      return c << 8 | ReadRawByte();
     case UTF16LE:
-      return c | _ReadByte() << 8;
+      return c | ReadRawByte() << 8;
     default:
       return 0;
   }
@@ -108,7 +108,7 @@ bool TTextStream::AtEnd() { return _pendingLow == 0 && Eof(); }
 int32_t TTextStream::ReadChar() {
   if (!HasEncoding()) return 0;
   if (int32_t low = std::exchange(_pendingLow, 0)) return low;
-  return DecodeAfter(_ReadByte());
+  return DecodeAfter(ReadRawByte());
 }
 
 bool TTextStream::NextChar(int32_t& c) {
@@ -120,9 +120,9 @@ bool TTextStream::NextChar(int32_t& c) {
     c = low;
     return true;
   }
-  int32_t first;
+  int32_t first = 0;
   try {
-    first = _ReadByte();
+    first = ReadRawByte();
   } catch (const ThrownObject& e) {
     // The end of the data, unless a seekable stream stopped before it.
     if (e.As<TStreamReadException>() && !StoppedBeforeEnd(_stream)) return false;
@@ -135,33 +135,33 @@ bool TTextStream::NextChar(int32_t& c) {
 int32_t TTextStream::WriteChar(int32_t c) {
   switch (_encoding) {
     case LATIN1:
-      _WriteByte(c);
+      WriteRawByte(c);
       break;
     case UTF8:
       if (c >= 0 && c <= 127) {
-        _WriteByte(c);
+        WriteRawByte(c);
       } else if (c >= 0 && c <= 2047) {
-        _WriteByte(192 | c / 64);
-        _WriteByte(128 | c % 64);
+        WriteRawByte(192 | c / 64);
+        WriteRawByte(128 | c % 64);
       } else if (c >= 0x10000 && c <= 0x10FFFF) {
-        _WriteByte(240 | c >> 18);
-        _WriteByte(128 | ((c >> 12) & 63));
-        _WriteByte(128 | ((c >> 6) & 63));
-        _WriteByte(128 | (c & 63));
+        WriteRawByte(240 | c >> 18);
+        WriteRawByte(128 | ((c >> 12) & 63));
+        WriteRawByte(128 | ((c >> 6) & 63));
+        WriteRawByte(128 | (c & 63));
       } else {
         c &= 0xFFFF;
-        _WriteByte(224 | c / 4096);
-        _WriteByte(128 | (c / 64) % 64);
-        _WriteByte(128 | c % 64);
+        WriteRawByte(224 | c / 4096);
+        WriteRawByte(128 | (c / 64) % 64);
+        WriteRawByte(128 | c % 64);
       }
       break;
     case UTF16BE:
-      _WriteByte(c >> 8);
-      _WriteByte(c);
+      WriteRawByte(c >> 8);
+      WriteRawByte(c);
       break;
     case UTF16LE:
-      _WriteByte(c);
-      _WriteByte(c >> 8);
+      WriteRawByte(c);
+      WriteRawByte(c >> 8);
       break;
     default:
       break;
@@ -186,9 +186,9 @@ bool IsLowSurrogate(int32_t u) { return u >= 0xDC00 && u < 0xE000; }
 }  // namespace
 
 Ref<String> TTextStream::ReadLine() {
-  _FlushRead();
+  FlushRead();
   std::u16string line;
-  int32_t c;
+  int32_t c = 0;
   while (!AtEnd() && NextChar(c)) {
     if (c == 10 || c == 0) break;
     if (c != 13) Append(line, c);
@@ -197,17 +197,17 @@ Ref<String> TTextStream::ReadLine() {
 }
 
 Ref<String> TTextStream::ReadFile() {
-  _FlushRead();
+  FlushRead();
   std::u16string text;
   // Without an encoding no character consumes data: the end would never come.
   if (!HasEncoding()) return String::FromUnits(text);
-  int32_t c;
+  int32_t c = 0;
   while (!AtEnd() && NextChar(c)) Append(text, c);
   return String::FromUnits(text);
 }
 
 Ref<String> TTextStream::ReadString(int32_t count) {
-  _FlushRead();
+  FlushRead();
   if (count <= 0) return Ref<String>(EmptyString());
   // Without an encoding no character comes from the data, so nothing bounds
   // the count: refused before anything is allocated.
@@ -220,7 +220,7 @@ Ref<String> TTextStream::ReadString(int32_t count) {
 }
 
 int32_t TTextStream::WriteString(String* s) {
-  _FlushWrite();
+  FlushWrite();
   if (!s) return 0;
   for (int32_t i = 0, n = s->Length(); i < n; ++i) {
     int32_t u = (*s)[i];
@@ -235,7 +235,7 @@ int32_t TTextStream::WriteString(String* s) {
 }
 
 int32_t TTextStream::WriteLine(String* s) {
-  _FlushWrite();
+  FlushWrite();
   WriteString(s);
   WriteString(u"\r\n"_vs);
   return 1;
@@ -245,51 +245,51 @@ int32_t TTextStream::WriteLine(String* s) {
 // Numbers
 
 int32_t TTextStream::ReadByte() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ToInt();
 }
 int32_t TTextStream::ReadShort() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ToInt();
 }
 int32_t TTextStream::ReadInt() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ToInt();
 }
 int64_t TTextStream::ReadLong() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ToLong();
 }
 float TTextStream::ReadFloat() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ToFloat();
 }
 double TTextStream::ReadDouble() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ToDouble();
 }
 void TTextStream::WriteByte(int32_t n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FromInt(n));
 }
 void TTextStream::WriteShort(int32_t n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FromInt(n));
 }
 void TTextStream::WriteInt(int32_t n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FromInt(n));
 }
 void TTextStream::WriteLong(int64_t n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FromLong(n));
 }
 void TTextStream::WriteFloat(float f) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FromFloat(f));
 }
 void TTextStream::WriteDouble(double d) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FromDouble(d));
 }
 
@@ -300,9 +300,9 @@ int32_t TTextStream::Write(const void* buf, int32_t count) {
   static const char kDigits[] = "0123456789ABCDEF";
   auto* p = static_cast<const uint8_t*>(buf);
   for (int32_t i = 0; i < count; ++i) {
-    _WriteByte(kDigits[p[i] >> 4]);
-    _WriteByte(kDigits[p[i] & 15]);
-    if (++_bufcount == 32) _FlushWrite();
+    WriteRawByte(kDigits[p[i] >> 4]);
+    WriteRawByte(kDigits[p[i] & 15]);
+    if (++_bufcount == 32) FlushWrite();
   }
   return count > 0 ? count : 0;
 }
@@ -314,9 +314,9 @@ int32_t TTextStream::Read(void* buf, int32_t count) {
   };
   auto* p = static_cast<uint8_t*>(buf);
   for (int32_t i = 0; i < count; ++i) {
-    if (_bufcount == 32) _FlushRead();
-    int32_t hi = _ReadByte();
-    int32_t lo = _ReadByte();
+    if (_bufcount == 32) FlushRead();
+    int32_t hi = ReadRawByte();
+    int32_t lo = ReadRawByte();
     p[i] = static_cast<uint8_t>(digit(hi) * 16 + digit(lo));
     ++_bufcount;
   }

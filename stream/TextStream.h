@@ -67,15 +67,18 @@ class TTextStream : public TStreamWrapper {
   int32_t WriteChar(int32_t c);
   static Ref<TTextStream> Create(TStream* stream, int32_t encoding);
 
-  int32_t _ReadByte();
-  int32_t _WriteByte(int32_t n);
-  int32_t _FlushRead();
-  int32_t _FlushWrite();
-
-  int32_t _encoding = 0;
-  int32_t _bufcount = 0;
+  // LATIN1, UTF8, UTF16BE or UTF16LE; 0 (no encoding) before Create sets it.
+  int32_t Encoding() const { return _encoding; }
 
  private:
+  // Byte access that bypasses the text conversions: the wrapped stream's own.
+  int32_t ReadRawByte();
+  int32_t WriteRawByte(int32_t n);
+  // End the current hexadecimal line: reading consumes its LF or CR LF,
+  // writing adds CR LF. Nothing happens when no line is open.
+  int32_t FlushRead();
+  int32_t FlushWrite();
+
   // ReadChar for the line readers: false when the data ends before the
   // first byte of a character, so a stream that cannot tell its end
   // beforehand (standard input) still ends its last line cleanly.
@@ -85,6 +88,8 @@ class TTextStream : public TStreamWrapper {
   // No pending unit and the wrapped stream at its end.
   bool AtEnd();
 
+  int32_t _encoding = 0;
+  int32_t _bufcount = 0;    // bytes on the current hexadecimal line (0..32)
   int32_t _pendingLow = 0;  // the low surrogate of a 4-byte UTF-8 character
 };
 

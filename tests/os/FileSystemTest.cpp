@@ -46,6 +46,7 @@ Ref<String> S(const char* text) { return String::FromUtf8(text); }
 
 std::vector<std::string> Names(Array* names) {
   std::vector<std::string> out;
+  out.reserve(std::size_t(names->Length()));
   for (int32_t i = 0; i < names->Length(); ++i) out.push_back(N(CastRaw<String>(names->GetObject(i))));
   std::sort(out.begin(), out.end());
   return out;
@@ -159,7 +160,7 @@ TEST_F(FileSystemTest, Attributes) {
 TEST_F(FileSystemTest, FilesWithCharactersBeyondSixteenBits) {
   Ref<String> odd = Path(kOddName);
   EXPECT_EQ(MakeFile(odd), 1);
-  struct stat st;
+  struct stat st {};
   EXPECT_EQ(stat((Root() + "/" + kOddNameUtf8).c_str(), &st), 0);
   Ref<Array> names = ListDirectory(S(Root().c_str()), 1);
   ASSERT_EQ(names->Length(), 1);
@@ -290,7 +291,7 @@ TEST_F(FileSystemTest, MakeFileDoesNotFollowADanglingLink) {
   MakeDirectory(P("elsewhere"), 0);
   ASSERT_EQ(symlink((Root() + "/elsewhere/target").c_str(), (Root() + "/link").c_str()), 0);
   EXPECT_EQ(MakeFile(P("link")), 1);
-  struct stat st;
+  struct stat st {};
   ASSERT_EQ(lstat((Root() + "/link").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(access((Root() + "/elsewhere/target").c_str(), F_OK), -1);
@@ -324,6 +325,19 @@ TEST_F(FileSystemTest, EnterDirectoryAndBack) {
   EXPECT_EQ(N(PathFileName(CurrentDirectory())), "here");
   EXPECT_EQ(EnterDirectory(P("missing")), 0);
   EXPECT_EQ(EnterDirectory(before), 1);
+}
+
+TEST_F(FileSystemTest, CasedPathFindsTheSpellingOnDisk) {
+  ASSERT_EQ(mkdir(NativeOf("Upper").c_str(), 0755), 0);
+  std::string odd = std::string("Upper/") + kOddNameUtf8 + "-File.TXT";
+  Write(odd.c_str(), "x");
+  Ref<String> exact = String::FromUtf8(Root() + "/Upper");
+  EXPECT_TRUE(CasedPath(exact)->Equals(exact));
+  Ref<String> asked = Path(u"upper/" + std::u16string(kOddName) + u"-file.txt");
+  Ref<String> found = CasedPath(asked);
+  EXPECT_TRUE(found->Equals(Path(u"Upper/" + std::u16string(kOddName) + u"-File.TXT"))) << found->ToNarrow();
+  EXPECT_EQ(CasedPath(Path(u"upper/none"))->Length(), 0);
+  EXPECT_EQ(CasedPath(Path(u"lower/x"))->Length(), 0);
 }
 
 TEST_F(FileSystemTest, FileStreamsAreSeekable) {

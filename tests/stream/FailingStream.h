@@ -30,6 +30,7 @@ class TFailingStream : public TStream {
     return n;
   }
 
+ private:
   std::string _bytes;
   int32_t _failAt = 0;
   int32_t _pos = 0;

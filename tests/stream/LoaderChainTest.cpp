@@ -39,10 +39,15 @@ class TTestLoader : public Object {
         return nullptr;
     }
   }
-  Ref<TTestLoader> _succ;
+  void Link(TTestLoader* next) { _succ = next; }
   int32_t mode = kRefuse;
   int32_t asks = 0;
   int32_t seenAt = -1;
+
+ private:
+  // The chain routines follow the link as they follow a real loader's.
+  friend struct vrl::LoaderLink;
+  Ref<TTestLoader> _succ;
 };
 
 // A seekable stream of 16 bytes (or one without a position), whose Seek or
@@ -71,6 +76,8 @@ class TChainStream : public TStream {
   bool seekThrows = false;
   bool closeThrows = false;
   int32_t closes = 0;
+
+ private:
   int32_t _pos = 0;
 };
 
@@ -90,7 +97,7 @@ class LoaderChainTest : public testing::Test {
     for (auto it = modes.rbegin(); it != modes.rend(); ++it) {
       Ref<TTestLoader> loader = New<TTestLoader>();
       loader->mode = *it;
-      loader->_succ = _head;
+      loader->Link(_head);
       _head = loader;
       _loaders.insert(_loaders.begin(), loader);
     }

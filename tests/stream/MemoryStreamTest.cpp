@@ -54,7 +54,7 @@ TEST_F(MemoryStreamTest, EmbeddedFilesAreRegisteredInOrderAndReadInPlace) {
   // Every stream reads the same bytes in place, without copying them.
   Ref<TStream> in = ReadStream(S("incbin::verse.txt"));
   ASSERT_TRUE(CastRaw<TRamStream>(in));
-  EXPECT_EQ(CastRaw<TRamStream>(in)->_buf, data);
+  EXPECT_EQ(CastRaw<TRamStream>(in)->Buf(), data);
   EXPECT_EQ(in->Size(), int32_t(verse.size()));
   EXPECT_EQ(in->ReadLine()->ToNarrow(), "Snow on the roofs");
   EXPECT_EQ(LoadString(S("INCBIN::verse.txt"))->ToNarrow(), verse);
@@ -171,9 +171,9 @@ TEST_F(MemoryStreamTest, PeekAndPokeAreTypedAndBoundsChecked) {
   EXPECT_TRUE(Throws<TArrayBoundsException>([&] { CopyBank(bank, 14, other, 0, 4); }));
   EXPECT_TRUE(Throws<TNullObjectException>([] { BankSize(nullptr); }));
   EXPECT_EQ(LockBank(bank), bank->Buf());
-  EXPECT_EQ(bank->_locked, 1);
+  EXPECT_EQ(bank->LockCount(), 1);
   UnlockBank(bank);
-  EXPECT_EQ(bank->_locked, 0);
+  EXPECT_EQ(bank->LockCount(), 0);
 }
 
 TEST_F(MemoryStreamTest, BankSaveLoadAndStreamTransfers) {
@@ -226,12 +226,12 @@ TEST_F(MemoryStreamTest, BankStreamsGrowTheirBank) {
   EXPECT_EQ(bank->PeekInt(15 + 4 * 999), 999);
   // A bank shrunk under the stream: reads end, writes past the end refuse.
   bank->Resize(2);
-  uint8_t b;
+  uint8_t b = 0;
   EXPECT_EQ(s->Read(&b, 1), 0);
   EXPECT_EQ(s->Write(&b, 1), 0);
   Ref<TBankStream> fresh = CreateBankStream(nullptr);
   fresh->WriteByte(7);
-  EXPECT_EQ(fresh->_bank->Size(), 1);
+  EXPECT_EQ(fresh->Bank()->Size(), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
@@ -50,6 +51,8 @@ class TCloseProbe : public TStream {
   int32_t closeResult = 0;
   bool closeThrows = false;
   int32_t closes = 0;
+
+ private:
   int32_t _pos = 0;
 };
 
@@ -100,6 +103,11 @@ bool ThrowsStreamException(Body&& body, bool writing) {
   }
   return false;
 }
+
+// A copy would close the stream twice; a move would leave the scope that
+// opened the stream without its guard.
+static_assert(!std::is_copy_constructible_v<StreamCloser> && !std::is_copy_assignable_v<StreamCloser>);
+static_assert(!std::is_move_constructible_v<StreamCloser> && !std::is_move_assignable_v<StreamCloser>);
 
 TEST_F(StreamCloserTest, ClosesOnceOnEveryWayOut) {
   Ref<TCloseProbe> probe = New<TCloseProbe>();
