@@ -1,12 +1,56 @@
 // The audio interface that applications call (module vrl.audio): sounds,
 // channels, the registry of audio drivers and the current driver.
 //
-// The base classes are complete and silent: the base TAudioDriver is the
-// "Null" driver, every base operation does nothing and returns 0, so code
-// never needs to know which driver is current. Back-ends subclass the three
-// classes and register driver objects when their module initialises.
+// What an audio back-end is
 //
-// Everything here runs on the main thread.
+// A back-end subclasses TAudioDriver, TSound and TChannel. Its module's
+// Init registers its classes and constructs its driver objects, which link
+// themselves into the registry and live for the whole run; the back-ends
+// are initialised from the one table in audio/drivers/AudioDrivers.cpp, in
+// its order, after audio::Init has registered the Null driver.
+// Registering needs no device: the device is opened by Startup.
+//
+// Threads: every call below, into the module or into a driver, sound or
+// channel, runs on the main thread. A back-end may mix on a thread of its
+// own (the "DirectSound" driver's platform buffers are mixed in SDL's audio
+// callback), but no framework object is created, counted or touched there.
+//
+// A driver must:
+// - answer Name() with the name it is selected by, the same on every call;
+// - in Startup, open what it plays through and return 1, or return 0 with
+//   nothing left open (no audio device: the Null driver then takes over);
+//   Startup on a driver already started must not leak the first device;
+// - in Shutdown, release its device and return 0; Shutdown on a driver that
+//   is not started does nothing;
+// - in CreateSound, make a sound from the sample as it is now (copy the
+//   data, or hold the sample counted), honouring SOUNDFLAG_LOOP;
+// - in Play and Cue, use the channel given when it is one of its own and
+//   make a new one otherwise (a null channel among them), and return it.
+// A driver may throw from CreateSound when the platform refuses it (the
+// "DirectSound" driver throws a String such as "CreateSoundBuffer failed
+// (120)"). It may not let a C++ exception cross a C library's frames
+// (runtime/CallbackTrap.h). Shutdown should not throw; if it does, Null is
+// already current and the exception reaches the caller.
+//
+// After its driver is shut down, a sound and its channels stay valid
+// objects: every channel operation returns 0 and is not heard, Playing
+// answers 0, Play and Cue still return a channel, and none of them throws
+// or uses the released device. Starting the driver again does not revive
+// them: sounds are made again from their samples.
+//
+// The base classes are complete and silent: the base TAudioDriver is the
+// "Null" driver (Startup 1, Shutdown 0, sounds and channels of the base
+// classes), every base channel operation does nothing and returns 0, and a
+// base sound plays on a new silent channel, so code never needs to know
+// which driver is current.
+//
+// Selection: UseAudioDriver(name) makes Null current, shuts the old current
+// driver down, and starts the most recently registered driver whose name
+// equals `name` ignoring case; when none matches or its Startup returns 0,
+// Null stays current and the result is 0. Until a driver has been chosen,
+// ActiveAudioDriver chooses "DirectSound", or "Null" when that fails, once;
+// the exit handler (audio::ShutdownCurrentDriver) shuts the current driver
+// down and forgets the choice.
 #pragma once
 
 #include <cstdint>
@@ -63,7 +107,13 @@ class TAudioDriver : public Object {
   virtual Ref<TChannel> AllocChannel();
   virtual Ref<TSound> LoadSound(Object* url, int32_t flags);
 
-  Ref<TAudioDriver> _succ;
+ private:
+  // The registry's walks.
+  friend int32_t UseAudioDriver(String* name);
+  friend Ref<Array> AudioDriverNames();
+  friend int32_t HasAudioDriver(String* name);
+
+  Ref<TAudioDriver> _succ;  // the driver registered before this one
 };
 
 // The current driver. On first use, when none was chosen, tries

@@ -147,7 +147,7 @@ void FromPivot(const uint8_t* src, uint8_t* dst, int32_t format, int32_t count) 
 
 void CopySampleData(const uint8_t* src, uint8_t* dst, int32_t format, int32_t count) {
   if (!IsSampleFormat(format)) Unimplemented();
-  if (count > 0) std::memcpy(dst, src, std::size_t(count) * SampleBytes[format]);
+  if (count > 0) std::memcpy(dst, src, std::size_t(count) * std::size_t(SampleBytes[format]));
 }
 
 void ConvertSampleData(const uint8_t* src, int32_t srcFormat, uint8_t* dst, int32_t dstFormat,

@@ -71,6 +71,12 @@ class TAudioSampleLoader : public Object {
   // is not this loader's format. May read any amount: the chain rewinds.
   virtual Ref<TAudioSample> LoadAudioSample(TStream* stream);
 
+  // The next loader of the chain (nullptr after the last).
+  TAudioSampleLoader* Next() const { return _succ.get(); }
+
+ private:
+  friend struct LoaderLink;  // the chain's walk (stream/LoaderChain.h)
+
   Ref<TAudioSampleLoader> _succ;
 };
 

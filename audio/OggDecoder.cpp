@@ -13,7 +13,7 @@
 namespace pub {
 
 struct OggDecoder {
-  OggVorbis_File file;
+  OggVorbis_File file{};
   vrl::TStream* stream = nullptr;
   // A throw caught inside a callback, thrown again after vorbisfile returns.
   vrl::CallbackTrap trap;
@@ -41,7 +41,7 @@ int SeekCallback(void* source, ogg_int64_t offset, int whence) {
   int result = -1;
   d->trap.Run([&] {
     auto low = int32_t(uint32_t(uint64_t(offset)));  // only the low 32 bits count
-    int64_t target;
+    int64_t target = 0;
     switch (whence) {
       case SEEK_SET:
         target = low;

@@ -17,7 +17,7 @@ const int32_t ColourBits[kPixelFormatCount] = {0, 0, 0, 24, 24, 24, 24, 8, 8, 8,
 
 void CopyPixels(const uint8_t* in, uint8_t* out, int32_t format, int32_t count) {
   if (count <= 0 || !IsPixelFormat(format)) return;
-  std::memmove(out, in, std::size_t(count) * PixelBytes[format]);
+  std::memmove(out, in, std::size_t(count) * std::size_t(PixelBytes[format]));
 }
 
 void ExpandToRGBA(const uint8_t* in, uint8_t* out, int32_t inFormat, int32_t count) {
@@ -136,8 +136,8 @@ void ConvertPixels(const uint8_t* in, int32_t inFormat, uint8_t* out, int32_t ou
     std::memset(rgba, 0, std::size_t(n) * 4);
     ExpandToRGBA(in, rgba, inFormat, n);
     PackFromRGBA(rgba, out, outFormat, n);
-    in += std::size_t(n) * PixelBytes[inFormat];
-    out += std::size_t(n) * PixelBytes[outFormat];
+    in += std::size_t(n) * std::size_t(PixelBytes[inFormat]);
+    out += std::size_t(n) * std::size_t(PixelBytes[outFormat]);
     count -= n;
   }
 }

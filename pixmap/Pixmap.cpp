@@ -206,7 +206,7 @@ int32_t TPixmap::WritePixel(int32_t x, int32_t y, int32_t argb) {
 int32_t TPixmap::ClearPixels(int32_t argb) {
   int32_t rowBytes = width * PixelBytes[format];
   if (argb == 0 && rowBytes == pitch) {
-    if (pixels) std::memset(pixels, 0, std::size_t(pitch) * height);
+    if (pixels) std::memset(pixels, 0, std::size_t(pitch) * std::size_t(height));
     return 0;
   }
   for (int32_t y = 0; y < height; ++y) {
@@ -289,7 +289,7 @@ Ref<TPixmap> ColourKeyPixmap(TPixmap* pixmap, int32_t red, int32_t green, int32_
           ++count;
         }
       }
-      for (int c = 0; c < 3; ++c) out[c] = count ? uint8_t(sum[c] / count) : 0;
+      for (int c = 0; c < 3; ++c) out[c] = count ? uint8_t(sum[c] / count) : uint8_t(0);
       out[3] = 0;
     }
   }
@@ -366,7 +366,7 @@ Ref<TPixmap> ScalePixmap(TPixmap* pixmap, int32_t newWidth, int32_t newHeight) {
         float top = a + (b - a) * fx;
         float bottom = e + (d - e) * fx;
         float value = top + (bottom - top) * fy;
-        row[std::size_t(x) * 4 + c] = static_cast<uint8_t>(static_cast<int32_t>(value));
+        row[std::size_t(x) * 4 + std::size_t(c)] = static_cast<uint8_t>(static_cast<int32_t>(value));
       }
     }
     ConvertPixels(row.data(), PIXFMT_RGBA32, result->PixelPtr(0, y), result->format, newWidth);

@@ -53,9 +53,10 @@ class TPixmap : public Object {
   int32_t pitch = 0;
   int32_t format = 0;
   int32_t capacity = 0;  // bytes owned at pixels; -1 for memory owned elsewhere
-  Ref<Object> _source;   // the pixmap whose memory a window views
 
  private:
+  Ref<Object> _source;  // the pixmap whose memory a window views
+
   void CheckInside(int32_t x, int32_t y, int32_t w, int32_t h) const;
 };
 
@@ -68,6 +69,12 @@ class TPixmapLoader : public Object {
   // A pixmap from the stream at its current position, or Null when the data
   // is not this loader's format.
   virtual Ref<TPixmap> LoadPixmap(TStream* stream);
+
+  // The next loader of the chain (nullptr after the last).
+  TPixmapLoader* Next() const { return _succ.get(); }
+
+ private:
+  friend struct LoaderLink;  // the chain's walk (stream/LoaderChain.h)
 
   Ref<TPixmapLoader> _succ;
 };

@@ -90,13 +90,6 @@ int32_t Trunc(double v) {
   return int32_t(v);
 }
 
-void ReleasePlatformBuffer(TBuf* buf) {
-  if (!buf->_buffer) return;
-  buf->_buffer->Release();
-  buf->_buffer = nullptr;
-  vrDebugLog(u"Released DirectSound buffer\n"_vs);
-}
-
 // The DirectSound volume of a shaped volume, and so on.
 int32_t BufferVolume(float shaped) { return Trunc((1.0f - shaped) * -10000.0f); }
 int32_t BufferPan(float shaped) { return Trunc(shaped * 10000.0f); }
@@ -120,7 +113,14 @@ void directsound::Init() {
 
 // ---------------------------------------------------------------------------
 
-TBuf::~TBuf() { ReleasePlatformBuffer(this); }
+TBuf::~TBuf() { ReleaseBuffer(); }
+
+void TBuf::ReleaseBuffer() {
+  if (!_buffer) return;
+  _buffer->Release();
+  _buffer = nullptr;
+  vrDebugLog(u"Released DirectSound buffer\n"_vs);
+}
 
 int32_t TBuf::Playing() {
   if (_paused) return 0;
@@ -401,7 +401,7 @@ int32_t TDirectSoundAudioDriver::FlushLonely() {
         kept = b;
       tail = b.get();
     } else {
-      ReleasePlatformBuffer(b);
+      b->ReleaseBuffer();
     }
     b = next;
   }

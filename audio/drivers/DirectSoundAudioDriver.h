@@ -11,6 +11,9 @@
 // operations do nothing. Sounds record the driver generation, which every
 // Shutdown raises; the buffers of a sound from an earlier generation belong
 // to a released device and do nothing.
+//
+// The four classes share their state with each other as friends; the
+// driver's tests read it through one named peer, DirectSoundTestPeer.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +41,15 @@ class TBuf : public Object {
   // free for reuse.
   virtual int32_t Active();
 
+ private:
+  friend class TDirectSoundSound;
+  friend class TDirectSoundChannel;
+  friend class TDirectSoundAudioDriver;
+  friend struct DirectSoundTestPeer;
+
+  // Releases the platform buffer now (the TBuf stays, empty).
+  void ReleaseBuffer();
+
   Ref<TBuf> _succ;
   platform::SoundBuffer* _buffer = nullptr;
   int32_t _seq = 0;     // incremented each time the buffer is taken from a channel
@@ -57,6 +69,10 @@ class TDirectSoundSound : public TSound {
   // when the platform refuses, and the first of these, with the platform's
   // no-driver code, when no driver is started.
   static Ref<TDirectSoundSound> Create(TAudioSample* sample, int32_t flags);
+
+ private:
+  friend class TDirectSoundChannel;
+  friend struct DirectSoundTestPeer;
 
   int32_t _seq = 0;                          // driver generation at creation
   platform::SoundBuffer* _buffer = nullptr;  // the sound's own buffer (one reference)
@@ -86,6 +102,11 @@ class TDirectSoundChannel : public TChannel {
   // Attached: _buf is a buffer whose reuse counter still equals _seq.
   bool Attached() const;
 
+ private:
+  friend struct DirectSoundTestPeer;
+
+  void Detach();
+
   float _volume = 1;  // shaped: the caller's value to the power 0.1
   float _pan = 0;     // shaped
   float _rate = 1;
@@ -95,9 +116,6 @@ class TDirectSoundChannel : public TChannel {
   int32_t _seq = 0;
   int32_t _hertz = 0;
   int32_t _playFlags = 0;
-
- private:
-  void Detach();
 };
 
 class TDirectSoundAudioDriver : public TAudioDriver {
@@ -122,6 +140,11 @@ class TDirectSoundAudioDriver : public TAudioDriver {
   // generation, raised by every Shutdown.
   static TDirectSoundAudioDriver* Started();
   static int32_t Generation();
+
+ private:
+  friend class TDirectSoundSound;
+  friend class TDirectSoundChannel;
+  friend struct DirectSoundTestPeer;
 
   Ref<String> _name;
   int32_t _mode = 0;

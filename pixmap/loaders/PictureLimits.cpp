@@ -15,7 +15,7 @@ int64_t StreamBytesLeft(TStream* stream) {
 
 int64_t JpegMemoryLimit(int64_t bytesLeft) {
   constexpr int64_t kWorkingMemory = int64_t(16) << 20;
-  constexpr int64_t kCoefficientBytesPerPixel = 3 * 2;
+  constexpr int64_t kCoefficientBytesPerPixel = int64_t(3) * 2;
   int64_t pixels = kMaxPicturePixels;
   if (bytesLeft >= 0 && bytesLeft < kMaxPicturePixels / kJpegPixelsPerByte) {
     pixels = bytesLeft * kJpegPixelsPerByte;

@@ -79,7 +79,7 @@ class ByteSource {
 
  private:
   TStream* _stream;
-  uint8_t _buffer[4096];
+  uint8_t _buffer[4096] = {};
   int32_t _pos = 0;
   int32_t _end = 0;
 };
@@ -92,7 +92,7 @@ bool DecodeRunLength(ByteSource& in, int32_t bits, const uint8_t* palette, TPixm
   const int32_t width = pixmap->width, height = pixmap->height;
   int32_t x = 0, r = 0;
   auto put = [&](int32_t index) {
-    std::memcpy(pixmap->PixelPtr(x++, height - 1 - r), palette + 4 * index, 3);
+    std::memcpy(pixmap->PixelPtr(x++, height - 1 - r), palette + std::size_t(4) * std::size_t(index), 3);
   };
   while (r < height) {
     const int32_t n = in.Next(), c = in.Next();
@@ -217,12 +217,12 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(TStream* stream) {
   // picture needs, is not a real one (some writers leave it 0 or a
   // constant): the rows then follow the whole palette.
   const int64_t paletteStart = int64_t(kFileHeaderBytes) + infoSize + maskBytes;
-  int64_t dataStart = paletteStart + 4 * colours;
+  int64_t dataStart = paletteStart + 4 * int64_t(colours);
   if (dataOffset > paletteStart || (dataOffset == paletteStart && colours == 0)) {
     colours = int32_t(std::min<int64_t>(colours, (dataOffset - paletteStart) / 4));
     dataStart = dataOffset;
   }
-  const int64_t gap = dataStart - paletteStart - 4 * colours;
+  const int64_t gap = dataStart - paletteStart - 4 * int64_t(colours);
   if (gap > std::numeric_limits<int32_t>::max()) return {};
 
   int64_t unpadded = 0;
@@ -288,13 +288,13 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(TStream* stream) {
       case 4:
         for (int32_t i = 0; i < width; ++i) {
           uint8_t b = file[std::size_t(i) >> 1];
-          std::memcpy(&row[std::size_t(i) * 4], palette + 4 * ((i & 1) ? b & 15 : b >> 4), 4);
+          std::memcpy(&row[std::size_t(i) * 4], palette + std::size_t(4) * ((i & 1) ? b & 15 : b >> 4), 4);
         }
         ConvertPixels(row.data(), PIXFMT_BGRA32, out, format, width);
         break;
       case 8:
         for (int32_t i = 0; i < width; ++i) {
-          std::memcpy(&row[std::size_t(i) * 4], palette + 4 * file[std::size_t(i)], 4);
+          std::memcpy(&row[std::size_t(i) * 4], palette + std::size_t(4) * file[std::size_t(i)], 4);
         }
         ConvertPixels(row.data(), PIXFMT_BGRA32, out, format, width);
         break;

@@ -59,7 +59,7 @@ struct JpegJob {
   // The stream's bytes from the start of the picture; -1 when unknown.
   int64_t bytesLeft = -1;
   CallbackTrap trap;
-  JOCTET buffer[kBlockBytes];
+  JOCTET buffer[kBlockBytes] = {};
   bool started = false;  // the source has delivered bytes
   bool ended = false;    // the source ran dry and supplies an end marker
   int32_t scans = 0;

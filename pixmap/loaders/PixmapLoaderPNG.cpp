@@ -101,11 +101,13 @@ void OnPngFlush(png_structp png) {
 // pixel).
 void ExpandGreyAlpha(uint8_t* row, int32_t width) {
   for (int32_t i = width - 1; i >= 0; --i) {
-    uint8_t g = row[2 * i], a = row[2 * i + 1];
-    row[4 * i] = g;
-    row[4 * i + 1] = g;
-    row[4 * i + 2] = g;
-    row[4 * i + 3] = a;
+    const uint8_t* in = row + std::size_t(i) * 2;
+    uint8_t* out = row + std::size_t(i) * 4;
+    const uint8_t g = in[0], a = in[1];
+    out[0] = g;
+    out[1] = g;
+    out[2] = g;
+    out[3] = a;
   }
 }
 

@@ -137,7 +137,7 @@ Ref<TPixmap> TPixmapLoaderTGA::LoadPixmap(TStream* stream) {
   stream->ReadBytes(skip, hdr->idlen);
 
   std::vector<uint8_t> row(std::size_t(width) * 4);  // B, G, R, A: format 5
-  std::vector<uint8_t> packed(std::size_t(width) * bytes);
+  std::vector<uint8_t> packed(std::size_t(width) * std::size_t(bytes));
   for (int32_t r = 0; r < height; ++r) {
     if (hdr->imgtype == 2) {
       stream->ReadBytes(packed.data(), width * bytes);

@@ -97,11 +97,12 @@ TEST_F(AudioSampleTest, ConvertThroughThePivot) {
 
 TEST_F(AudioSampleTest, LongConversionsMatchFrameByFrame) {
   // More frames than one pass through the temporary pivot.
-  std::vector<uint8_t> src(10000 * 2);
+  std::vector<uint8_t> src(std::size_t(10000) * 2);
   for (std::size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(i * 31 + (i >> 8));
   std::vector<uint8_t> whole = Converted(src, SAMPLE_STEREO8, SAMPLE_MONO16BE);
   for (int frame : {0, 4095, 4096, 4097, 9999}) {
-    std::vector<uint8_t> one(src.begin() + frame * 2, src.begin() + frame * 2 + 2);
+    std::vector<uint8_t> one(src.begin() + std::ptrdiff_t(frame) * 2,
+                             src.begin() + std::ptrdiff_t(frame) * 2 + 2);
     std::vector<uint8_t> expect = Converted(one, SAMPLE_STEREO8, SAMPLE_MONO16BE);
     EXPECT_EQ(whole[std::size_t(frame) * 2], expect[0]) << frame;
     EXPECT_EQ(whole[std::size_t(frame) * 2 + 1], expect[1]) << frame;

@@ -154,9 +154,9 @@ double Rms(const TAudioSample* s, int channel) {
 TEST_F(LoaderTest, ChainAsksWavFirstThenOgg) {
   TAudioSampleLoader* head = AudioSampleLoaders();
   // Test loaders registered by other cases sit in front; find the two.
-  while (head && !CastRaw<TAudioSampleLoaderWAV>(head)) head = head->_succ.get();
+  while (head && !CastRaw<TAudioSampleLoaderWAV>(head)) head = head->Next();
   ASSERT_NE(head, nullptr);
-  EXPECT_NE(CastRaw<TAudioSampleLoaderOGG>(head->_succ.get()), nullptr);
+  EXPECT_NE(CastRaw<TAudioSampleLoaderOGG>(head->Next()), nullptr);
 }
 
 TEST_F(LoaderTest, WavLoadsEachPcmLayout) {
@@ -298,7 +298,7 @@ TEST_F(LoaderTest, TruncatedOggGivesTheShorterSampleDecoded) {
 }
 
 TEST_F(LoaderTest, OggWithMoreThanTwoChannelsIsRefused) {
-  std::vector<float> three(4410 * 3, 0.25f);
+  std::vector<float> three(std::size_t(4410) * 3, 0.25f);
   EXPECT_TRUE(Read(EncodeOgg(3, 44100, three)).IsNull());
 }
 

@@ -52,7 +52,7 @@ TEST(PixelFormat, PackAveragesTruncate) {
 
 TEST(PixelFormat, ConvertBetweenOtherFormatsGoesThroughRgba) {
   // BGR24 -> RGB24 for a long row (more than one conversion chunk).
-  std::vector<uint8_t> bgr(3 * 3000), rgb(3 * 3000);
+  std::vector<uint8_t> bgr(std::size_t(3) * 3000), rgb(std::size_t(3) * 3000);
   for (std::size_t i = 0; i < bgr.size(); ++i) bgr[i] = uint8_t(i * 7);
   ConvertPixels(bgr.data(), PIXFMT_BGR24, rgb.data(), PIXFMT_RGB24, 3000);
   for (std::size_t p = 0; p < 3000; ++p) {

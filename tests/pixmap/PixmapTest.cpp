@@ -4,9 +4,10 @@
 
 #include <cstring>
 
+#include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
-#include "tests/runtime/StackScrub.h"
+#include "tests/support/StackScrub.h"
 
 using namespace vrl;
 
@@ -111,11 +112,18 @@ TEST_F(PixmapTest, WindowSharesMemoryAndKeepsItsParent) {
   uintptr_t hidden = WindowOnly(window);
   ScrubStack();
   GCCollect();
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the address was hidden from the stack scan on purpose
   auto* parent = reinterpret_cast<TPixmap*>(hidden & ~uintptr_t(1));
   ASSERT_TRUE(IsLiveAllocation(parent)) << "the window holds its parent";
   EXPECT_EQ(parent->ReadPixel(3, 4), 0x7F010203);
   EXPECT_EQ(window->capacity, -1);
-  EXPECT_EQ(window->_source.object(), parent);
+  // The record's "_source" field names the parent, as reflection reads it.
+  const Declaration* source = nullptr;
+  for (const Declaration& d : TPixmap::StaticClass().Declarations()) {
+    if (d.kind == Declaration::Kind::Field && d.name == "_source") source = &d;
+  }
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(static_cast<Ref<Object>*>(source->address(window))->object(), parent);
 }
 
 TEST_F(PixmapTest, ColourKeyAveragesVisibleNeighbours) {
@@ -189,8 +197,7 @@ TEST_F(PixmapTest, LoadersChainNewestFirst) {
         TPixmapLoader* before = PixmapLoaders();
         Ref<TPixmapLoader> first(new TFirst);
         Ref<TPixmapLoader> second(new TSecond);
-        bool ok = PixmapLoaders() == second.get() && second->_succ.get() == first.get() &&
-                  first->_succ.get() == before;
+        bool ok = PixmapLoaders() == second.get() && second->Next() == first.get() && first->Next() == before;
         try {
           first->LoadPixmap(nullptr);
           ok = false;

@@ -19,11 +19,31 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/String.h"
-#include "tests/runtime/StackScrub.h"
+#include "tests/support/StackScrub.h"
 
 using namespace vrl;
 
+namespace vrl {
+// What the tests read of the driver's buffers and channels.
+struct DirectSoundTestPeer {
+  static TBuf* Bufs(TDirectSoundSound* sound) { return sound->_bufs.get(); }
+  static platform::SoundBuffer* Buffer(TDirectSoundSound* sound) { return sound->_buffer; }
+  static int32_t Generation(TDirectSoundSound* sound) { return sound->_seq; }
+  static int32_t Loop(TDirectSoundSound* sound) { return sound->_loop; }
+  static int32_t Hertz(TDirectSoundSound* sound) { return sound->_hertz; }
+  static TBuf* Next(TBuf* buf) { return buf->_succ.get(); }
+  static platform::SoundBuffer* Buffer(TBuf* buf) { return buf->_buffer; }
+  static int32_t Paused(TBuf* buf) { return buf->_paused; }
+  static TBuf* Buf(TDirectSoundChannel* channel) { return channel->_buf.get(); }
+  static float Volume(TDirectSoundChannel* channel) { return channel->_volume; }
+  static int32_t IsStatic(TDirectSoundChannel* channel) { return channel->_static; }
+  static TBuf* Lonely(TDirectSoundAudioDriver* driver) { return driver->_lonely.get(); }
+};
+}  // namespace vrl
+
 namespace {
+
+using Peer = DirectSoundTestPeer;
 
 std::vector<std::string> gLog;
 void Record(String* text) { gLog.push_back(text->ToNarrow()); }
@@ -45,13 +65,13 @@ Ref<TAudioSample> Tone(int32_t frames, int32_t periods, int32_t hertz, double le
 
 int BufCount(TDirectSoundSound* sound) {
   int n = 0;
-  for (TBuf* b = sound->_bufs.get(); b; b = b->_succ.get()) ++n;
+  for (TBuf* b = Peer::Bufs(sound); b; b = Peer::Next(b)) ++n;
   return n;
 }
 
 int32_t BufferVolume(TDirectSoundChannel* c) {
   int32_t v = 1;
-  c->_buf->_buffer->GetVolume(&v);
+  Peer::Buffer(Peer::Buf(c))->GetVolume(&v);
   return v;
 }
 
@@ -126,15 +146,15 @@ TEST_F(DirectSoundTest, ChannelSettingsBecomeBufferValues) {
   // Set while detached: kept for the next cue.
   Ref<TDirectSoundChannel> ch = Cast<TDirectSoundChannel>(NewChannel());
   ASSERT_FALSE(ch.IsNull());
-  EXPECT_EQ(ch->_static, 1);
+  EXPECT_EQ(Peer::IsStatic(ch), 1);
   ChannelVolume(ch, 0.5f);
-  EXPECT_NEAR(ch->_volume, std::pow(0.5, 0.1), 1e-6);
+  EXPECT_NEAR(Peer::Volume(ch), std::pow(0.5, 0.1), 1e-6);
   PrepareSound(sound, ch);
   ASSERT_TRUE(ch->Attached());
   EXPECT_EQ(BufferVolume(ch), -669);
-  EXPECT_EQ(ch->_buf->_paused, 1);
+  EXPECT_EQ(Peer::Paused(Peer::Buf(ch)), 1);
   EXPECT_EQ(IsChannelPlaying(ch), 0);  // cued, not playing
-  EXPECT_EQ(ch->_buf->Active(), 1);
+  EXPECT_EQ(Peer::Buf(ch)->Active(), 1);
 
   ChannelVolume(ch, 0);
   EXPECT_EQ(BufferVolume(ch), -10000);
@@ -143,18 +163,18 @@ TEST_F(DirectSoundTest, ChannelSettingsBecomeBufferValues) {
 
   int32_t pan = 1;
   ChannelPan(ch, -1);
-  ch->_buf->_buffer->GetPan(&pan);
+  Peer::Buffer(Peer::Buf(ch))->GetPan(&pan);
   EXPECT_EQ(pan, -10000);
   ChannelPan(ch, 0);
-  ch->_buf->_buffer->GetPan(&pan);
+  Peer::Buffer(Peer::Buf(ch))->GetPan(&pan);
   EXPECT_EQ(pan, 0);
   ChannelPan(ch, 0.5f);
-  ch->_buf->_buffer->GetPan(&pan);
+  Peer::Buffer(Peer::Buf(ch))->GetPan(&pan);
   EXPECT_EQ(pan, 669);
 
   uint32_t hertz = 0;
   ChannelRate(ch, 2);
-  ch->_buf->_buffer->GetFrequency(&hertz);
+  Peer::Buffer(Peer::Buf(ch))->GetFrequency(&hertz);
   EXPECT_EQ(hertz, 44100u);
   EXPECT_EQ(ChannelDepth(ch, 1), 0);
 
@@ -162,7 +182,7 @@ TEST_F(DirectSoundTest, ChannelSettingsBecomeBufferValues) {
   EXPECT_EQ(IsChannelPlaying(ch), 1);
   SuspendChannel(ch);
   EXPECT_EQ(IsChannelPlaying(ch), 0);
-  EXPECT_EQ(ch->_buf->_paused, 1);
+  EXPECT_EQ(Peer::Paused(Peer::Buf(ch)), 1);
 }
 
 TEST_F(DirectSoundTest, FinishedOneShotDetachesAndItsBufferIsReused) {
@@ -172,7 +192,7 @@ TEST_F(DirectSoundTest, FinishedOneShotDetachesAndItsBufferIsReused) {
   EXPECT_TRUE(first->Attached());
   ContinueChannel(first);
   EXPECT_FALSE(first->Attached());
-  EXPECT_TRUE(first->_buf.IsNull());
+  EXPECT_EQ(Peer::Buf(first), nullptr);
 
   // A buffer whose one-shot ended is free: the next play takes it and the
   // channel still holding it is detached.
@@ -190,22 +210,23 @@ TEST_F(DirectSoundTest, HardwareFlagUnderModeZeroOmitsSoftwareLocation) {
   Ref<TAudioSample> sample = Tone(100, 1, 8000);
   Ref<TDirectSoundSound> soft = MakeSound(sample, 0);
   Ref<TDirectSoundSound> hard = MakeSound(sample, SOUNDFLAG_HARDWARE | SOUNDFLAG_LOOP);
-  EXPECT_EQ(soft->_bufs->_buffer->Flags(), 0x80E2u | platform::kSoundCapsLocSoftware);
-  EXPECT_EQ(hard->_bufs->_buffer->Flags(), 0x80E2u);
-  EXPECT_EQ(hard->_loop, 1);
-  EXPECT_EQ(soft->_loop, 0);
-  EXPECT_EQ(soft->_hertz, 8000);
+  EXPECT_EQ(Peer::Buffer(Peer::Bufs(soft))->Flags(), 0x80E2u | platform::kSoundCapsLocSoftware);
+  EXPECT_EQ(Peer::Buffer(Peer::Bufs(hard))->Flags(), 0x80E2u);
+  EXPECT_EQ(Peer::Loop(hard), 1);
+  EXPECT_EQ(Peer::Loop(soft), 0);
+  EXPECT_EQ(Peer::Hertz(soft), 8000);
 }
 
 TEST_F(DirectSoundTest, BigEndianSamplesAreConvertedAndBadOnesThrowTheLabel) {
   uint8_t be[8] = {0x12, 0x34, 0x00, 0x01, 0x7F, 0xFF, 0x80, 0x00};
   Ref<TDirectSoundSound> sound = MakeSound(TAudioSample::CreateStatic(be, 2, 8000, SAMPLE_STEREO16BE), 0);
-  void *p1, *p2;
-  uint32_t n1, n2;
-  ASSERT_EQ(sound->_buffer->Lock(0, 8, &p1, &n1, &p2, &n2, 0), 0);
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  uint32_t n1 = 0, n2 = 0;
+  ASSERT_EQ(Peer::Buffer(sound)->Lock(0, 8, &p1, &n1, &p2, &n2, 0), 0);
   const uint8_t le[8] = {0x34, 0x12, 0x01, 0x00, 0xFF, 0x7F, 0x00, 0x80};
   EXPECT_EQ(std::memcmp(p1, le, 8), 0);
-  sound->_buffer->Unlock(p1, n1, p2, n2);
+  Peer::Buffer(sound)->Unlock(p1, n1, p2, n2);
 
   // One byte is below the platform's smallest buffer.
   uint8_t one = 128;
@@ -228,24 +249,24 @@ TEST_F(DirectSoundTest, DeletedSoundsLeaveTheirBuffersToTheDriver) {
   PlayAndDrop(22050);  // 500 ms, still playing when its sound is freed
   // The stack scan is conservative: a stale word may keep the sound for a
   // collection or two.
-  for (int i = 0; i < 10 && driver->_lonely.IsNull(); ++i) {
+  for (int i = 0; i < 10 && Peer::Lonely(driver) == nullptr; ++i) {
     ScrubStack();
     GCCollect();
   }
 #if defined(VRL_SANITIZE)
   // The sanitizer's code generation leaves stale register copies that the
   // scan keeps; the hand-over is checked in the normal build.
-  if (driver->_lonely.IsNull()) GTEST_SKIP() << "the sound was not collected";
+  if (Peer::Lonely(driver) == nullptr) GTEST_SKIP() << "the sound was not collected";
 #endif
-  ASSERT_FALSE(driver->_lonely.IsNull());
-  EXPECT_EQ(driver->_lonely->Active(), 1);
+  ASSERT_NE(Peer::Lonely(driver), nullptr);
+  EXPECT_EQ(Peer::Lonely(driver)->Active(), 1);
   driver->FlushLonely();  // still playing: kept
-  EXPECT_FALSE(driver->_lonely.IsNull());
-  ASSERT_TRUE(WaitFor([&] { return driver->_lonely->Active() == 0; }));
+  EXPECT_NE(Peer::Lonely(driver), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Peer::Lonely(driver)->Active() == 0; }));
   gLog.clear();
   // Creating a sound flushes the lonely buffers that have ended.
   MakeSound(Tone(100, 1, 8000), 0);
-  EXPECT_TRUE(driver->_lonely.IsNull());
+  EXPECT_EQ(Peer::Lonely(driver), nullptr);
   EXPECT_EQ(Count("Released DirectSound buffer\n"), 1);
 }
 
@@ -253,7 +274,7 @@ TEST_F(DirectSoundTest, ShutdownMakesOldSoundsStale) {
   Ref<TDirectSoundSound> sound = MakeSound(Tone(4410, 10, 44100), SOUNDFLAG_LOOP);
   Ref<TChannel> ch = StartSound(sound);
   int32_t generation = TDirectSoundAudioDriver::Generation();
-  EXPECT_EQ(sound->_seq, generation);
+  EXPECT_EQ(Peer::Generation(sound), generation);
   ASSERT_EQ(UseAudioDriver(u"Null"_vs), 1);
   EXPECT_EQ(TDirectSoundAudioDriver::Generation(), generation + 1);
   EXPECT_EQ(TDirectSoundAudioDriver::Started(), nullptr);

@@ -33,8 +33,9 @@ class SoundBufferTest : public testing::Test {
     d.format = &f;
     SoundBuffer* b = nullptr;
     EXPECT_EQ(device->CreateSoundBuffer(d, &b), kSoundOk);
-    void *p1, *p2;
-    uint32_t n1, n2;
+    void* p1 = nullptr;
+    void* p2 = nullptr;
+    uint32_t n1 = 0, n2 = 0;
     EXPECT_EQ(b->Lock(0, d.bufferBytes, &p1, &n1, &p2, &n2, 0), kSoundOk);
     std::memcpy(p1, values.data(), n1);
     EXPECT_EQ(b->Unlock(p1, n1, p2, n2), kSoundOk);
@@ -49,6 +50,9 @@ class SoundBufferTest : public testing::Test {
 
   SoundDevice* device = nullptr;
 };
+
+// The left sample of a frame of interleaved stereo output.
+int16_t Left(const std::vector<int16_t>& out, std::size_t frame) { return out[frame * 2]; }
 
 TEST_F(SoundBufferTest, CreationChecksTheFormat) {
   SoundWaveFormat f;
@@ -77,8 +81,9 @@ TEST_F(SoundBufferTest, CreationChecksTheFormat) {
 
 TEST_F(SoundBufferTest, LockWrapsAroundTheEnd) {
   SoundBuffer* b = Make(std::vector<int16_t>(8, 0));
-  void *p1, *p2;
-  uint32_t n1, n2;
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  uint32_t n1 = 0, n2 = 0;
   ASSERT_EQ(b->Lock(12, 8, &p1, &n1, &p2, &n2, 0), kSoundOk);
   EXPECT_EQ(n1, 4u);
   EXPECT_EQ(n2, 4u);
@@ -166,8 +171,8 @@ TEST_F(SoundBufferTest, OneShotEndsAndStopKeepsThePosition) {
   SoundBuffer* b = Make(std::vector<int16_t>(10, 3000));
   b->Play(0);
   std::vector<int16_t> out = Mix(16);
-  EXPECT_EQ(out[9 * 2], 3000);
-  EXPECT_EQ(out[10 * 2], 0);
+  EXPECT_EQ(Left(out, 9), 3000);
+  EXPECT_EQ(Left(out, 10), 0);
   uint32_t status = 1, pos = 99;
   b->GetStatus(&status);
   EXPECT_EQ(status, 0u);
@@ -182,8 +187,8 @@ TEST_F(SoundBufferTest, OneShotEndsAndStopKeepsThePosition) {
   EXPECT_EQ(out[0], 0);
   b->Play(0);
   out = Mix(7);
-  EXPECT_EQ(out[5 * 2], 3000);  // frames 4..9 remained
-  EXPECT_EQ(out[6 * 2], 0);
+  EXPECT_EQ(Left(out, 5), 3000);  // frames 4..9 remained
+  EXPECT_EQ(Left(out, 6), 0);
   EXPECT_EQ(b->SetCurrentPosition(20), kSoundErrInvalidParam);
   b->Release();
 }
@@ -199,8 +204,9 @@ TEST_F(SoundBufferTest, DuplicatesShareMemoryNotState) {
   EXPECT_EQ(out[0], 1000);  // the duplicate's left is silent
   EXPECT_EQ(out[1], 2000);
   // Writing through one is heard through both.
-  void *p1, *p2;
-  uint32_t n1, n2;
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  uint32_t n1 = 0, n2 = 0;
   a->Lock(0, 0, &p1, &n1, &p2, &n2, kSoundLockEntireBuffer);
   std::vector<int16_t> louder(32, 3000);
   std::memcpy(p1, louder.data(), n1);
@@ -229,8 +235,9 @@ TEST_F(SoundBufferTest, EightBitAndClipping) {
   d.format = &f;
   SoundBuffer* b = nullptr;
   ASSERT_EQ(device->CreateSoundBuffer(d, &b), kSoundOk);
-  void *p1, *p2;
-  uint32_t n1, n2;
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  uint32_t n1 = 0, n2 = 0;
   b->Lock(0, 8, &p1, &n1, &p2, &n2, 0);
   const uint8_t bytes[8] = {128, 255, 0, 128, 128, 128, 128, 128};
   std::memcpy(p1, bytes, 8);

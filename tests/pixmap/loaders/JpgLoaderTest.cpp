@@ -74,7 +74,7 @@ TEST_F(JpgLoaderTest, TruncatedDataDecodesAsFarAsItGoes) {
   EXPECT_EQ(p->height, 64);
   // The first row of blocks lies well before the cut.
   auto pixels = PackedPixels(p);
-  EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + 64 * 3 * 8, pixels.begin()));
+  EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + std::ptrdiff_t(64) * 3 * 8, pixels.begin()));
   EXPECT_EQ(stream->closes, 0) << "the reader closes only its wrapper";
 
   std::vector<uint8_t> tablesOnly(file.begin(), file.begin() + 100);

@@ -45,7 +45,7 @@ std::string Asset(const char* name) { return std::string(VRL_ASSETS) + "/" + nam
 
 TEST_F(LoaderChainTest, ChainAsksTgaPngJpegBmp) {
   std::vector<std::string> names;
-  for (TPixmapLoader* l = PixmapLoaders(); l && names.size() < 4; l = l->_succ.get()) {
+  for (TPixmapLoader* l = PixmapLoaders(); l && names.size() < 4; l = l->Next()) {
     names.push_back(l->Class().Name());
   }
   EXPECT_EQ(names, (std::vector<std::string>{"TPixmapLoaderTGA", "TPixmapLoaderPNG", "TPixmapLoaderJPG",

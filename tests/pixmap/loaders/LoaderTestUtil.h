@@ -88,7 +88,7 @@ void InitLoaders();
 // add it to the chain).
 template <class T>
 T* RegisteredLoader() {
-  for (TPixmapLoader* l = PixmapLoaders(); l; l = l->_succ.get()) {
+  for (TPixmapLoader* l = PixmapLoaders(); l; l = l->Next()) {
     if (T* loader = CastRaw<T>(l)) return loader;
   }
   return nullptr;

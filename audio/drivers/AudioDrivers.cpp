@@ -1,0 +1,30 @@
+#include "audio/drivers/AudioDrivers.h"
+
+#include "audio/AudioDriver.h"
+#include "audio/drivers/DirectSoundAudioDriver.h"
+#include "runtime/Runtime.h"
+
+namespace vrl {
+
+namespace {
+
+// Registration order. ActiveAudioDriver's default choice goes by name
+// ("DirectSound", then "Null"), not by this order; the order decides what
+// AudioDriverNames lists and which of two drivers of one name is found.
+constexpr AudioBackEnd kBackEnds[] = {
+    {"DirectSound", &directsound::Init},
+};
+
+}  // namespace
+
+std::span<const AudioBackEnd> AudioBackEnds() { return kBackEnds; }
+
+void audiodrivers::Init() {
+  static bool initialised = false;
+  if (!BeginModuleInit(initialised)) return;
+  runtime::Init();
+  audio::Init();
+  for (const AudioBackEnd& backEnd : kBackEnds) backEnd.init();
+}
+
+}  // namespace vrl
