@@ -221,15 +221,14 @@ void CloseRecord(GLWindowRecord* record) {
   delete record;
 }
 
-// The window's events carry its graphics object as their source.
-Ref<TGLGraphics> Wrap(GLWindowRecord* record) {
+}  // namespace
+
+Ref<TGLGraphics> TGLGraphics::Wrap(GLWindowRecord* record) {
   Ref<TGLGraphics> graphics = New<TGLGraphics>();
   graphics->_context = record;
   SetWindowEventSource(SDL_GetWindowID(record->window), graphics);
   return graphics;
 }
-
-}  // namespace
 
 void SetSwapInterval(int32_t interval) {
   SDL_GL_SetSwapInterval(interval);
@@ -342,7 +341,7 @@ Ref<TGraphics> TGLGraphicsDriver::AttachGraphics(int32_t widget, int32_t flags) 
   record->width = w;
   record->height = h;
   Link(record);
-  return Wrap(record);
+  return TGLGraphics::Wrap(record);
 }
 
 Ref<TGraphics> TGLGraphicsDriver::CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
@@ -375,7 +374,7 @@ Ref<TGraphics> TGLGraphicsDriver::CreateGraphics(int32_t width, int32_t height, 
   record->width = w ? w : width;
   record->height = h ? h : height;
   Link(record);
-  Ref<TGLGraphics> graphics = Wrap(record);
+  Ref<TGLGraphics> graphics = TGLGraphics::Wrap(record);
   SDL_ShowWindow(window);
   if (record->kind == 3) {
     record->width = width;

@@ -36,16 +36,28 @@ struct GLWindowRecord {
 // and 3 and the display mode.
 class TGLGraphics : public TGraphics {
   VRL_CLASS(TGLGraphics, TGraphics)
+ public:
   ~TGLGraphics() override;
   Ref<TGraphicsDriver> Driver() override;
   void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz, int32_t& flags) override;
   void Close() override;
+
+  // The record, or nullptr once closed.
+  GLWindowRecord* Record() const { return _context; }
+
+ private:
+  friend class TGLGraphicsDriver;  // wraps the records it makes
+
+  // A graphics holding the record; the window's events carry it as their
+  // source.
+  static Ref<TGLGraphics> Wrap(GLWindowRecord* record);
 
   GLWindowRecord* _context = nullptr;
 };
 
 class TGLGraphicsDriver : public TGraphicsDriver {
   VRL_CLASS(TGLGraphicsDriver, TGraphicsDriver)
+ public:
   Ref<Array> GraphicsModes() override;
   Ref<TGraphics> AttachGraphics(int32_t widget, int32_t flags) override;
   Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gldriver/GraphicsBackends.h"
 #include "maths/Maths.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
@@ -14,14 +15,14 @@ namespace vrl {
 
 const ClassRecord& TGLImageFrame::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TGLImageFrame>("TGLImageFrame", [](auto& d) {
-    d.template Field<&TGLImageFrame::u0>("u0");
-    d.template Field<&TGLImageFrame::v0>("v0");
-    d.template Field<&TGLImageFrame::u1>("u1");
-    d.template Field<&TGLImageFrame::v1>("v1");
-    d.template Field<&TGLImageFrame::uscale>("uscale");
-    d.template Field<&TGLImageFrame::vscale>("vscale");
-    d.template Field<&TGLImageFrame::name>("name");
-    d.template Field<&TGLImageFrame::seq>("seq");
+    d.template Field<&TGLImageFrame::_u0>("u0");
+    d.template Field<&TGLImageFrame::_v0>("v0");
+    d.template Field<&TGLImageFrame::_u1>("u1");
+    d.template Field<&TGLImageFrame::_v1>("v1");
+    d.template Field<&TGLImageFrame::_uscale>("uscale");
+    d.template Field<&TGLImageFrame::_vscale>("vscale");
+    d.template Field<&TGLImageFrame::_name>("name");
+    d.template Field<&TGLImageFrame::_seq>("seq");
   });
   return record;
 }
@@ -30,54 +31,8 @@ VRL_CLASS_RECORD(TGLLith2DDriver, "TGLLith2DDriver")
 
 namespace {
 
-// Textures whose frames were dropped, deleted at the next texture creation
-// when they still belong to the current graphics generation.
-struct DeferredDeletion {
-  std::vector<GLuint> names;
-  int32_t seq = 0;
-};
-
-DeferredDeletion& Deferred() {
-  static auto* deferred = new DeferredDeletion;
-  return *deferred;
-}
-
 Ref<TPixmap> AsRgba(TPixmap* pixmap) {
   return pixmap->format == PIXFMT_RGBA32 ? Ref<TPixmap>(pixmap) : pixmap->Convert(PIXFMT_RGBA32);
-}
-
-// Allocates a texture of tw x th (and its mipmap levels) without data.
-GLuint CreateTexture(int32_t tw, int32_t th, int32_t flags) {
-  OpenGL2DDriver()->FlushBatch();
-  DeferredDeletion& deferred = Deferred();
-  if (deferred.seq == GraphicsGeneration && !deferred.names.empty()) {
-    glDeleteTextures(static_cast<GLsizei>(deferred.names.size()), deferred.names.data());
-  }
-  deferred.names.clear();
-  deferred.seq = GraphicsGeneration;
-
-  GLuint name = 0;
-  glGenTextures(1, &name);
-  OpenGL2DDriver()->BindTexture(static_cast<int32_t>(name));
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-  bool mipmapped = flags & IMAGEFLAG_MIPMAPPED;
-  if (flags & IMAGEFLAG_FILTERED) {
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
-  } else {
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_NEAREST_MIPMAP_NEAREST : GL_NEAREST);
-  }
-  int32_t level = 0;
-  for (;;) {
-    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    if (!mipmapped || (tw == 1 && th == 1)) break;
-    if (tw > 1) tw /= 2;
-    if (th > 1) th /= 2;
-    ++level;
-  }
-  return name;
 }
 
 // Uploads the RGBA pixmap into the bound texture, level by level.
@@ -105,31 +60,29 @@ void Ortho(float width, float height) {
 
 }  // namespace
 
-void DeferTextureDeletion(int32_t name, int32_t seq) {
-  if (name != 0 && seq == Deferred().seq) Deferred().names.push_back(static_cast<GLuint>(name));
-}
-
 // ---------------------------------------------------------------------------
 // TGLImageFrame
 
-TGLImageFrame::~TGLImageFrame() { DeferTextureDeletion(name, seq); }
+TGLImageFrame::~TGLImageFrame() {
+  if (!_driver.IsNull()) _driver->DeferTextureDeletion(_name, _seq);
+}
 
 void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
                          float sw, float sh) {
   // A texture of an earlier context is gone with it; the image rebuilds its
   // frame on its next draw.
-  if (name == 0 || seq != GraphicsGeneration) return;
-  TGLLith2DDriver* driver = OpenGL2DDriver();
+  if (_name == 0 || _seq != GraphicsGeneration()) return;
+  TGLLith2DDriver& driver = *_driver;
   const float local[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
   float corners[8];
-  for (int i = 0; i < 4; ++i) {
-    driver->MapPoint(local[2 * i], local[2 * i + 1], tx, ty, corners[2 * i], corners[2 * i + 1]);
+  for (std::size_t i = 0; i < 4; ++i) {
+    driver.MapPoint(local[2 * i], local[2 * i + 1], tx, ty, corners[2 * i], corners[2 * i + 1]);
   }
-  driver->TexturedQuad(name, corners, sx * uscale, sy * vscale, (sx + sw) * uscale, (sy + sh) * vscale);
+  driver.TexturedQuad(_name, corners, sx * _uscale, sy * _vscale, (sx + sw) * _uscale, (sy + sh) * _vscale);
 }
 
-Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(TPixmap* pixmap, int32_t flags) {
-  if (!pixmap) ThrowNullObjectException();
+Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(TGLLith2DDriver* driver, TPixmap* pixmap, int32_t flags) {
+  if (!driver || !pixmap) ThrowNullObjectException();
   if (!CurrentGLRecord() || pixmap->width <= 0 || pixmap->height <= 0) return Ref<TGLImageFrame>();
   int32_t tw = pixmap->width, th = pixmap->height;
   FitTextureSize(tw, th);
@@ -150,13 +103,14 @@ Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(TPixmap* pixmap, int32_t flag
     texels = AsRgba(source);
   }
   Ref<TGLImageFrame> frame = New<TGLImageFrame>();
-  frame->name = static_cast<int32_t>(CreateTexture(tw, th, flags));
+  frame->_driver = driver;
+  frame->_name = static_cast<int32_t>(driver->CreateTexture(tw, th, flags));
   UploadTexture(texels, flags);
-  frame->uscale = 1.0f / static_cast<float>(tw);
-  frame->vscale = 1.0f / static_cast<float>(th);
-  frame->u1 = static_cast<float>(w) * frame->uscale;
-  frame->v1 = static_cast<float>(h) * frame->vscale;
-  frame->seq = GraphicsGeneration;
+  frame->_uscale = 1.0f / static_cast<float>(tw);
+  frame->_vscale = 1.0f / static_cast<float>(th);
+  frame->_u1 = static_cast<float>(w) * frame->_uscale;
+  frame->_v1 = static_cast<float>(h) * frame->_vscale;
+  frame->_seq = GraphicsGeneration();
   return frame;
 }
 
@@ -188,7 +142,7 @@ int32_t TGLLith2DDriver::SetGraphics(TGraphics* graphics) {
     OpenGLGraphicsDriver()->SetGraphics(nullptr);
     return 0;
   }
-  OpenGLGraphicsDriver()->SetGraphics(g->_graphics);
+  OpenGLGraphicsDriver()->SetGraphics(g->Wrapped());
   ResetGLContext(g);
   g->MakeCurrent();
   return 0;
@@ -204,7 +158,7 @@ Ref<TGLLith2DDriver> TGLLith2DDriver::Create() {
 }
 
 void TGLLith2DDriver::ResetGLContext(TGraphics* graphics) {
-  int32_t width = 0, height = 0, depth, hertz, flags;
+  int32_t width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
   if (graphics) graphics->GetSettings(width, height, depth, hertz, flags);
   _batch.clear();
   _batchTexture = 0;
@@ -220,7 +174,7 @@ void TGLLith2DDriver::ResetGLContext(TGraphics* graphics) {
 }
 
 Ref<TImageFrame> TGLLith2DDriver::CreateFrameFromPixmap(TPixmap* pixmap, int32_t flags) {
-  return TGLImageFrame::CreateFromPixmap(pixmap, flags);
+  return TGLImageFrame::CreateFromPixmap(this, pixmap, flags);
 }
 
 // ---------------------------------------------------------------------------
@@ -358,7 +312,7 @@ void TGLLith2DDriver::TexturedQuad(int32_t texture, const float* corners, float 
   }
   _batchTexture = texture;
   const float uv[8] = {u0, v0, u1, v0, u1, v1, u0, v1};
-  for (int i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < 4; ++i) {
     _batch.insert(_batch.end(), {corners[2 * i], corners[2 * i + 1], uv[2 * i], uv[2 * i + 1]});
   }
 }
@@ -373,6 +327,43 @@ void TGLLith2DDriver::FlushBatch() {
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glDisableClientState(GL_VERTEX_ARRAY);
   _batch.clear();
+}
+
+uint32_t TGLLith2DDriver::CreateTexture(int32_t tw, int32_t th, int32_t flags) {
+  FlushBatch();
+  int32_t generation = GraphicsGeneration();
+  if (_deferredGeneration == generation && !_deferred.empty()) {
+    glDeleteTextures(static_cast<GLsizei>(_deferred.size()), _deferred.data());
+  }
+  _deferred.clear();
+  _deferredGeneration = generation;
+
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  BindTexture(static_cast<int32_t>(name));
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  bool mipmapped = flags & IMAGEFLAG_MIPMAPPED;
+  if (flags & IMAGEFLAG_FILTERED) {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+  } else {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_NEAREST_MIPMAP_NEAREST : GL_NEAREST);
+  }
+  int32_t level = 0;
+  for (;;) {
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    if (!mipmapped || (tw == 1 && th == 1)) break;
+    if (tw > 1) tw /= 2;
+    if (th > 1) th /= 2;
+    ++level;
+  }
+  return name;
+}
+
+void TGLLith2DDriver::DeferTextureDeletion(int32_t name, int32_t generation) {
+  if (name != 0 && generation == _deferredGeneration) _deferred.push_back(static_cast<GLuint>(name));
 }
 
 void TGLLith2DDriver::Cls() {
@@ -391,7 +382,7 @@ void TGLLith2DDriver::Plot(float x, float y) {
 void TGLLith2DDriver::DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) {
   DisableTexturing();
   FlushBatch();
-  float ax, ay, bx, by;
+  float ax = 0, ay = 0, bx = 0, by = 0;
   MapPoint(x0, y0, tx, ty, ax, ay);
   MapPoint(x1, y1, tx, ty, bx, by);
   glBegin(GL_LINES);
@@ -405,8 +396,8 @@ void TGLLith2DDriver::DrawRect(float x0, float y0, float x1, float y1, float tx,
   FlushBatch();
   const float corners[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
   glBegin(GL_QUADS);
-  for (int i = 0; i < 4; ++i) {
-    float x, y;
+  for (std::size_t i = 0; i < 4; ++i) {
+    float x = 0, y = 0;
     MapPoint(corners[2 * i], corners[2 * i + 1], tx, ty, x, y);
     glVertex2f(x, y);
   }
@@ -426,7 +417,7 @@ void TGLLith2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx,
   glBegin(GL_POLYGON);
   for (int32_t i = 0; i < segments; ++i) {
     double t = double(i) * 360.0 / segments;
-    float x, y;
+    float x = 0, y = 0;
     MapPoint(cx + static_cast<float>(Cos(t)) * rx, cy - static_cast<float>(Sin(t)) * ry, tx, ty, x, y);
     glVertex2f(x, y);
   }
@@ -440,7 +431,7 @@ void TGLLith2DDriver::DrawPoly(Array* xy, float handleX, float handleY, float or
   const float* points = xy->DataAs<float>();
   glBegin(GL_POLYGON);
   for (int32_t i = 0; i < xy->Length(); i += 2) {
-    float x, y;
+    float x = 0, y = 0;
     MapPoint(points[i] + handleX, points[i + 1] + handleY, originX, originY, x, y);
     glVertex2f(x, y);
   }
@@ -501,8 +492,16 @@ TGLLith2DDriver* OpenGL2DDriver() {
 // ---------------------------------------------------------------------------
 // Raw helpers
 
+namespace {
+// Raw GL comes after what the 2D driver drawing into the current context
+// has gathered.
+void FlushCurrentBatch() {
+  if (auto* driver = CastRaw<TGLLith2DDriver>(CurrentLith2DDriver())) driver->FlushBatch();
+}
+}  // namespace
+
 void BeginRaw2D() {
-  OpenGL2DDriver()->FlushBatch();
+  FlushCurrentBatch();
   glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_TRANSFORM_BIT);
   GLint viewport[4];
   glGetIntegerv(GL_VIEWPORT, viewport);
@@ -553,7 +552,7 @@ int32_t TextureFromPixmap(TPixmap* pixmap, int32_t mipmapped) {
   int32_t tw = source->width, th = source->height;
   FitTextureSize(tw, th);
   if (tw != source->width || th != source->height) source = ScalePixmap(source, tw, th);
-  OpenGL2DDriver()->FlushBatch();
+  FlushCurrentBatch();
   GLint previous = 0;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
   GLuint name = 0;
@@ -600,6 +599,12 @@ void GLPixmapAt(TPixmap* pixmap, int32_t x, int32_t y) {
 }
 
 void gl2d::Init() {
+  static bool initialised = false;
+  if (!BeginModuleInit(initialised)) return;
+  InitGraphicsBackends();
+}
+
+void gl2d::InitBackend() {
   static bool initialised = false;
   if (!BeginModuleInit(initialised)) return;
   glgraphics::Init();

@@ -18,26 +18,46 @@
 
 namespace vrl {
 
+class TGLLith2DDriver;
+
 class TGLImageFrame : public TImageFrame {
   VRL_CLASS(TGLImageFrame, TImageFrame)
+ public:
+  // Hands the texture to its driver for deletion (DeferTextureDeletion).
   ~TGLImageFrame() override;
+  // Draws through the driver that made the frame; nothing once the graphics
+  // generation has moved on (the texture died with its context).
   void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy, float sw,
             float sh) override;
-  // A texture of the pixmap, its size rounded up to powers of two with the
-  // edges bled into the padding. Null when no GL context is current or the
-  // pixmap has no pixels (a 0 x 0 image draws nothing).
-  static Ref<TGLImageFrame> CreateFromPixmap(TPixmap* pixmap, int32_t flags);
+  // A texture of the pixmap for the driver, its size rounded up to powers of
+  // two with the edges bled into the padding. Null when no GL context is
+  // current or the pixmap has no pixels (a 0 x 0 image draws nothing).
+  static Ref<TGLImageFrame> CreateFromPixmap(TGLLith2DDriver* driver, TPixmap* pixmap, int32_t flags);
 
-  float u0 = 0, v0 = 0, u1 = 0, v1 = 0;
-  float uscale = 0, vscale = 0;
-  int32_t name = 0;
-  int32_t seq = 0;
+  // The GL texture name, 0 when none.
+  int32_t TextureName() const { return _name; }
+  // The graphics generation the texture was made in.
+  int32_t Generation() const { return _seq; }
+  // The far corner of the image in texture coordinates (the near one is
+  // 0, 0), and the size of one texel.
+  float U1() const { return _u1; }
+  float V1() const { return _v1; }
+  float UScale() const { return _uscale; }
+  float VScale() const { return _vscale; }
+
+ private:
+  Ref<TGLLith2DDriver> _driver;  // the driver that made the frame
+  float _u0 = 0, _v0 = 0, _u1 = 0, _v1 = 0;
+  float _uscale = 0, _vscale = 0;
+  int32_t _name = 0;
+  int32_t _seq = 0;
 };
 
 inline constexpr int32_t kMaxOvalSegments = 4096;
 
 class TGLLith2DDriver : public TLith2DDriver {
   VRL_CLASS(TGLLith2DDriver, TLith2DDriver)
+ public:
   Ref<String> ToString() override;
 
   Ref<Array> GraphicsModes() override;
@@ -72,17 +92,31 @@ class TGLLith2DDriver : public TLith2DDriver {
   Ref<TGLLith2DDriver> Create();
   void ResetGLContext(TGraphics* graphics);
 
-  // Maps a local point with the matrix of SetTransform and the translation.
-  void MapPoint(float px, float py, float tx, float ty, float& x, float& y) const;
-  // For the image frames: draws a textured quad (batched).
-  void TexturedQuad(int32_t texture, const float* corners, float u0, float v0, float u1, float v1);
-  // Draws whatever quads are gathered.
+  // Draws whatever quads are gathered. Code that draws with OpenGL itself
+  // calls it (BeginRaw2D does) before it touches the GL state.
   void FlushBatch();
-  void BindTexture(int32_t texture);
-  void DisableTexturing();
+  // Notes a texture name to delete at the next texture creation, when it
+  // belongs to the generation of the last creation; older names died with
+  // their context and are dropped.
+  void DeferTextureDeletion(int32_t name, int32_t generation);
 
  private:
+  // The batching protocol: a frame maps its corners with the driver's
+  // matrix, gathers its quad into the driver's batch and makes its texture
+  // through the driver, so that the cached GL state stays the driver's.
+  friend class TGLImageFrame;
+
   int32_t DeviceHeight() const;
+  // Maps a local point with the matrix of SetTransform and the translation.
+  void MapPoint(float px, float py, float tx, float ty, float& x, float& y) const;
+  // Gathers a textured quad; a quad of another texture draws the batch
+  // first.
+  void TexturedQuad(int32_t texture, const float* corners, float u0, float v0, float u1, float v1);
+  void BindTexture(int32_t texture);
+  void DisableTexturing();
+  // Allocates a texture of tw x th (and its mipmap levels) without data and
+  // leaves it bound; deletes the deferred names of this generation first.
+  uint32_t CreateTexture(int32_t tw, int32_t th, int32_t flags);
 
   int32_t _blend = 0;
   int32_t _boundTexture = 0;
@@ -91,13 +125,13 @@ class TGLLith2DDriver : public TLith2DDriver {
   float _ix = 1, _iy = 0, _jx = 0, _jy = 1;
   int32_t _batchTexture = 0;
   std::vector<float> _batch;  // x, y, u, v for each vertex
+  // Textures whose frames were dropped, and the generation they belong to.
+  std::vector<uint32_t> _deferred;
+  int32_t _deferredGeneration = 0;
 };
 
+// The OpenGL 2D driver, made on first use.
 TGLLith2DDriver* OpenGL2DDriver();
-
-// Texture names to delete at the next texture creation, for one graphics
-// generation; older ones died with their context.
-void DeferTextureDeletion(int32_t name, int32_t seq);
 
 // Raw helpers for programs that draw with OpenGL themselves.
 void BeginRaw2D();
@@ -112,8 +146,12 @@ void GLTextAt(String* text, int32_t x, int32_t y);
 void GLPixmapAt(TPixmap* pixmap, int32_t x, int32_t y);
 
 namespace gl2d {
-// Registers the classes and makes the OpenGL 2D driver the default.
+// Initialises every graphics back-end of the program in the order of
+// gldriver/GraphicsBackends.h, which makes the OpenGL 2D driver the default.
 void Init();
+// The OpenGL 2D back-end's entry of that table: initialises the OpenGL
+// graphics and the 2D modules, registers the classes and selects the driver.
+void InitBackend();
 }  // namespace gl2d
 
 }  // namespace vrl

@@ -44,9 +44,9 @@ Ref<TGraphicsDriver> TGraphics::Driver() { ThrowNullMethodException(); }
 void TGraphics::GetSettings(int32_t&, int32_t&, int32_t&, int32_t&, int32_t&) { ThrowNullMethodException(); }
 void TGraphics::Close() { ThrowNullMethodException(); }
 
-int32_t GraphicsGeneration = 1;
-
 namespace {
+
+int32_t gGeneration = 1;
 
 // Module state; lives for the whole run.
 struct State {
@@ -67,10 +67,6 @@ struct State {
 State& S() {
   static auto* state = new State;
   return *state;
-}
-
-void BumpGeneration() {
-  if (++GraphicsGeneration == 0) GraphicsGeneration = 1;
 }
 
 void ForgetCurrent() {
@@ -95,6 +91,16 @@ TGraphicsDriver* Driver() {
 
 }  // namespace
 
+int32_t GraphicsGeneration() { return gGeneration; }
+
+void AdvanceGraphicsGeneration() {
+  // Wraps through the negative values as an unsigned count would.
+  gGeneration = static_cast<int32_t>(static_cast<uint32_t>(gGeneration) + 1u);
+  if (gGeneration == 0) gGeneration = 1;
+}
+
+void graphics::SetGenerationForTesting(int32_t generation) { gGeneration = generation; }
+
 void graphics::Init() {
   static bool initialised = false;
   if (!BeginModuleInit(initialised)) return;
@@ -110,7 +116,7 @@ void graphics::Init() {
 int32_t FlipHookId() { return S().flipHookId; }
 
 void SelectGraphicsDriver(TGraphicsDriver* driver, int32_t flags) {
-  BumpGeneration();
+  AdvanceGraphicsGeneration();
   SwitchDriver(driver);
   S().defaultFlags = flags;
   ForgetCurrent();
@@ -197,7 +203,7 @@ Ref<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_
   State& s = S();
   Ref<TGraphics> g = CreateGraphics(width, height, depth, hertz, flags | s.defaultFlags);
   if (g.IsNull()) return g;
-  BumpGeneration();
+  AdvanceGraphicsGeneration();
   SetGraphics(g);
   if (depth != 0) {
     s.softSync = false;
@@ -226,7 +232,7 @@ Ref<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_
 void ShutdownGraphics() {
   State& s = S();
   if (s.opened.IsNull()) return;
-  BumpGeneration();
+  AdvanceGraphicsGeneration();
   StopPolledInput();
   CloseGraphicsContext(s.opened);
 }
@@ -246,13 +252,11 @@ int32_t Flip(int32_t sync) {
     driver->Flip(sync);
     return 0;
   }
-  if (s.current.get() != s.opened.get()) {
-    driver->Flip(1);
-  } else if (s.softSync) {
+  if (s.current.get() == s.opened.get() && s.softSync) {
     // Spreads 1000 ms over exactly softHertz frames: at 60 Hz the frames
     // take 16, 17, 17 ms. A late frame restarts the schedule from now
     // instead of bursting to catch up.
-    s.nextTime += s.period;
+    s.nextTime += static_cast<uint32_t>(s.period);
     s.fraction += s.remainder;
     if (s.fraction >= s.softHertz) {
       s.fraction -= s.softHertz;
@@ -265,11 +269,11 @@ int32_t Flip(int32_t sync) {
     else
       s.nextTime = now;
     driver->Flip(0);
-  } else if (s.vsync) {
-    driver->Flip(1);
-  } else {
-    driver->Flip(0);
+    return 0;
   }
+  // A context made or attached directly waits for the vertical blank, and
+  // so does a full-screen display opened with a refresh rate.
+  driver->Flip(s.current.get() != s.opened.get() || s.vsync ? 1 : 0);
   return 0;
 }
 

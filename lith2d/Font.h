@@ -8,10 +8,13 @@
 
 namespace vrl {
 
+struct LoaderLink;
+
 inline constexpr int32_t FONTSTYLE_SMOOTH = 4;
 
 class TGlyph : public Object {
   VRL_CLASS(TGlyph, Object)
+ public:
   // A TPixmap for a visible glyph.
   virtual Ref<Object> Pixels();
   virtual float Advance();
@@ -20,6 +23,7 @@ class TGlyph : public Object {
 
 class TFont : public Object {
   VRL_CLASS(TFont, Object)
+ public:
   virtual int32_t Style();
   virtual int32_t Height();
   virtual int32_t CountGlyphs();
@@ -30,7 +34,12 @@ class TFont : public Object {
 
 class TFontLoader : public Object {
   VRL_CLASS(TFontLoader, Object)
+ public:
   virtual Ref<TFont> LoadFont(Object* url, int32_t size, int32_t style);
+
+ private:
+  friend struct LoaderLink;                             // the chain routines follow the link
+  friend void RegisterFontLoader(TFontLoader* loader);  // links the chain
 
   Ref<TFontLoader> _succ;
 };

@@ -40,14 +40,20 @@ void TImage::CheckIndex(int32_t index) const {
   if (index < 0 || index >= pixmaps->Length()) ThrowArrayBoundsException();
 }
 
+int32_t TImage::FrameGeneration(int32_t index) const {
+  CheckIndex(index);
+  return seqs->Get<int32_t>(index);
+}
+
 Ref<TImageFrame> TImage::Frame(int32_t index) {
   CheckIndex(index);
-  if (seqs->Get<int32_t>(index) != GraphicsGeneration) {
+  int32_t generation = GraphicsGeneration();
+  if (seqs->Get<int32_t>(index) != generation) {
     Ref<TPixmap> pixmap = Lock(index, 1, 0);
     TLith2DDriver* driver = CurrentLith2DDriver();
     Ref<TImageFrame> frame = driver ? driver->CreateFrameFromPixmap(pixmap, flags) : Ref<TImageFrame>();
     frames->SetObject(index, frame.object());
-    seqs->Set<int32_t>(index, frame.IsNull() ? 0 : GraphicsGeneration);
+    seqs->Set<int32_t>(index, frame.IsNull() ? 0 : generation);
   }
   return Cast<TImageFrame>(frames->GetObject(index));
 }
@@ -130,46 +136,45 @@ TImage* Checked(TImage* image) {
   if (!image) ThrowNullObjectException();
   return image;
 }
-int32_t Flags(int32_t flags) { return flags == -1 ? DefaultImageFlags() : flags; }
+int32_t FlagsOrDefault(int32_t flags) { return flags == -1 ? DefaultImageFlags() : flags; }
 }  // namespace
 
 Ref<TImage> LoadImageSource(Object* url, int32_t flags) {
-  int32_t r, g, b;
+  int32_t r = 0, g = 0, b = 0;
   GetImageMaskColor(r, g, b);
-  Ref<TImage> image = TImage::Load(url, Flags(flags), r, g, b);
+  Ref<TImage> image = TImage::Load(url, FlagsOrDefault(flags), r, g, b);
   if (!image.IsNull() && AutoCentreHandle()) CentreImageHandle(image);
   return image;
 }
 
 Ref<TImage> LoadImageStrip(Object* url, int32_t cellWidth, int32_t cellHeight, int32_t first, int32_t count,
                            int32_t flags) {
-  int32_t r, g, b;
+  int32_t r = 0, g = 0, b = 0;
   GetImageMaskColor(r, g, b);
-  Ref<TImage> image = TImage::LoadAnim(url, cellWidth, cellHeight, first, count, Flags(flags), r, g, b);
+  Ref<TImage> image =
+      TImage::LoadAnim(url, cellWidth, cellHeight, first, count, FlagsOrDefault(flags), r, g, b);
   if (!image.IsNull() && AutoCentreHandle()) CentreImageHandle(image);
   return image;
 }
 
 Ref<TImage> NewImage(int32_t width, int32_t height, int32_t frames, int32_t flags) {
-  int32_t r, g, b;
+  int32_t r = 0, g = 0, b = 0;
   GetImageMaskColor(r, g, b);
-  Ref<TImage> image = TImage::Create(width, height, frames, Flags(flags) | IMAGEFLAG_DYNAMIC, r, g, b);
+  Ref<TImage> image =
+      TImage::Create(width, height, frames, FlagsOrDefault(flags) | IMAGEFLAG_DYNAMIC, r, g, b);
   if (AutoCentreHandle()) CentreImageHandle(image);
   return image;
 }
 
-void SetImageHandlePoint(TImage* image, float x, float y) {
-  Checked(image)->handle_x = x;
-  image->handle_y = y;
-}
+void SetImageHandlePoint(TImage* image, float x, float y) { Checked(image)->SetHandle(x, y); }
 
 void CentreImageHandle(TImage* image) {
-  Checked(image)->handle_x = static_cast<float>(image->width) * 0.5f;
-  image->handle_y = static_cast<float>(image->height) * 0.5f;
+  Checked(image)->SetHandle(static_cast<float>(image->Width()) * 0.5f,
+                            static_cast<float>(image->Height()) * 0.5f);
 }
 
-int32_t ImageWidthOf(TImage* image) { return Checked(image)->width; }
-int32_t ImageHeightOf(TImage* image) { return Checked(image)->height; }
+int32_t ImageWidthOf(TImage* image) { return Checked(image)->Width(); }
+int32_t ImageHeightOf(TImage* image) { return Checked(image)->Height(); }
 
 Ref<TPixmap> LockImagePixmap(TImage* image, int32_t frame, int32_t read, int32_t write) {
   return Checked(image)->Lock(frame, read, write);
@@ -179,9 +184,9 @@ void UnlockImagePixmap(TImage*, int32_t) {}
 
 void GrabImageFrame(TImage* image, int32_t x, int32_t y, int32_t frame) {
   Checked(image);
-  Ref<TPixmap> copy = GrabPixmap(x, y, image->width, image->height);
-  if (image->flags & IMAGEFLAG_MASKED) {
-    int32_t r, g, b;
+  Ref<TPixmap> copy = GrabPixmap(x, y, image->Width(), image->Height());
+  if (image->Flags() & IMAGEFLAG_MASKED) {
+    int32_t r = 0, g = 0, b = 0;
     GetImageMaskColor(r, g, b);
     copy = ColourKeyPixmap(copy, r, g, b);
   }

@@ -1,7 +1,7 @@
 // Images: the drawable form of one or more pixmaps of equal size. Each frame
 // keeps the pixmap it was given and, on first draw, a driver frame made from
 // it by the current 2D driver; the driver frame is rebuilt after a write lock
-// or SetPixmap, and after the graphics were replaced (GraphicsGeneration).
+// or SetPixmap, and after the graphics were replaced (GraphicsGeneration()).
 #pragma once
 
 #include <cstdint>
@@ -17,9 +17,11 @@ inline constexpr int32_t IMAGEFLAG_FILTERED = 2;
 inline constexpr int32_t IMAGEFLAG_MIPMAPPED = 4;
 inline constexpr int32_t IMAGEFLAG_DYNAMIC = 8;
 
-// A driver's form of one image frame.
+// A driver's form of one image frame. It holds the driver that made it and
+// draws through that driver (lith2d/Lith2D.h states the contract).
 class TImageFrame : public Object {
   VRL_CLASS(TImageFrame, Object)
+ public:
   // Draws the source rectangle (sx, sy, sw, sh), in pixels of the frame, onto
   // the local rectangle (x0, y0)-(x1, y1), mapped with the driver's matrix
   // and translated by (tx, ty).
@@ -29,6 +31,7 @@ class TImageFrame : public Object {
 
 class TImage : public Object {
   VRL_CLASS(TImage, Object)
+ public:
   int32_t _pad() { return 0; }
   // The driver frame, made or rebuilt when needed; Null when the driver
   // could not make one.
@@ -49,16 +52,32 @@ class TImage : public Object {
                               int32_t count, int32_t flags, int32_t maskRed, int32_t maskGreen,
                               int32_t maskBlue);
 
+  int32_t Width() const { return width; }
+  int32_t Height() const { return height; }
+  int32_t Flags() const { return flags; }
+  int32_t FrameCount() const { return pixmaps->Length(); }
+  // The image handle: the point of the image placed at the drawing
+  // position.
+  float HandleX() const { return handle_x; }
+  float HandleY() const { return handle_y; }
+  void SetHandle(float x, float y) {
+    handle_x = x;
+    handle_y = y;
+  }
+  // The graphics generation the frame's driver frame was made in, 0 when it
+  // must be made again.
+  int32_t FrameGeneration(int32_t index) const;
+
+ private:
+  void CheckIndex(int32_t index) const;
+
   int32_t width = 0, height = 0;
   int32_t flags = 0;
   int32_t mask_r = 0, mask_g = 0, mask_b = 0;
   float handle_x = 0, handle_y = 0;
   Ref<Array> pixmaps;  // of TPixmap
   Ref<Array> frames;   // of TImageFrame
-  Ref<Array> seqs;     // of Int: GraphicsGeneration when each frame was made
-
- private:
-  void CheckIndex(int32_t index) const;
+  Ref<Array> seqs;     // of Int: the generation each frame was made in
 };
 
 // Module functions (they use the mask colour, default flags and automatic

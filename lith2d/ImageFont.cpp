@@ -78,8 +78,8 @@ void TImageFont::Draw(String* text, float x, float y, float ix, float iy, float 
     if (!glyph->_image.IsNull()) {
       Ref<TImageFrame> frame = glyph->_image->Frame(0);
       if (!frame.IsNull()) {
-        auto w = static_cast<float>(glyph->_image->width);
-        auto h = static_cast<float>(glyph->_image->height);
+        auto w = static_cast<float>(glyph->_image->Width());
+        auto h = static_cast<float>(glyph->_image->Height());
         auto gx = static_cast<float>(glyph->_x), gy = static_cast<float>(glyph->_y);
         frame->Draw(0, 0, w, h, x + gx * ix + gy * iy, y + gx * jx + gy * jy, 0, 0, w, h);
       }

@@ -13,9 +13,13 @@ namespace vrl {
 
 class TImageGlyph : public Object {
   VRL_CLASS(TImageGlyph, Object)
+ public:
   Ref<TImage> Pixels() { return _image; }
   float Advance() { return _advance; }
   void GetRect(int32_t& x, int32_t& y, int32_t& width, int32_t& height);
+
+ private:
+  friend class TImageFont;  // makes the glyphs
 
   Ref<TImage> _image;
   float _advance = 0;
@@ -24,6 +28,7 @@ class TImageGlyph : public Object {
 
 class TImageFont : public Object {
   VRL_CLASS(TImageFont, Object)
+ public:
   int32_t Style();
   int32_t Height();
   int32_t CountGlyphs();
@@ -37,6 +42,7 @@ class TImageFont : public Object {
   // The built-in font: characters 32 to 127, 8 x 16, unfiltered.
   static Ref<TImageFont> CreateDefault();
 
+ private:
   Ref<TFont> _src_font;
   Ref<Array> _glyphs;  // of TImageGlyph
   int32_t _imageFlags = 0;

@@ -107,7 +107,7 @@ void TLith2DGraphics::UpdateTransform() {
 }
 
 void TLith2DGraphics::Validate() {
-  int32_t width, height, depth, hertz, flags;
+  int32_t width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
   GetSettings(width, height, depth, hertz, flags);
   if (width != g_width || height != g_height) {
     g_width = width;
@@ -166,7 +166,7 @@ Ref<TLith2DGraphics> TLith2DGraphics::Create(TGraphics* graphics, TLith2DDriver*
   Ref<TLith2DGraphics> g = New<TLith2DGraphics>();
   g->_graphics = graphics;
   g->_driver = driver;
-  int32_t width = 0, height = 0, depth, hertz, flags;
+  int32_t width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
   if (graphics) graphics->GetSettings(width, height, depth, hertz, flags);
   g->viewport_w = width;
   g->viewport_h = height;
@@ -425,8 +425,8 @@ void DrawImageAt(TImage* image, float x, float y, int32_t frame) {
   if (!image) ThrowNullObjectException();
   Ref<TImageFrame> f = image->Frame(frame);
   if (f.IsNull()) return;
-  auto iw = static_cast<float>(image->width), ih = static_cast<float>(image->height);
-  f->Draw(-image->handle_x, -image->handle_y, iw - image->handle_x, ih - image->handle_y, x + g.origin_x,
+  auto iw = static_cast<float>(image->Width()), ih = static_cast<float>(image->Height());
+  f->Draw(-image->HandleX(), -image->HandleY(), iw - image->HandleX(), ih - image->HandleY(), x + g.origin_x,
           y + g.origin_y, 0, 0, iw, ih);
 }
 
@@ -435,9 +435,9 @@ void DrawImageSized(TImage* image, float x, float y, float width, float height, 
   if (!image) ThrowNullObjectException();
   Ref<TImageFrame> f = image->Frame(frame);
   if (f.IsNull()) return;
-  f->Draw(-image->handle_x, -image->handle_y, width - image->handle_x, height - image->handle_y,
-          x + g.origin_x, y + g.origin_y, 0, 0, static_cast<float>(image->width),
-          static_cast<float>(image->height));
+  f->Draw(-image->HandleX(), -image->HandleY(), width - image->HandleX(), height - image->HandleY(),
+          x + g.origin_x, y + g.origin_y, 0, 0, static_cast<float>(image->Width()),
+          static_cast<float>(image->Height()));
 }
 
 void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy, float sw,
@@ -457,9 +457,9 @@ void DrawImageTiled(TImage* image, float x, float y, int32_t frame) {
   if (!image) ThrowNullObjectException();
   Ref<TImageFrame> f = image->Frame(frame);
   if (f.IsNull()) return;
-  int32_t iw = image->width, ih = image->height;
-  float px = x + g.origin_x - image->handle_x;
-  float py = y + g.origin_y - image->handle_y;
+  int32_t iw = image->Width(), ih = image->Height();
+  float px = x + g.origin_x - image->HandleX();
+  float py = y + g.origin_y - image->HandleY();
   if (iw <= 0 || ih <= 0 || !std::isfinite(px) || !std::isfinite(py)) return;
   // Only the part of the viewport on the logical screen can show a tile;
   // cutting the area to it keeps the loops short whatever the viewport says.
@@ -468,7 +468,7 @@ void DrawImageTiled(TImage* image, float x, float y, int32_t frame) {
     high = static_cast<int64_t>(std::min(double(at) + size, std::ceil(double(screen))));
     return low < high;
   };
-  int64_t left, right, top, bottom;
+  int64_t left = 0, right = 0, top = 0, bottom = 0;
   if (!span(g.viewport_x, g.viewport_w, g.vres_width, left, right) ||
       !span(g.viewport_y, g.viewport_h, g.vres_height, top, bottom)) {
     return;

@@ -1,7 +1,5 @@
 #include "lith2d/RecordingDriver.h"
 
-#include <cstdio>
-
 #include "runtime/ClassRecord.h"
 
 namespace vrl {
@@ -17,16 +15,6 @@ void TRecordingGraphics::GetSettings(int32_t& width, int32_t& height, int32_t& d
   depth = _depth;
   hertz = _hertz;
   flags = _flags;
-}
-
-void TRecordingLith2DDriver::Record(const char* name, std::initializer_list<double> values) {
-  std::string line = name;
-  for (double v : values) {
-    char text[32];
-    std::snprintf(text, sizeof text, " %.9g", v);
-    line += text;
-  }
-  calls.push_back(std::move(line));
 }
 
 Ref<Array> TRecordingLith2DDriver::GraphicsModes() {
@@ -64,70 +52,41 @@ int32_t TRecordingLith2DDriver::SetGraphics(TGraphics* graphics) {
   return 0;
 }
 
-int32_t TRecordingLith2DDriver::Flip(int32_t sync) {
-  ++flips;
-  Record("Flip", {double(sync)});
-  return 0;
-}
+int32_t TRecordingLith2DDriver::Flip(int32_t) { return 0; }
 
 Ref<TImageFrame> TRecordingLith2DDriver::CreateFrameFromPixmap(TPixmap* pixmap, int32_t) {
   Ref<TRecordingImageFrame> frame = New<TRecordingImageFrame>();
   frame->_driver = this;
   frame->_pixmap = pixmap;
-  frame->_number = ++framesMade;
+  frame->_number = ++_framesMade;
   return frame;
 }
 
-void TRecordingLith2DDriver::SetBlend(int32_t blend) { Record("SetBlend", {double(blend)}); }
-void TRecordingLith2DDriver::SetAlpha(float alpha) { Record("SetAlpha", {alpha}); }
-void TRecordingLith2DDriver::SetColor(int32_t r, int32_t g, int32_t b) {
-  Record("SetColor", {double(r), double(g), double(b)});
-}
-void TRecordingLith2DDriver::SetClsColor(int32_t r, int32_t g, int32_t b) {
-  Record("SetClsColor", {double(r), double(g), double(b)});
-}
-void TRecordingLith2DDriver::SetViewport(int32_t x, int32_t y, int32_t w, int32_t h) {
-  Record("SetViewport", {double(x), double(y), double(w), double(h)});
-}
-void TRecordingLith2DDriver::SetTransform(float a, float b, float c, float d) {
-  ix = a;
-  iy = b;
-  jx = c;
-  jy = d;
-  Record("SetTransform", {a, b, c, d});
-}
-void TRecordingLith2DDriver::SetLineWidth(float width) { Record("SetLineWidth", {width}); }
-void TRecordingLith2DDriver::Cls() { Record("Cls", {}); }
-void TRecordingLith2DDriver::Plot(float x, float y) { Record("Plot", {x, y}); }
-void TRecordingLith2DDriver::DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) {
-  Record("DrawLine", {x0, y0, x1, y1, tx, ty});
-}
-void TRecordingLith2DDriver::DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) {
-  Record("DrawRect", {x0, y0, x1, y1, tx, ty});
-}
-void TRecordingLith2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) {
-  Record("DrawOval", {x0, y0, x1, y1, tx, ty});
-}
-void TRecordingLith2DDriver::DrawPoly(Array* xy, float hx, float hy, float ox, float oy) {
-  Record("DrawPoly", {double(xy ? xy->Length() : 0), hx, hy, ox, oy});
-}
-void TRecordingLith2DDriver::DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) {
-  Record("DrawPixmap",
-         {double(pixmap ? pixmap->width : 0), double(pixmap ? pixmap->height : 0), double(x), double(y)});
-}
-Ref<TPixmap> TRecordingLith2DDriver::GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) {
-  Record("GrabPixmap", {double(x), double(y), double(width), double(height)});
+// The drawing state and the primitives draw nothing here.
+void TRecordingLith2DDriver::SetBlend(int32_t) {}
+void TRecordingLith2DDriver::SetAlpha(float) {}
+void TRecordingLith2DDriver::SetColor(int32_t, int32_t, int32_t) {}
+void TRecordingLith2DDriver::SetClsColor(int32_t, int32_t, int32_t) {}
+void TRecordingLith2DDriver::SetViewport(int32_t, int32_t, int32_t, int32_t) {}
+void TRecordingLith2DDriver::SetTransform(float, float, float, float) {}
+void TRecordingLith2DDriver::SetLineWidth(float) {}
+void TRecordingLith2DDriver::Cls() {}
+void TRecordingLith2DDriver::Plot(float, float) {}
+void TRecordingLith2DDriver::DrawLine(float, float, float, float, float, float) {}
+void TRecordingLith2DDriver::DrawRect(float, float, float, float, float, float) {}
+void TRecordingLith2DDriver::DrawOval(float, float, float, float, float, float) {}
+void TRecordingLith2DDriver::DrawPoly(Array*, float, float, float, float) {}
+void TRecordingLith2DDriver::DrawPixmap(TPixmap*, int32_t, int32_t) {}
+Ref<TPixmap> TRecordingLith2DDriver::GrabPixmap(int32_t, int32_t, int32_t width, int32_t height) {
   Ref<TPixmap> pixmap = NewPixmap(width, height, PIXFMT_RGBA32, 4);
   pixmap->ClearPixels(0);
   return pixmap;
 }
-void TRecordingLith2DDriver::SetResolution(float width, float height) {
-  Record("SetResolution", {width, height});
-}
+void TRecordingLith2DDriver::SetResolution(float, float) {}
 
 void TRecordingImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx,
                                 float sy, float sw, float sh) {
-  _driver->draws.push_back({x0, y0, x1, y1, tx, ty, sx, sy, sw, sh, _number});
+  _driver->_draws.push_back({x0, y0, x1, y1, tx, ty, sx, sy, sw, sh, _number});
 }
 
 TRecordingLith2DDriver* RecordingLith2DDriver() {

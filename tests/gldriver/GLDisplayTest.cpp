@@ -14,7 +14,7 @@
 #include "platform/Window.h"
 #include "runtime/Memory.h"
 #include "system/SystemDriver.h"
-#include "tests/runtime/StackScrub.h"
+#include "tests/support/StackScrub.h"
 #include "tests/support/Xvfb.h"
 
 using namespace vrl;
@@ -23,8 +23,8 @@ namespace {
 
 GLWindowRecord* RecordOf(TGraphics* graphics) {
   auto* g2d = CastRaw<TLith2DGraphics>(graphics);
-  auto* gl = CastRaw<TGLGraphics>(g2d ? g2d->_graphics.get() : graphics);
-  return gl ? gl->_context : nullptr;
+  auto* gl = CastRaw<TGLGraphics>(g2d ? g2d->Wrapped() : graphics);
+  return gl ? gl->Record() : nullptr;
 }
 
 // Pumps the system events until the condition holds; false when it still
@@ -127,7 +127,7 @@ __attribute__((noinline)) uint32_t DropUnclosedGraphics() {
   Ref<TGraphics> g = OpenGL2DDriver()->CreateGraphics(200, 100, 0, 0, GRAPHICS_BACKBUFFER);
   if (g.IsNull()) return 0;
   uint32_t id = SDL_GetWindowID(RecordOf(g)->window);
-  EXPECT_EQ(WindowEventSource(id), CastRaw<TLith2DGraphics>(g)->_graphics.get());
+  EXPECT_EQ(WindowEventSource(id), CastRaw<TLith2DGraphics>(g)->Wrapped());
   return id;
 }
 

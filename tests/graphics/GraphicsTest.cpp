@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "lith2d/RecordingDriver.h"
+#include "lith2d/testing/LoggingDriver.h"
 #include "runtime/Console.h"
 #include "runtime/Exceptions.h"
 #include "system/Hooks.h"
@@ -31,17 +32,17 @@ class GraphicsTest : public testing::Test {
  protected:
   void SetUp() override {
     lith2d::Init();
-    SelectGraphicsDriver(RecordingLith2DDriver(), 2);
-    driver_ = RecordingLith2DDriver();
+    SelectGraphicsDriver(LoggingLith2DDriver(), 2);
+    driver_ = LoggingLith2DDriver();
   }
   void TearDown() override { ShutdownGraphics(); }
 
   int FlipsWith(int32_t sync) const {
     std::string line = "Flip " + std::to_string(sync);
-    return static_cast<int>(std::count(driver_->calls.begin(), driver_->calls.end(), line));
+    return static_cast<int>(std::count(driver_->Calls().begin(), driver_->Calls().end(), line));
   }
 
-  TRecordingLith2DDriver* driver_ = nullptr;
+  TLoggingLith2DDriver* driver_ = nullptr;
 };
 
 TEST_F(GraphicsTest, ModeText) {
@@ -59,18 +60,18 @@ TEST_F(GraphicsTest, ModeText) {
 
 TEST_F(GraphicsTest, SettingsFollowOpenAndShutdown) {
   EXPECT_EQ(CurrentGraphicsWidth(), 0);
-  int32_t generation = GraphicsGeneration;
+  int32_t generation = GraphicsGeneration();
   Ref<TGraphics> g = OpenGraphics(1024, 768, 32, 60, 0);
   ASSERT_FALSE(g.IsNull());
-  EXPECT_NE(GraphicsGeneration, generation);
+  EXPECT_NE(GraphicsGeneration(), generation);
   EXPECT_EQ(CurrentGraphicsWidth(), 1024);
   EXPECT_EQ(CurrentGraphicsFlags(), 2) << "default flags are ORed in";
   Ref<TGraphics> second = OpenGraphics(800, 600, 0, 0, 0);
-  EXPECT_TRUE(CastRaw<TLith2DGraphics>(g)->_graphics.IsNull()) << "the first display was closed";
+  EXPECT_EQ(CastRaw<TLith2DGraphics>(g)->Wrapped(), nullptr) << "the first display was closed";
   EXPECT_EQ(CurrentGraphicsWidth(), 800);
   ShutdownGraphics();
   EXPECT_EQ(CurrentGraphicsWidth(), 0);
-  EXPECT_GT(GraphicsGeneration, 0);
+  EXPECT_GT(GraphicsGeneration(), 0);
 }
 
 TEST_F(GraphicsTest, FlipRules) {
@@ -106,13 +107,16 @@ TEST_F(GraphicsTest, DriverExceptionsGiveNull) {
   EXPECT_TRUE(CreateGraphics(100, 100, 0, 0, 0).IsNull());
   EXPECT_TRUE(OpenGraphics(100, 100, 0, 0, 0).IsNull());
   EXPECT_EQ(CurrentGraphicsWidth(), 0);
-  SelectGraphicsDriver(RecordingLith2DDriver(), 2);
+  SelectGraphicsDriver(LoggingLith2DDriver(), 2);
 }
 
 TEST_F(GraphicsTest, GenerationIsNeverZero) {
-  GraphicsGeneration = -1;
-  SelectGraphicsDriver(RecordingLith2DDriver(), 2);
-  EXPECT_EQ(GraphicsGeneration, 1);
+  graphics::SetGenerationForTesting(-1);
+  SelectGraphicsDriver(LoggingLith2DDriver(), 2);
+  EXPECT_EQ(GraphicsGeneration(), 1);
+  graphics::SetGenerationForTesting(INT32_MAX);
+  AdvanceGraphicsGeneration();
+  EXPECT_EQ(GraphicsGeneration(), INT32_MIN) << "it wraps through the negative values";
 }
 
 }  // namespace

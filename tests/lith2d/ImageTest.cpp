@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lith2d/Lith2D.h"
-#include "lith2d/RecordingDriver.h"
+#include "lith2d/testing/LoggingDriver.h"
 #include "runtime/Exceptions.h"
 #include "runtime/String.h"
 
@@ -15,7 +15,7 @@ class ImageTest : public testing::Test {
  protected:
   void SetUp() override {
     lith2d::Init();
-    SelectGraphicsDriver(RecordingLith2DDriver(), 2);
+    SelectGraphicsDriver(LoggingLith2DDriver(), 2);
     graphics_ = OpenGraphics(320, 200, 0, 0, 0);
   }
   void TearDown() override { ShutdownGraphics(); }
@@ -27,21 +27,21 @@ TEST_F(ImageTest, LoadedImageTakesTheDefaults) {
   p->ClearPixels(0);
   Ref<TImage> image = LoadImageSource(p, -1);
   ASSERT_FALSE(image.IsNull());
-  EXPECT_EQ(image->width, 12);
-  EXPECT_EQ(image->height, 3);
-  EXPECT_EQ(image->flags, 3);
-  EXPECT_EQ(image->handle_x, 0);
+  EXPECT_EQ(image->Width(), 12);
+  EXPECT_EQ(image->Height(), 3);
+  EXPECT_EQ(image->Flags(), 3);
+  EXPECT_EQ(image->HandleX(), 0);
   SetAutoCentreHandle(1);
   Ref<TImage> centred = LoadImageSource(p, -1);
   SetAutoCentreHandle(0);
-  EXPECT_FLOAT_EQ(centred->handle_x, 6);
-  EXPECT_FLOAT_EQ(centred->handle_y, 1.5f);
+  EXPECT_FLOAT_EQ(centred->HandleX(), 6);
+  EXPECT_FLOAT_EQ(centred->HandleY(), 1.5f);
   EXPECT_TRUE(LoadImageSource(u"incbin::no-such-picture"_vs, -1).IsNull());
 }
 
 TEST_F(ImageTest, MaskingKeysOnlyAlphaLessPixmaps) {
   Ref<TPixmap> rgba = NewPixmap(2, 1, PIXFMT_RGBA32, 4);
-  rgba->WritePixel(0, 0, 0x80000000);  // black, half transparent
+  rgba->WritePixel(0, 0, static_cast<int32_t>(0x80000000u));  // black, half transparent
   rgba->WritePixel(1, 0, 0x40FFFFFF);
   Ref<TImage> kept = TImage::Load(rgba, IMAGEFLAG_MASKED, 0, 0, 0);
   Ref<TPixmap> stored = kept->Lock(0, 1, 0);
@@ -58,23 +58,23 @@ TEST_F(ImageTest, MaskingKeysOnlyAlphaLessPixmaps) {
 }
 
 TEST_F(ImageTest, FramesAreBuiltOnceAndRebuiltAfterWriting) {
-  TRecordingLith2DDriver* driver = RecordingLith2DDriver();
+  TLoggingLith2DDriver* driver = LoggingLith2DDriver();
   Ref<TImage> image = NewImage(4, 4, 1, 0);
-  EXPECT_EQ(image->flags, IMAGEFLAG_DYNAMIC);
-  int32_t before = driver->framesMade;
+  EXPECT_EQ(image->Flags(), IMAGEFLAG_DYNAMIC);
+  int32_t before = driver->FramesMade();
   Ref<TImageFrame> first = image->Frame(0);
-  EXPECT_EQ(driver->framesMade, before + 1);
+  EXPECT_EQ(driver->FramesMade(), before + 1);
   EXPECT_EQ(image->Frame(0).get(), first.get());
   image->Lock(0, 1, 0);
   EXPECT_EQ(image->Frame(0).get(), first.get()) << "a read lock keeps the frame";
   image->Lock(0, 1, 1);
   EXPECT_NE(image->Frame(0).get(), first.get()) << "a write lock rebuilds it";
-  int32_t generation = GraphicsGeneration;
+  int32_t generation = GraphicsGeneration();
   ShutdownGraphics();
   graphics_ = OpenGraphics(320, 200, 0, 0, 0);
-  EXPECT_NE(GraphicsGeneration, generation);
+  EXPECT_NE(GraphicsGeneration(), generation);
   Ref<TImageFrame> again = image->Frame(0);
-  EXPECT_EQ(image->seqs->Get<int32_t>(0), GraphicsGeneration);
+  EXPECT_EQ(image->FrameGeneration(0), GraphicsGeneration());
   EXPECT_THROW(image->Frame(1), ThrownObject);
 }
 
@@ -85,7 +85,7 @@ TEST_F(ImageTest, StripsCountCellsAcrossThenDown) {
       p->WritePixel(x, y, static_cast<int32_t>(0xFF000000u | (x / 4) << 8 | (y / 4)));
   Ref<TImage> strip = LoadImageStrip(p, 4, 4, 1, 3, 0);
   ASSERT_FALSE(strip.IsNull());
-  EXPECT_EQ(strip->pixmaps->Length(), 3);
+  EXPECT_EQ(strip->FrameCount(), 3);
   // Cells 1, 2, 3 of a 2 x 2 grid: (1, 0), (0, 1), (1, 1).
   EXPECT_EQ(strip->Lock(0, 1, 0)->ReadPixel(0, 0) & 0xFFFF, 0x0100);
   EXPECT_EQ(strip->Lock(1, 1, 0)->ReadPixel(0, 0) & 0xFFFF, 0x0001);

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     }
     bool ok = SavePixmapPNG(card::TheScene().picture, String::FromUtf8(dir + "/picture.png"), 6) == 1;
     ok = WriteFlakes(dir + "/flakes.txt") && ok;
-    ok = WriteDraws(dir + "/draws.txt", driver->draws) && ok;
+    ok = WriteDraws(dir + "/draws.txt", driver->Draws()) && ok;
     if (!ok) {
       std::fprintf(stderr, "card-replay: could not write into %s\n", dir.c_str());
       status = 1;
