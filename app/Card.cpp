@@ -2,7 +2,7 @@
 
 #include "audio/AudioSampleLoaderOGG.h"
 #include "audio/AudioSampleLoaderWAV.h"
-#include "audio/drivers/DirectSoundAudioDriver.h"
+#include "audio/drivers/AudioDrivers.h"
 #include "gldriver/GLLith2DDriver.h"
 #include "graphics/Graphics.h"
 #include "input/PolledInput.h"
@@ -37,7 +37,7 @@ void InitModules() {
   // The chain asks the loader registered last first: WAV, then Ogg.
   oggloader::Init();
   wavloader::Init();
-  directsound::Init();
+  audiodrivers::Init();
   system::Init();
   input::Init();
   glgraphics::Init();

@@ -90,11 +90,11 @@ int32_t UpdateFlakes() {
     // Float plus Float stays single precision; adding the sway is double.
     f->x = F(double(f->x + f->dirx) + Sin(f->sinus) * 0.5);
     f->y = f->y + f->diry;
-    if (f->y > H - 1) ResetFlake(f);
+    if (f->y > static_cast<float>(H - 1)) ResetFlake(f);
     if (f->y < 0) ResetFlake(f);
 
     int32_t tx = 0, ty = 0;
-    if (0 <= f->y && 0 <= f->x && f->x < W && f->y < H) {
+    if (0 <= f->y && 0 <= f->x && f->x < static_cast<float>(W) && f->y < static_cast<float>(H)) {
       tx = static_cast<int32_t>(f->x);
       ty = static_cast<int32_t>(f->y);
       int32_t m = RandomInt(-1, 1);
@@ -123,7 +123,7 @@ int32_t UpdateFlakes() {
         }
       }
     }
-    if (1 < f->y && f->y < H - 2 && 1 < f->x && f->x < W - 2) {
+    if (1 < f->y && f->y < static_cast<float>(H - 2) && 1 < f->x && f->x < static_cast<float>(W - 2)) {
       DrawImageArea(s.snowimage, static_cast<float>(tx - 1), static_cast<float>(ty - 1), 3, 3, f->style * 3,
                     0, 3, 3, 0, 0, 0);
     }

@@ -21,9 +21,12 @@ inline constexpr int32_t kMaxFlakes = 20000;
 
 class snowflake : public Object {
   VRL_CLASS(snowflake, Object)
+ public:
   // Appends the new flake to the flakes list.
   snowflake();
 
+  // The flake's published fields; the snowfall functions below and the
+  // replay tool read and set them.
   float x = 0;
   float y = 0;      // negative while the flake waits above the display
   int32_t col = 0;  // grey level 224..255 it is painted with when it settles

@@ -53,7 +53,7 @@ void AudioOutput::Callback(void* self, uint8_t* stream, int len) {
   auto* output = static_cast<AudioOutput*>(self);
   int32_t frames = len / 4;
   output->_fill(output->_context, reinterpret_cast<int16_t*>(stream), frames);
-  if (len % 4) std::memset(stream + frames * 4, 0, std::size_t(len % 4));
+  if (len % 4) std::memset(stream + std::size_t(frames) * 4, 0, std::size_t(len % 4));
 }
 
 }  // namespace vrl::platform

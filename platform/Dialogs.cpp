@@ -33,6 +33,7 @@ std::string RunForOutput(const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
@@ -155,10 +156,11 @@ std::string RequestFileWithDialog(const std::string& title, const std::vector<Fi
       if (c == ';') c = ' ';
     args.push_back("--file-filter=" + g.description + " | " + patterns);
   };
-  int32_t first =
-      preselected >= 1 && preselected <= static_cast<int32_t>(groups.size()) ? preselected - 1 : 0;
+  std::size_t first = preselected >= 1 && static_cast<std::size_t>(preselected) <= groups.size()
+                          ? static_cast<std::size_t>(preselected) - 1
+                          : 0;
   if (!groups.empty()) addGroup(groups[first]);
-  for (int32_t i = 0; i < static_cast<int32_t>(groups.size()); ++i)
+  for (std::size_t i = 0; i < groups.size(); ++i)
     if (i != first) addGroup(groups[i]);
   return RunForOutput(args);
 }

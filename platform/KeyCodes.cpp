@@ -179,7 +179,6 @@ int32_t FromScancode(int32_t scan) {
     case SDL_SCANCODE_RIGHTBRACKET:
       return 0xDD;
     case SDL_SCANCODE_BACKSLASH:
-      return 0xDC;
     case SDL_SCANCODE_NONUSHASH:
       return 0xDC;
     case SDL_SCANCODE_SEMICOLON:

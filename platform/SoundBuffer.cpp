@@ -34,7 +34,7 @@ struct SoundMixer {
   bool lost = false;  // the device is released
   SoundBuffer* playing = nullptr;
   int32_t playingCount = 0;
-  float accum[kMixBlock * 2];
+  float accum[kMixBlock * 2] = {};
 
   void Drop() {
     if (--refs == 0) delete this;
@@ -78,7 +78,7 @@ float SampleAt(const uint8_t* p) {
   if constexpr (Bits == 8) {
     return float(int32_t(*p) - 128) * 256.0f;
   } else {
-    int16_t v;
+    int16_t v = 0;
     std::memcpy(&v, p, 2);
     return float(v);
   }
@@ -107,8 +107,8 @@ void SoundMixer::MixBuffer(SoundBuffer* b, int32_t frames) {
     uint32_t j = i + 1;
     if (j >= n) j = looping ? 0 : i;  // across the loop point the next frame is the first
     float t = float(uint32_t(pos)) * kFraction;
-    const uint8_t* a = bytes + i * kFrameBytes;
-    const uint8_t* c = bytes + j * kFrameBytes;
+    const uint8_t* a = bytes + std::size_t{i} * kFrameBytes;
+    const uint8_t* c = bytes + std::size_t{j} * kFrameBytes;
     float l0 = SampleAt<Bits>(a), l1 = SampleAt<Bits>(c);
     float l = l0 + (l1 - l0) * t;
     float r = l;
@@ -116,8 +116,9 @@ void SoundMixer::MixBuffer(SoundBuffer* b, int32_t frames) {
       float r0 = SampleAt<Bits>(a + kSampleBytes), r1 = SampleAt<Bits>(c + kSampleBytes);
       r = r0 + (r1 - r0) * t;
     }
-    acc[2 * f] += l * gl;
-    acc[2 * f + 1] += r * gr;
+    acc[0] += l * gl;
+    acc[1] += r * gr;
+    acc += 2;
     pos += step;
   }
   if (pos >= wrap) {
@@ -136,8 +137,9 @@ void SoundMixer::MixBuffer(SoundBuffer* b, int32_t frames) {
 void SoundMixer::Mix(int16_t* out, int32_t frames) {
   std::lock_guard<std::mutex> guard(lock);
   while (frames > 0) {
-    int32_t block = std::min(frames, kMixBlock);
-    std::fill(accum, accum + 2 * block, 0.0f);
+    const int32_t block = std::min(frames, kMixBlock);
+    const int32_t samples = 2 * block;  // left and right
+    std::fill(accum, accum + samples, 0.0f);
     for (SoundBuffer* b = playing; b;) {
       SoundBuffer* next = b->_next;  // MixBuffer may unlink b
       const SoundWaveFormat& f = b->_data->format;
@@ -154,11 +156,11 @@ void SoundMixer::Mix(int16_t* out, int32_t frames) {
       }
       b = next;
     }
-    for (int32_t k = 0; k < 2 * block; ++k) {
+    for (int32_t k = 0; k < samples; ++k) {
       float v = std::nearbyint(accum[k]);
       out[k] = int16_t(std::clamp(v, -32768.0f, 32767.0f));
     }
-    out += 2 * block;
+    out += samples;
     frames -= block;
   }
 }

@@ -50,6 +50,8 @@ enum EventId : int32_t {
 
 class TEvent : public Object {
   VRL_CLASS(TEvent, Object)
+ public:
+  // The event's published fields: hooks and programs read and set them.
   int32_t id = 0;
   Ref<Object> source;
   int32_t data = 0;
@@ -82,9 +84,7 @@ Ref<TEvent> MakeEvent(int32_t id, Object* source, int32_t data, int32_t mods, in
 int32_t NewUserEventId(String* description);
 
 // The event when `object` is one, else nullptr (nullptr and Null included).
-inline TEvent* AsEvent(Object* object) {
-  return object && !IsNull(object) ? CastRaw<TEvent>(object) : nullptr;
-}
+inline TEvent* AsEvent(Object* object) { return CastRaw<TEvent>(object); }
 
 namespace events {
 // Registers TEvent and THook, allocates EmitEventHookId() and names the

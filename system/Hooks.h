@@ -16,8 +16,13 @@ namespace vrl {
 // (nullptr for Null) and returns the data for the hooks after it.
 using HookFunction = Ref<Object> (*)(int32_t id, Object* data, Object* context);
 
+// One hook of a chain. Made and linked only by the functions below.
 class THook : public Object {
   VRL_CLASS(THook, Object)
+
+ private:
+  friend class HookChains;  // Hooks.cpp: the chains and their functions
+
   Ref<THook> succ;
   int32_t priority = 0;
   HookFunction func = nullptr;

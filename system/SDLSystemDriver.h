@@ -10,6 +10,7 @@ namespace vrl {
 
 class TSDLSystemDriver : public TSystemDriver {
   VRL_CLASS(TSDLSystemDriver, TSystemDriver)
+ public:
   // Acquires SDL's event queue (platform/Sdl.h) for the driver's lifetime.
   TSDLSystemDriver();
   ~TSDLSystemDriver() override;

@@ -12,7 +12,6 @@
 #include "runtime/Runtime.h"
 #include "system/Event.h"
 #include "system/EventQueue.h"
-#include "system/SDLSystemDriver.h"
 #include "system/Timer.h"
 
 namespace vrl {
@@ -189,8 +188,14 @@ void system::Init() {
   eventqueue::Init();
   vrRegisterClass(TTimer::StaticClass());
   vrRegisterClass(TSystemDriver::StaticClass());
-  vrRegisterClass(TSDLSystemDriver::StaticClass());
-  S().driver = New<TSDLSystemDriver>();
+  for (const SystemBackend& backend : SystemBackends()) vrRegisterClass(backend.driverClass());
+  for (const SystemBackend& backend : SystemBackends()) {
+    Ref<TSystemDriver> driver = backend.create();
+    if (!driver.IsNull()) {
+      S().driver = driver;
+      return;
+    }
+  }
 }
 
 TSystemDriver* SystemDriver() { return S().driver.get(); }
@@ -309,7 +314,7 @@ bool PostMainThreadCallback(MainThreadCallback callback, Object* argument, int32
 
 void SetWindowEventSource(uint32_t window, Object* source) {
   SystemState& s = S();
-  if (!source || IsNull(source)) {
+  if (IsNull(source)) {
     s.sources.erase(window);
   } else {
     s.sources[window] = source;

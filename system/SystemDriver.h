@@ -4,9 +4,71 @@
 // callbacks, and the date and time as text.
 //
 // Everything here runs on the main thread, except PostMainThreadCallback.
+//
+// The contract of a system driver
+//
+// A driver is a TSystemDriver subclass that connects the framework to one
+// platform's message queue and desktop. system::Init registers the driver
+// class of every back-end in SystemBackends() and makes the driver of the
+// first back-end that gives one; SetSystemDriver replaces it. Programs use
+// the free functions below, which forward to the current driver.
+//
+// Threads: every call of a driver (its constructor and destructor too) runs
+// on the main thread, the one that runs system::Init and pumps the events.
+// Other threads never call it; they reach the main thread through
+// PostMainThreadCallback, which posts into the platform's queue without the
+// driver.
+//
+// The framework calls Poll and Wait only through PollSystemEvents and
+// WaitSystemEvents, never while another pump runs further up the stack (a
+// hook that pumps returns at once), so a driver is never re-entered. Poll
+// handles the messages pending when it starts and returns without blocking;
+// what arrives meanwhile (from handlers or other threads) waits for the next
+// call. It hands every message to TranslateSystemMessage, the one translator
+// of messages into events, and makes no event of its own: the modifier
+// state, pointer tracking, window sources, the focus rules and Alt+F4 are
+// the same whatever the driver. An exception thrown by a hook passes through
+// Poll to the caller, and the messages not yet handled stay queued. Wait
+// blocks until a message or a posted callback is pending, then polls and
+// returns 1; it returns 0 at once when nothing can arrive. Poll's result is
+// not used.
+//
+// Timers and the event queue: the platform's timer thread and
+// PostMainThreadCallback post records into the queue the driver pumps
+// (platform/Messages.h, platform/TimerThread.h), and Poll runs each record
+// where it meets it, in order with the messages. The driver keeps that
+// queue running for its lifetime, since timers start only while it runs and
+// records still queued are dropped when it stops. It needs no display
+// (system::Init runs without one); a driver whose queue could not start
+// behaves as one that never receives anything.
+//
+// Modal dialogs (Notify, Confirm, Proceed, RequestFile, RequestDir) block the
+// main thread until the user answers and neither poll nor run posted
+// records meanwhile: timer expiries are counted and reach the program as
+// one tick at the next Poll. Each dialog is bracketed by BeginModalDialog and
+// EndModalDialog, so the focus it takes and gives back makes no
+// "AppSuspend" or "AppResume". A dialog that cannot be shown answers at once
+// (Notify and Confirm 0, Proceed -1, the requesters "").
+//
+// The pointer: MoveMouse warps it; SetMouseVisible hands the flag to
+// SetPointerVisibleFlag, which applies it at once, and the translator
+// applies it again as the pointer crosses the framework's windows.
+//
+// What the base does: TSystemDriver keeps no state, and each of its ten
+// operations throws TNullMethodException, so a driver overrides all ten.
+// The free functions do the shared work before a driver sees a call: the
+// pumps' re-entry guard, "\" to "/" in RequestDir's path, the normalised
+// URL of OpenURL, ShowPointer and HidePointer as SetMouseVisible(1) and (0).
+// Without a driver the pumps do nothing and the other functions throw
+// TNullObjectException.
+//
+// The back-ends, in the order system::Init tries them, are the table of
+// system/SystemBackends.cpp (SystemBackends()):
+//   "SDL"  system/SDLSystemDriver.h  always gives its driver: the default
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "runtime/Object.h"
 #include "runtime/String.h"
@@ -17,11 +79,11 @@ namespace platform {
 struct Message;
 }
 
-// The driver's contract. Each operation of this base class throws
-// TNullMethodException; TSDLSystemDriver (system/SDLSystemDriver.h)
-// implements all ten.
+// The driver's operations (see the contract above). Each operation of this
+// base class throws TNullMethodException.
 class TSystemDriver : public Object {
   VRL_CLASS(TSystemDriver, Object)
+ public:
   // Processes the messages pending when it starts and returns at once;
   // messages that handlers cause meanwhile wait for the next call.
   virtual int32_t Poll();
@@ -51,6 +113,17 @@ class TSystemDriver : public Object {
 // except the two pumps, which then do nothing.
 TSystemDriver* SystemDriver();
 void SetSystemDriver(TSystemDriver* driver);
+
+// One system back-end, as the back-end table lists it.
+struct SystemBackend {
+  const char* name;
+  // The driver's class record, registered by system::Init.
+  const ClassRecord& (*driverClass)();
+  // A new driver, or Null when the back-end cannot run here.
+  Ref<TSystemDriver> (*create)();
+};
+// The back-ends in the order system::Init tries them.
+std::span<const SystemBackend> SystemBackends();
 
 // Pump the driver unless a pump is already running further up the stack (a
 // handler calling back in returns at once). WaitSystemEvents returns 1 when
@@ -138,8 +211,9 @@ uint32_t TrackedWindow();
 void SetPointerVisibleFlag(int32_t visible);
 
 namespace system {
-// Initialises events, hooks, the event queue and timers, and makes the SDL
-// system driver. Needs no display.
+// Initialises events, hooks, the event queue and timers, registers the
+// back-ends' driver classes and makes the driver of the first back-end that
+// gives one (the SDL driver). Needs no display.
 void Init();
 }  // namespace system
 

@@ -37,12 +37,14 @@ Running& R() {
   return *running;
 }
 
+}  // namespace
+
 // Runs on the main thread with the expiries of one timer since the previous
 // call (the platform keeps one record per timer in the queue). The timer is
 // found by its id, so one stopped meanwhile is left alone. Expiries beyond
 // the first are counted into the ticks, and Fire counts the last one and
 // emits once: a caller that fell behind learns from Wait how many it missed.
-void Expired(void*, uint32_t id, int32_t ticks) {
+void TTimer::Expired(void*, uint32_t id, int32_t ticks) {
   Running& r = R();
   for (int i = 0; i < kMaxRunningTimers; ++i) {
     if (r.ids[i] != 0 && r.ids[i] == id) {
@@ -53,8 +55,6 @@ void Expired(void*, uint32_t id, int32_t ticks) {
     }
   }
 }
-
-}  // namespace
 
 int32_t TTimer::Ticks() { return _ticks; }
 

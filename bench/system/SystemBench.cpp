@@ -5,8 +5,8 @@
 
 #include "bench/BenchUtil.h"
 #include "input/PolledInput.h"
-#include "platform/Injection.h"
 #include "platform/Messages.h"
+#include "platform/testing/Injection.h"
 #include "runtime/Runtime.h"
 #include "system/EventQueue.h"
 #include "system/SystemDriver.h"

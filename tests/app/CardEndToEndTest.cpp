@@ -67,7 +67,7 @@ Ref<TPixmap> Screenshot(const std::string& path) {
   Ref<TPixmap> shot = NewPixmap(1024, 768, PIXFMT_RGB24, 4);
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
-      const uint8_t* p = &d[offset + std::size_t(y) * bytesPerLine + x * 4];
+      const uint8_t* p = &d[offset + std::size_t(y) * bytesPerLine + std::size_t(x) * 4];
       uint32_t v =
           byteOrder == 0 ? uint32_t(p[0]) | p[1] << 8 | p[2] << 16 : uint32_t(p[3]) | p[2] << 8 | p[1] << 16;
       shot->WritePixel(int32_t(x), int32_t(y), int32_t(v));
@@ -187,7 +187,7 @@ TEST_F(CardEndToEnd, WithoutADisplayTheCardSaysSoAndEndsWithAFailure) {
   if (status == -1) kill(pid, SIGKILL);
   std::string text;
   char buffer[512];
-  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+  for (ssize_t n = 0; (n = read(err[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
   close(err[0]);
 
   EXPECT_NE(status, -1) << "the card ends by itself";

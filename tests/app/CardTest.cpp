@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "graphics/Graphics.h"
-#include "lith2d/RecordingDriver.h"
+#include "lith2d/testing/LoggingDriver.h"
 
 using namespace vrl;
 
@@ -17,7 +17,7 @@ class CardTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     card::InitModules();
-    SelectGraphicsDriver(RecordingLith2DDriver(), 2);
+    SelectGraphicsDriver(LoggingLith2DDriver(), 2);
   }
   void SetUp() override { ASSERT_TRUE(card::Start({.music = false})); }
 };
@@ -30,9 +30,9 @@ TEST_F(CardTest, StartUpLoadsTheAssetsAndBuildsTheGrid) {
   EXPECT_EQ(s.picture->width, 1024);
   EXPECT_EQ(s.picture->format, PIXFMT_RGB24);
   ASSERT_FALSE(s.snowimage.IsNull());
-  EXPECT_EQ(s.snowimage->width, 12);
-  EXPECT_EQ(s.snowimage->height, 3);
-  EXPECT_EQ(s.snowimage->flags, 3);
+  EXPECT_EQ(s.snowimage->Width(), 12);
+  EXPECT_EQ(s.snowimage->Height(), 3);
+  EXPECT_EQ(s.snowimage->Flags(), 3);
   EXPECT_EQ(s.flakes->Count(), 0);
   EXPECT_EQ(GetBlend(), BLEND_ALPHA);
   Ref<Array> dims = s.grid->Dimensions();
@@ -68,16 +68,16 @@ TEST_F(CardTest, MatteThresholdIsStrictlyAbove192) {
 }
 
 TEST_F(CardTest, AFrameDrawsThePictureThenTheFlakes) {
-  TRecordingLith2DDriver* driver = RecordingLith2DDriver();
+  TLoggingLith2DDriver* driver = LoggingLith2DDriver();
   for (int i = 0; i < 200; ++i) card::Frame();
   driver->Clear();
   card::Frame();
-  ASSERT_GE(driver->calls.size(), 3u);
-  EXPECT_EQ(driver->calls[0], "Cls");
-  EXPECT_EQ(driver->calls[1], "DrawPixmap 1024 768 0 0");
-  EXPECT_EQ(driver->calls.back(), "Flip 0");
+  ASSERT_GE(driver->Calls().size(), 3u);
+  EXPECT_EQ(driver->Calls()[0], "Cls");
+  EXPECT_EQ(driver->Calls()[1], "DrawPixmap 1024 768 0 0");
+  EXPECT_EQ(driver->Calls().back(), "Flip 0");
   EXPECT_GT(card::TheScene().flakes->Count(), 0);
-  for (const RecordedDraw& d : driver->draws) {
+  for (const RecordedDraw& d : driver->Draws()) {
     EXPECT_EQ(d.sw, 3);
     EXPECT_GE(d.tx, 0);
     EXPECT_LE(d.tx, 1021);

@@ -106,7 +106,7 @@ TEST_F(SnowfallTest, FallingBelowResetsTwice) {
   EXPECT_EQ(UpdateFlakes(), 1);
   EXPECT_EQ(f->x, static_cast<float>(x)) << "the values of the second reset";
   EXPECT_EQ(f->y, static_cast<float>(y));
-  EXPECT_TRUE(driver_->draws.empty()) << "a reset flake is not drawn";
+  EXPECT_TRUE(driver_->Draws().empty()) << "a reset flake is not drawn";
 }
 
 TEST_F(SnowfallTest, FreeCellsLetFlakesFallOnAndTheyAreDrawn) {
@@ -119,8 +119,8 @@ TEST_F(SnowfallTest, FreeCellsLetFlakesFallOnAndTheyAreDrawn) {
   EXPECT_EQ(f->sinus, static_cast<float>(sinus + step));
   EXPECT_EQ(f->x, static_cast<float>(double(100.25f + 0.0f) + Sin(f->sinus) * 0.5));
   EXPECT_EQ(f->y, 201.5f);
-  ASSERT_EQ(driver_->draws.size(), 1u);
-  const RecordedDraw& d = driver_->draws[0];
+  ASSERT_EQ(driver_->Draws().size(), 1u);
+  const RecordedDraw& d = driver_->Draws()[0];
   EXPECT_EQ(d.tx, static_cast<float>(static_cast<int32_t>(f->x) - 1));
   EXPECT_EQ(d.ty, 200.0f);
   EXPECT_EQ(d.sx, 6.0f) << "sprite 2";

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Injection.h"
 #include "platform/Window.h"
+#include "platform/testing/Injection.h"
 #include "system/EventQueue.h"
 #include "system/Hooks.h"
 #include "system/SystemDriver.h"

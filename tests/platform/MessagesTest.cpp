@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Injection.h"
 #include "platform/Sdl.h"
+#include "platform/testing/Injection.h"
 #include "tests/support/DummyVideo.h"
 
 using namespace vrl::platform;

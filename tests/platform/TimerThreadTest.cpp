@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Injection.h"
 #include "platform/Messages.h"
 #include "platform/Sdl.h"
+#include "platform/testing/Injection.h"
 #include "tests/support/DummyVideo.h"
 
 using namespace vrl::platform;

@@ -28,7 +28,7 @@ bool Running(pid_t process) {
 }
 
 bool SocketExists(int display) {
-  struct stat info;
+  struct stat info {};
   std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
   return stat(socket.c_str(), &info) == 0;
 }
@@ -58,7 +58,7 @@ Program StartProgram(const Program* earlier = nullptr) {
     xvfb.SetUp();
     int answer[2] = {XvfbEnvironment::Display(), static_cast<int>(XvfbEnvironment::ServerProcess())};
     if (write(report[1], answer, sizeof answer) != sizeof answer) _exit(1);
-    char c;
+    char c = 0;
     while (read(release[0], &c, 1) > 0) {
     }
     xvfb.TearDown();

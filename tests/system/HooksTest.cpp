@@ -24,7 +24,8 @@ Ref<Object> Trace(int32_t, Object* data, Object* context) {
 Ref<Object> Replace(int32_t, Object*, Object* context) { return Ref<Object>(context); }
 
 Ref<Object> SeeData(int32_t, Object* data, Object*) {
-  gTrace += data ? static_cast<String*>(data)->ToNarrow() : "<null>";
+  String* text = CastRaw<String>(data);
+  gTrace += text ? text->ToNarrow() : "<null>";
   return Ref<Object>(data);
 }
 

@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "platform/Injection.h"
 #include "platform/Messages.h"
 #include "platform/Window.h"
+#include "platform/testing/Injection.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
@@ -214,6 +215,7 @@ TEST_F(SystemDriverTest, AltF4AsksToClose) {
   InjectKey(_window, "F4", true);  // without Alt: just a key
   std::vector<Seen> e = Poll();
   std::vector<int32_t> ids;
+  ids.reserve(e.size());
   for (const Seen& s : e) ids.push_back(s.id);
   EXPECT_EQ(ids, (std::vector<int32_t>{kEventKeyDown, kEventKeyDown, kEventAppTerminate, kEventKeyRepeat,
                                        kEventKeyUp, kEventKeyUp, kEventKeyDown}));
@@ -445,6 +447,25 @@ TEST(SystemDriverContractTest, TheAbstractDriverThrowsAndNoDriverPumpsNothing) {
   EXPECT_THROW(MoveMouse(1, 1), ThrownObject);
   SetSystemDriver(sdl);
   EXPECT_EQ(SystemDriver(), sdl.get());
+}
+
+TEST(SystemDriverContractTest, InitMakesTheDriverOfTheFirstBackendAndRegistersEveryClass) {
+  system::Init();
+  std::span<const SystemBackend> backends = SystemBackends();
+  ASSERT_FALSE(backends.empty());
+  EXPECT_STREQ(backends[0].name, "SDL");  // the default
+  EXPECT_EQ(&backends[0].driverClass(), &TSDLSystemDriver::StaticClass());
+  EXPECT_TRUE(InstanceOf(SystemDriver(), backends[0].driverClass()));
+  const std::vector<const ClassRecord*>& registered = RegisteredClasses();
+  for (const SystemBackend& backend : backends) {
+    EXPECT_NE(std::find(registered.begin(), registered.end(), &backend.driverClass()), registered.end())
+        << backend.name;
+    // Each back-end makes a driver of its own class, a new one each time.
+    Ref<TSystemDriver> made = backend.create();
+    ASSERT_FALSE(made.IsNull()) << backend.name;
+    EXPECT_EQ(&made->Class(), &backend.driverClass());
+    EXPECT_NE(made.get(), SystemDriver());
+  }
 }
 
 }  // namespace

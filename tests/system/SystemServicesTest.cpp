@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/Injection.h"
 #include "platform/Window.h"
+#include "platform/testing/Injection.h"
 #include "runtime/Startup.h"
 #include "system/EventQueue.h"
 #include "system/Hooks.h"

@@ -65,7 +65,7 @@ class TimerTest : public testing::Test {
 TEST_F(TimerTest, TicksArriveOnTheMainThreadAsTimerTickEvents) {
   Ref<TTimer> timer = StartTimer(20, nullptr);
   ASSERT_FALSE(timer.IsNull());
-  EXPECT_NE(timer->_handle, 0);
+  EXPECT_NE(timer->Handle(), 0);
   ASSERT_TRUE(WaitUntil([&] { return timer->Ticks() >= 3; }));
   timer->Stop();
   // One event a delivery; expiries that came together count in its data.
@@ -78,7 +78,7 @@ TEST_F(TimerTest, TicksArriveOnTheMainThreadAsTimerTickEvents) {
     }
   }
   EXPECT_EQ(gTicks.back().data, timer->Ticks());
-  EXPECT_EQ(timer->_handle, 0);
+  EXPECT_EQ(timer->Handle(), 0);
   EXPECT_EQ(RunningTimerCount(), 0);
 }
 
@@ -89,7 +89,7 @@ TEST_F(TimerTest, RatesFollowTheTruncatedPeriod) {
     auto start = Clock::now();
     Ref<TTimer> timer = StartTimer(hertz, nullptr);
     int32_t period = hertz == 20.0f ? 50 : 333;
-    EXPECT_EQ(platform::PeriodicTimerPeriod(static_cast<uint32_t>(timer->_handle)), period) << hertz;
+    EXPECT_EQ(platform::PeriodicTimerPeriod(static_cast<uint32_t>(timer->Handle())), period) << hertz;
     ASSERT_TRUE(WaitUntil([&] { return timer->Ticks() >= 2; }));
     double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     timer->Stop();
@@ -108,7 +108,7 @@ TEST_F(TimerTest, ThePeriodIsComputedInSinglePrecision) {
   for (const auto& c : cases) {
     Ref<TTimer> timer = StartTimer(c.hertz, nullptr);
     ASSERT_FALSE(timer.IsNull()) << c.hertz;
-    EXPECT_EQ(platform::PeriodicTimerPeriod(static_cast<uint32_t>(timer->_handle)), c.period) << c.hertz;
+    EXPECT_EQ(platform::PeriodicTimerPeriod(static_cast<uint32_t>(timer->Handle())), c.period) << c.hertz;
     timer->Stop();
   }
 }
@@ -124,7 +124,7 @@ TEST_F(TimerTest, WaitReportsTheTicksMissedSinceTheLastWait) {
   Ref<TTimer> slow = StartTimer(0.01f, nullptr);  // 100 s: no real tick comes
   for (int i = 0; i < 3; ++i) slow->Fire();
   EXPECT_EQ(WaitTimer(slow), 3);
-  EXPECT_EQ(slow->_wticks, slow->_ticks);
+  EXPECT_EQ(slow->ReportedTicks(), slow->Ticks());
   slow->Fire();
   EXPECT_EQ(WaitTimer(slow), 1);
   StopTimer(slow);
@@ -139,7 +139,7 @@ TEST_F(TimerTest, TheGivenEventIsEmittedUnchangedEachTick) {
   EXPECT_EQ(gTicks[0].event.get(), event.get());
   EXPECT_EQ(gTicks[1].event.get(), event.get());
   EXPECT_EQ(event->data, 77);
-  EXPECT_TRUE(timer->_event.IsNull());
+  EXPECT_EQ(timer->TickEvent(), nullptr);
 }
 
 TEST_F(TimerTest, AtMostSixteenRunAndBadRatesFail) {
@@ -161,7 +161,7 @@ TEST_F(TimerTest, AtMostSixteenRunAndBadRatesFail) {
 }
 
 TEST_F(TimerTest, ARunningTimerLivesWithoutOtherReferencesAndStopsCleanly) {
-  TTimer* raw;
+  TTimer* raw = nullptr;
   {
     Ref<TTimer> timer = StartTimer(500, nullptr);
     raw = timer.get();

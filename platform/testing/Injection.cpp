@@ -1,4 +1,4 @@
-#include "platform/Injection.h"
+#include "platform/testing/Injection.h"
 
 #include <SDL.h>
 

@@ -1,10 +1,13 @@
-// Synthetic input for tests and tools: builds SDL events as SDL would for a
-// real device and pushes them into SDL's event queue, so that they take the
-// same road as real input (the pump, the translator, the hooks). Keys are
-// named as SDL names them ("A", "Escape", "Right Ctrl", "F4", "Keypad 5").
-// The modifier state follows the injected modifier keys, the way SDL
-// updates it before it reports the key. Main thread; false when the event
-// queue is not running or the name is unknown.
+// Synthetic input: builds SDL events as SDL would for a real device and
+// pushes them into SDL's event queue, so that they take the same road as
+// real input (the pump, the translator, the hooks). Keys are named as SDL
+// names them ("A", "Escape", "Right Ctrl", "F4", "Keypad 5"). The modifier
+// state follows the injected modifier keys, the way SDL updates it before it
+// reports the key. Main thread; false when the event queue is not running or
+// the name is unknown.
+//
+// For test programs and benchmarks only (vrl_platform_testing): the
+// framework and its programs do not link it.
 #pragma once
 
 #include <cstdint>
