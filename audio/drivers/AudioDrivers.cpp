@@ -11,20 +11,20 @@ namespace {
 // Registration order. ActiveAudioDriver's default choice goes by name
 // ("DirectSound", then "Null"), not by this order; the order decides what
 // AudioDriverNames lists and which of two drivers of one name is found.
-constexpr AudioBackEnd kBackEnds[] = {
+constexpr AudioBackend kBackends[] = {
     {"DirectSound", &directsound::Init},
 };
 
 }  // namespace
 
-std::span<const AudioBackEnd> AudioBackEnds() { return kBackEnds; }
+std::span<const AudioBackend> AudioBackends() { return kBackends; }
 
 void audiodrivers::Init() {
   static bool initialised = false;
   if (!BeginModuleInit(initialised)) return;
   runtime::Init();
   audio::Init();
-  for (const AudioBackEnd& backEnd : kBackEnds) backEnd.init();
+  for (const AudioBackend& backend : kBackends) backend.init();
 }
 
 }  // namespace vrl

@@ -7,7 +7,7 @@
 
 namespace vrl {
 
-struct AudioBackEnd {
+struct AudioBackend {
   const char* name;  // the driver name the back-end registers
   void (*init)();    // its module's Init: registers its classes and its driver
 };
@@ -16,7 +16,7 @@ struct AudioBackEnd {
 // first. The Null driver is not among them: audio::Init registers it before
 // any of these. AudioDriverNames lists the newest first, so it gives these
 // names in reverse, then "Null".
-std::span<const AudioBackEnd> AudioBackEnds();
+std::span<const AudioBackend> AudioBackends();
 
 namespace audiodrivers {
 // Initialises the audio module, then every back-end of the table in order.

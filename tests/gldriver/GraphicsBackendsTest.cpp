@@ -30,7 +30,7 @@ std::ptrdiff_t RegisteredAt(const ClassRecord& record) {
   return std::find(classes.begin(), classes.end(), &record) - classes.begin();
 }
 
-TEST(GraphicsBackendsTest, TablesListTheBackEndsInOrderAndTheLastCandidateIsTheDefault) {
+TEST(GraphicsBackendsTest, TablesListTheBackendsInOrderAndTheLastCandidateIsTheDefault) {
   gl2d::Init();
   EXPECT_EQ(Names(GraphicsDriverBackends()), std::vector<std::string>{"OpenGL"});
   EXPECT_EQ(Names(Lith2DDriverBackends()), (std::vector<std::string>{"Recording", "OpenGL"}));

@@ -28,7 +28,7 @@ TEST(AudioDriversTest, TheTableRegistersItsDriversInOrderAfterNull) {
   audiodrivers::Init();
   audiodrivers::Init();  // once only: a second call registers nothing
   std::vector<std::string> fromTable;
-  for (const AudioBackEnd& backEnd : AudioBackEnds()) fromTable.insert(fromTable.begin(), backEnd.name);
+  for (const AudioBackend& backEnd : AudioBackends()) fromTable.insert(fromTable.begin(), backEnd.name);
   fromTable.emplace_back("Null");
   EXPECT_EQ(RegisteredNames(), fromTable);
   // What programs have always seen.
