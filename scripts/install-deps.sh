@@ -15,8 +15,9 @@ packages=(
   libssl-dev
   # OpenAL is loaded at run time when present; the headers give its types
   libopenal-dev libopenal1
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # tests and benchmarks; the font tests load a scalable font and one with
+  # several bitmap strikes
+  libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-terminus-otb
   # a display and a GL implementation for the tests that draw, and what
   # `make run` uses on a machine without a display (key presses, screenshots)
   xvfb xauth libgl1-mesa-dri xdotool x11-apps imagemagick
