@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "input/PolledInput.h"
+#include "lith2d/Collision.h"
 #include "lith2d/Image.h"
 #include "lith2d/ImageFont.h"
 #include "maths/Maths.h"
@@ -104,6 +105,7 @@ void TLith2DGraphics::UpdateTransform() {
   tform_jx = s * tform_scale_x;
   tform_jy = static_cast<float>(c * tform_scale_y);
   if (!_driver.IsNull()) _driver->SetTransform(tform_ix, tform_iy, tform_jx, tform_jy);
+  SetCollisionTransform(tform_ix, tform_iy, tform_jx, tform_jy);
 }
 
 void TLith2DGraphics::Validate() {

@@ -1,5 +1,6 @@
 // The 2D drawing module's initialisation: its classes, those of the images
 // and fonts, and the built-in font's bitmap "vorlfont.bin".
+#include "lith2d/Collision.h"
 #include "lith2d/Font.h"
 #include "lith2d/Image.h"
 #include "lith2d/ImageFont.h"
@@ -28,6 +29,7 @@ void lith2d::Init() {
   vrRegisterClass(TFontLoader::StaticClass());
   vrRegisterClass(TImageGlyph::StaticClass());
   vrRegisterClass(TImageFont::StaticClass());
+  vrRegisterClass(TQuad::StaticClass());
   vrRegisterClass(TRecordingGraphics::StaticClass());
   vrRegisterClass(TRecordingLith2DDriver::StaticClass());
   vrRegisterClass(TRecordingImageFrame::StaticClass());
