@@ -2,11 +2,12 @@
 # Builds the fuzz targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs one of them.
 #
-#   [FUZZ_TARGET=audiosample|pixmap] scripts/fuzz.sh [SECONDS] [extra libFuzzer options...]
+#   [FUZZ_TARGET=audiosample|pixmap|font] scripts/fuzz.sh [SECONDS] [extra libFuzzer options...]
 #
 # SECONDS defaults to 600. The corpus grows in build-fuzz/corpus/TARGET
-# (seeded with a small WAV and the head of the card's music, or with the
-# card's pictures); crashes land in build-fuzz/crashes/.
+# (seeded with a small WAV and the head of the card's music, with the
+# card's pictures, or with the heads of Debian's Terminus and DejaVu Sans
+# fonts); crashes land in build-fuzz/crashes/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +26,9 @@ mkdir -p "$corpus" "$build/crashes"
 if [[ $target == pixmap && -z $(ls -A "$corpus") ]]; then
   cp app/assets/snow.png app/assets/matte.png "$corpus/"
   head -c 65536 app/assets/image.jpg >"$corpus/image-head.jpg"
+elif [[ $target == font && -z $(ls -A "$corpus") ]]; then
+  head -c 262144 /usr/share/fonts/opentype/terminus/terminus-normal.otb >"$corpus/terminus-head.otb"
+  head -c 262144 /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf >"$corpus/dejavu-head.ttf"
 elif [[ -z $(ls -A "$corpus") ]]; then
   head -c 16384 "app/assets/Palewind-Silent night (piano).ogg" >"$corpus/music-head.ogg"
   # RIFF/WAVE, PCM mono 16-bit 8000 Hz, four frames.
