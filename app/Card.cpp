@@ -60,6 +60,8 @@ void BuildGrid(TPixmap* matte) {
 }
 
 bool Start(const StartOptions& options) {
+  if (options.audioDriver != nullptr && UseAudioDriver(String::FromUnits(options.audioDriver)) == 0)
+    return false;
   Scene& s = TheScene();
   s.flakes = CreateList();
   if (OpenGraphics(1024, 768, 32, 60, 0).IsNull()) return false;

@@ -24,9 +24,13 @@ void InitModules();
 // Start-up after the modules: the flakes list, the display, the grid from
 // the matte, the sprites, the looping music, and alpha blending. False, with
 // nothing else done, when the display cannot be opened: the card would
-// otherwise run invisibly on a 0 x 0 screen.
+// otherwise run invisibly on a 0 x 0 screen. The program itself takes no
+// options; tests use them to run the card without music or on an audio
+// driver chosen by name (false, with nothing else done, when that driver
+// does not start).
 struct StartOptions {
   bool music = true;
+  const char16_t* audioDriver = nullptr;
 };
 bool Start(const StartOptions& options = {});
 

@@ -5,6 +5,7 @@
 
 #include "graphics/Graphics.h"
 #include "lith2d/testing/LoggingDriver.h"
+#include "runtime/String.h"
 
 using namespace vrl;
 
@@ -82,6 +83,15 @@ TEST_F(CardTest, AFrameDrawsThePictureThenTheFlakes) {
     EXPECT_GE(d.tx, 0);
     EXPECT_LE(d.tx, 1021);
   }
+}
+
+TEST_F(CardTest, StartsOnTheAudioDriverItIsGivenAndRefusesAnUnknownOne) {
+  card::Scene& s = card::TheScene();
+  TList* flakes = s.flakes.get();
+  EXPECT_FALSE(card::Start({.music = false, .audioDriver = u"No such driver"}));
+  EXPECT_EQ(s.flakes.get(), flakes);  // nothing else was done
+  EXPECT_TRUE(card::Start({.music = false, .audioDriver = u"null"}));
+  EXPECT_EQ(ActiveAudioDriver()->Name()->ToUtf8String(), "Null");
 }
 
 }  // namespace
