@@ -1,0 +1,40 @@
+# The installed framework: the umbrella target vrl::vrl, the exported
+# targets with a package configuration for find_package(vrl), and vrl.pc
+# for pkg-config. Included once every module folder has been added, since it
+# reads the modules they declared.
+
+include(CMakePackageConfigHelpers)
+
+get_property(vrl_modules GLOBAL PROPERTY VRL_EXPORTED_MODULES)
+get_property(vrl_dependencies GLOBAL PROPERTY VRL_CONFIG_DEPENDENCIES)
+get_property(vrl_pkgconfig_requires GLOBAL PROPERTY VRL_PKGCONFIG_REQUIRES)
+list(REMOVE_DUPLICATES vrl_dependencies)
+list(REMOVE_DUPLICATES vrl_pkgconfig_requires)
+
+# Every framework module at once.
+add_library(vrl INTERFACE)
+add_library(vrl::vrl ALIAS vrl)
+target_link_libraries(vrl INTERFACE ${vrl_modules})
+install(TARGETS vrl EXPORT vrlTargets)
+
+set(vrl_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/vrl)
+install(EXPORT vrlTargets NAMESPACE vrl:: DESTINATION ${vrl_cmake_dir} COMPONENT devel)
+string(JOIN "\n" VRL_CONFIG_DEPENDENCIES ${vrl_dependencies})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/templates/vrlConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/vrlConfig.cmake INSTALL_DESTINATION ${vrl_cmake_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/vrlConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/vrlConfig.cmake ${PROJECT_BINARY_DIR}/vrlConfigVersion.cmake
+  DESTINATION ${vrl_cmake_dir} COMPONENT devel)
+
+# The static libraries in link order: a module before those it uses, and
+# they were declared bottom layer first.
+set(VRL_PC_LIBS "")
+foreach(module IN LISTS vrl_modules)
+  set(VRL_PC_LIBS "-l${module} ${VRL_PC_LIBS}")
+endforeach()
+string(JOIN " " VRL_PC_REQUIRES ${vrl_pkgconfig_requires})
+string(REGEX REPLACE "[^/]+" ".." VRL_PC_UP "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/templates/vrl.pc.in ${PROJECT_BINARY_DIR}/vrl.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/vrl.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+  COMPONENT devel)

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the framework from BUILD into a temporary prefix and builds the
+# examples against the installed copy alone, as another project would: with
+# find_package(vrl) through CMake, and with pkg-config and the compiler.
+# The examples then run as run-examples.sh runs them.
+#
+#   install-test.sh BUILD SOURCE
+set -euo pipefail
+build=$1
+source=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+# CMake: the examples folder is a project of its own.
+cmake -G Ninja -S "$source/examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+"$source/tests/examples/run-examples.sh" "$work/cmake"
+
+# pkg-config: nothing but the compiler and the .pc file.
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+mkdir -p "$work/pc"
+for example in streams window; do
+  # shellcheck disable=SC2046  # the flags are words
+  c++ -std=gnu++20 -O1 -DEXAMPLE_ASSETS="\"$source/examples/assets\"" \
+    "$source/examples/$example.cpp" -o "$work/pc/example-$example" $(pkg-config --cflags --libs vrl)
+done
+out=$("$work/pc/example-streams")
+[[ $out == *"incbin: Hello from inside the program" ]] || { echo "pkg-config build printed: $out" >&2; exit 1; }
+echo "the installed framework builds and runs the examples"
