@@ -8,7 +8,11 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 CMAKE_GEN   = cmake -G Ninja -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
-.PHONY: all deps build run test test-sanitize bench fuzz lint clean
+# Where make install puts the framework and the card.
+PREFIX     ?= /usr/local
+BUILD_PKG  ?= build-package
+
+.PHONY: all deps build run test test-sanitize bench fuzz lint install uninstall package clean
 
 all: build
 
@@ -47,8 +51,25 @@ bench: build
 lint: deps $(BUILD)/build.ninja
 	@BUILD=$(BUILD) scripts/lint.sh --tidy
 
+# The libraries, headers, CMake and pkg-config files, and the card with its
+# menu entry, icon and manual page. make uninstall removes what the last
+# install from this build wrote.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	@scripts/uninstall.sh $(BUILD)/install_manifest.txt
+
+# A Debian package of a release build installed under /usr (out/*.deb).
+package: deps
+	$(CMAKE_GEN) -B $(BUILD_PKG) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DBUILD_TESTING=OFF -DVRL_BENCH=OFF -DVRL_BUILD_TOOLS=OFF -DVRL_BUILD_EXAMPLES=OFF
+	cmake --build $(BUILD_PKG) -j $(JOBS)
+	cd $(BUILD_PKG) && cpack -G DEB
+	@mkdir -p out && cp $(BUILD_PKG)/*.deb out/ && ls out/*.deb
+
 fuzz: deps
 	@scripts/fuzz.sh $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_PKG)

@@ -38,3 +38,28 @@ string(REGEX REPLACE "[^/]+" ".." VRL_PC_UP "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/templates/vrl.pc.in ${PROJECT_BINARY_DIR}/vrl.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vrl.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT devel)
+
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/THIRD-PARTY.md
+              ${PROJECT_SOURCE_DIR}/README.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT devel)
+
+# make package: one Debian package with the libraries, the headers and the
+# card; the libraries it needs at run time are found by dpkg-shlibdeps, the
+# headers' own dependencies are declared.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vrl)
+set(CPACK_PACKAGE_VENDOR "The vrl authors")
+set(CPACK_PACKAGE_CONTACT "The vrl authors <vrl@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "2D multimedia framework in C++, with the snowcard greeting card")
+set(CPACK_PACKAGE_DESCRIPTION "vrl is a 2D multimedia framework for C++20: windows, OpenGL drawing of\n\
+ images, text and shapes, sound, input, streams and picture and sound loaders.\n\
+ The package holds its static libraries, headers, CMake and pkg-config files,\n\
+ and snowcard, an animated winter greeting card built on it.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libsdl2-dev, libgl-dev, libpng-dev, libjpeg-dev, libfreetype-dev, libvorbis-dev, pkg-config")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libopenal1")
+include(CPack)

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     Ref<TSound> bell = LoadSoundSource(Tone(0.8, {880, 1320}, 0.3, true), 0);
     StartSound(chord);
     float pan = -1;
-    while (TakeKeyHits(27) == 0) {
+    while (TakeKeyHits(27) == 0 && TakeTerminateRequest() == 0) {
       if (TakeKeyHits(32) > 0) {
         Ref<TChannel> channel = PrepareSound(bell);  // cued: set up, then started
         ChannelPan(channel, pan);

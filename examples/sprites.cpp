@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     Ref<TImage> star = LoadImageSource(String::FromUtf8(EXAMPLE_ASSETS "/star.png"));
     SetClsColor(10, 20, 60);
     SetBlend(BLEND_ALPHA);
-    for (int frame = 0; TakeKeyHits(27) == 0; ++frame) {
+    for (int frame = 0; TakeKeyHits(27) == 0 && TakeTerminateRequest() == 0; ++frame) {
       Cls();
       for (int i = 0; i < 12; ++i) {
         float turn = static_cast<float>(frame + i * 30);

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     const char* file = argc > 1 ? argv[1] : "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
     Ref<TImageFont> built_in = GetDrawFont();
     Ref<TImageFont> truetype = LoadImageFontSource(String::FromUtf8(file), 32, 0);
-    while (TakeKeyHits(27) == 0) {
+    while (TakeKeyHits(27) == 0 && TakeTerminateRequest() == 0) {
       Cls();
       SetDrawFont(built_in);
       DrawString(String::FromUtf8("The built-in font"), 10, 10);

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     vrl::OpenGraphics(640, 480, 0, 60, 0);
     vrl::Ref<vrl::TPixmap> picture =
         vrl::LoadPixmap(vrl::String::FromUtf8(argc > 1 ? argv[1] : EXAMPLE_ASSETS "/winter.jpg"));
-    while (vrl::TakeKeyHits(27) == 0) {
+    while (vrl::TakeKeyHits(27) == 0 && vrl::TakeTerminateRequest() == 0) {
       vrl::Cls();
       if (!picture.IsNull()) vrl::DrawPixmap(picture, 160, 120);
       vrl::Flip(1);

@@ -2,7 +2,8 @@
 # Rebuilds the card's picture assets from scratch:
 #   app/assets/image.jpg, app/assets/matte.png, app/assets/snow.png
 # plus tools/picture/review-overlay.png (matte over the picture, for review),
-# then checks them.  Works from any current directory.
+# then checks them, and draws what derives from the picture: the card's
+# icons (app/icons/) and the examples' pictures (examples/assets/).  Works from any current directory.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -34,3 +35,4 @@ rm -f "$out/image.jpg" "$out/matte.png" "$out/snow.png" "$here/review-overlay.pn
 "${py[@]}" "$here/scene.py" --out-dir "$out" --review "$here/review-overlay.png"
 "${py[@]}" "$here/snowflakes.py" "$out/snow.png"
 "${py[@]}" "$here/check_assets.py" "$out"
+"${py[@]}" "$here/derived.py" "$root"
