@@ -51,10 +51,10 @@ set(CPACK_PACKAGE_NAME vrl)
 set(CPACK_PACKAGE_VENDOR "The vrl authors")
 set(CPACK_PACKAGE_CONTACT "The vrl authors <vrl@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "2D multimedia framework in C++, with the snowcard greeting card")
-set(CPACK_PACKAGE_DESCRIPTION "vrl is a 2D multimedia framework for C++20: windows, OpenGL drawing of\n\
- images, text and shapes, sound, input, streams and picture and sound loaders.\n\
- The package holds its static libraries, headers, CMake and pkg-config files,\n\
- and snowcard, an animated winter greeting card built on it.")
+set(CPACK_PACKAGE_DESCRIPTION "vrl is a 2D multimedia framework for C++20: windows, OpenGL drawing \
+of images, text and shapes, sound, input, streams, and picture, sound and font loaders. The package \
+holds its static libraries, headers, CMake and pkg-config files, and snowcard, an animated winter \
+greeting card built on it.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)

@@ -32,4 +32,22 @@ for example in streams window; do
 done
 out=$("$work/pc/example-streams")
 [[ $out == *"incbin: Hello from inside the program" ]] || { echo "pkg-config build printed: $out" >&2; exit 1; }
+# add_subdirectory: the tree, added to another project, declares its
+# libraries and vrl::vrl but no card, tools, tests, benchmarks or examples.
+mkdir -p "$work/sub"
+cat >"$work/sub/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.25)
+project(outside LANGUAGES C CXX)
+set(CMAKE_CXX_STANDARD 20)
+add_subdirectory("$source" vrl)
+add_executable(streams "$source/examples/streams.cpp")
+target_link_libraries(streams PRIVATE vrl::vrl)
+CMAKE
+cmake -G Ninja -S "$work/sub" -B "$work/sub/build" >/dev/null
+targets=$(cmake --build "$work/sub/build" --target help)
+grep -q '^vrl_stream:' <<<"$targets" || { echo "add_subdirectory declared no vrl_stream" >&2; exit 1; }
+if grep -E '^(snowcard|pixinfo|example-[a-z]+|[a-z_0-9]+_(tests|bench)):' <<<"$targets"; then
+  echo "add_subdirectory declared the targets above, which belong to the tree alone" >&2
+  exit 1
+fi
 echo "the installed framework builds and runs the examples"
