@@ -12,7 +12,7 @@ CMAKE_GEN   = cmake -G Ninja -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS
 PREFIX     ?= /usr/local
 BUILD_PKG  ?= build-package
 
-.PHONY: all deps build run test test-sanitize bench fuzz lint install uninstall package clean
+.PHONY: all deps build run test test-sanitize bench fuzz lint docs install uninstall package clean
 
 all: build
 
@@ -50,6 +50,10 @@ bench: build
 # framework's sources, with the compile commands of the configured build).
 lint: deps $(BUILD)/build.ninja
 	@BUILD=$(BUILD) scripts/lint.sh --tidy
+
+# The API reference from the headers' interface comments ($(BUILD)/docs/html).
+docs: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target docs
 
 # The libraries, headers, CMake and pkg-config files, and the card with its
 # menu entry, icon and manual page. make uninstall removes what the last

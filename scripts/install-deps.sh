@@ -21,6 +21,8 @@ packages=(
   # a display and a GL implementation for the tests that draw, and what
   # `make run` uses on a machine without a display (key presses, screenshots)
   xvfb xauth libgl1-mesa-dri xdotool x11-apps imagemagick
+  # the API reference (make docs); the Debian package (make package)
+  doxygen dpkg-dev
   # opening URLs from the system driver (file requesters also use zenity
   # when it is installed; it is optional and not installed here)
   xdg-utils

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the look of every tracked C++ file against .clang-format (the
-# generated case tables excepted). With --tidy it also runs clang-tidy with
+# generated case tables excepted) and that the headers' interface comments
+# are marked for the API reference. With --tidy it also runs clang-tidy with
 # .clang-tidy over the framework's sources, using the compile commands of
 # BUILD (default build/; configuring is enough, nothing needs building).
 set -euo pipefail
@@ -21,6 +22,13 @@ list() {
 mapfile -t files < <(list '*.cpp' '*.h' | grep -v '^runtime/CaseTables.cpp$')
 clang-format --dry-run -Werror "${files[@]}"
 echo "clang-format: ${#files[@]} files as .clang-format says"
+
+# The comments above declarations in the framework's headers are `///`, so
+# that the API reference (make docs) carries them; scripts/doc-comments.py
+# marks them.
+mapfile -t headers < <(list '*.h' | grep -Ev '^(tests|bench|fuzz|tools|examples)/')
+python3 scripts/doc-comments.py --check "${headers[@]}"
+echo "doc comments: ${#headers[@]} headers marked for the reference"
 
 if [[ "${1:-}" == "--tidy" ]]; then
   build="${BUILD:-build}"
