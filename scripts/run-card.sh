@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the card from the given bin folder. With a display (DISPLAY set and
 # reachable) the card simply runs until Escape. Without one it runs in a
-# virtual display (Xvfb) with SDL's disk audio for about ten seconds, saves a
+# virtual display (Xvfb) with SDL's disk audio for about ten seconds (or
+# CARD_SECONDS; the README's picture is a CARD_SECONDS=60 run), saves a
 # screenshot and the captured audio under out/, ends the card with an Escape
 # key press and reports where the files are and how the card ended.
 set -uo pipefail
@@ -24,7 +25,8 @@ for n in $(seq 70 99); do
 done
 if [[ -z $display ]]; then echo "No free display number for Xvfb." >&2; exit 1; fi
 
-echo "No display here: running the card in a virtual display ($display) for ten seconds."
+seconds=${CARD_SECONDS:-10}
+echo "No display here: running the card in a virtual display ($display) for $seconds seconds."
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
@@ -33,9 +35,9 @@ for _ in $(seq 50); do [[ -S /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1
 raw="$out/audio.raw"
 rm -f "$raw"
 DISPLAY=$display SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$raw" \
-  timeout -s KILL 60 "$card" &
+  timeout -s KILL $((seconds + 50)) "$card" &
 pid=$!
-sleep 10
+sleep "$seconds"
 DISPLAY=$display xwd -root -silent | convert xwd:- "$out/screenshot.png" 2>/dev/null ||
   echo "(no screenshot: xwd or ImageMagick's convert is missing)"
 DISPLAY=$display xdotool key Escape
