@@ -5,10 +5,13 @@
 #include "audio/drivers/AudioDrivers.h"
 #include "gldriver/GLLith2DDriver.h"
 #include "graphics/Graphics.h"
+#include "input/Joystick.h"
 #include "input/PolledInput.h"
 #include "lith2d/Image.h"
 #include "lith2d/Lith2D.h"
 #include "maths/Random.h"
+#include "os/ModulePaths.h"
+#include "os/Process.h"
 #include "pixmap/loaders/PixmapLoaders.h"
 #include "runtime/Runtime.h"
 #include "stream/RamStream.h"
@@ -40,6 +43,9 @@ void InitModules() {
   audiodrivers::Init();
   system::Init();
   input::Init();
+  joystick::Init();
+  process::Init();
+  modulepaths::Init();
   glgraphics::Init();
   gl2d::Init();
   card::Init();

@@ -60,6 +60,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libsdl2-dev, libgl-dev, libpng-dev, libjpeg-dev, libfreetype-dev, libvorbis-dev, pkg-config")
+  "libsdl2-dev, libgl-dev, libpng-dev, libjpeg-dev, libfreetype-dev, libvorbis-dev, liblua5.1-0-dev, libenet-dev, libopenal-dev, pkg-config")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libopenal1")
 include(CPack)

@@ -2,6 +2,8 @@
 
 #include "audio/AudioDriver.h"
 #include "audio/drivers/DirectSoundAudioDriver.h"
+#include "audio/drivers/aurimix/AurimixAudioDriver.h"
+#include "audio/drivers/openal/OpenALAudioDriver.h"
 #include "runtime/Runtime.h"
 
 namespace vrl {
@@ -13,6 +15,8 @@ namespace {
 // AudioDriverNames lists and which of two drivers of one name is found.
 constexpr AudioBackend kBackends[] = {
     {"DirectSound", &directsound::Init},
+    {"Aurimix", &aurimix::Init},  // also "Aurimix DirectSound" and "Aurimix Multimedia", before it
+    {"OpenAL", &openal::Init},    // only when the OpenAL library opens
 };
 
 }  // namespace

@@ -8,14 +8,15 @@
 namespace vrl {
 
 struct AudioBackend {
-  const char* name;  // the driver name the back-end registers
+  const char* name;  // the driver name the back-end registers (its last, when it registers several)
   void (*init)();    // its module's Init: registers its classes and its driver
 };
 
 // The back-ends in the order their drivers register, first registered
 // first. The Null driver is not among them: audio::Init registers it before
 // any of these. AudioDriverNames lists the newest first, so it gives these
-// names in reverse, then "Null".
+// names in reverse (each after the other drivers its back-end registered
+// before it), then "Null".
 std::span<const AudioBackend> AudioBackends();
 
 namespace audiodrivers {

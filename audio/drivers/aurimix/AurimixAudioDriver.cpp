@@ -2,6 +2,7 @@
 
 #include <bit>
 
+#include "audio/drivers/aurimix/StreamDevices.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Debug.h"
 #include "runtime/Runtime.h"
@@ -34,7 +35,7 @@ const ClassRecord& TAurimixAudioDriver::StaticClass() {
 namespace {
 
 struct DriverState {
-  aurimix::DeviceOpener opener = nullptr;
+  aurimix::DeviceOpener opener = &aurimix::OpenStreamDevice;
   TAurimixAudioDriver* started = nullptr;  // the driver whose Startup opened the mixer
 };
 

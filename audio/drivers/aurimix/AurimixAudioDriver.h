@@ -8,8 +8,10 @@
 // The drivers find their output through a device opener: kind 0 is a
 // device serviced from a periodic timer ("Aurimix Multimedia"), kind 1 one
 // serviced from its own thread ("Aurimix DirectSound"); mode -1 ("Aurimix")
-// tries kind 0, then kind 1. Until a program (or a test) installs an opener
-// there is no device, and Startup fails, so the Null driver takes over.
+// tries kind 0, then kind 1. The default opener makes the platform's two
+// stream devices (StreamDevices.h: MixerOpenWaveOut, MixerOpenDirectSound);
+// a program (or a test) may install its own. Without an output, or with no
+// opener, Startup fails and the Null driver takes over.
 #pragma once
 
 #include <cstdint>
