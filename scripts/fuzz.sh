@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs one of them.
 #
-#   [FUZZ_TARGET=audiosample|pixmap|font] scripts/fuzz.sh [SECONDS] [extra libFuzzer options...]
+#   [FUZZ_TARGET=audiosample|pixmap|font|httpheader] scripts/fuzz.sh [SECONDS] [extra libFuzzer options...]
 #
 # SECONDS defaults to 600. The corpus grows in build-fuzz/corpus/TARGET
 # (seeded with a small WAV and the head of the card's music, with the
@@ -29,6 +29,9 @@ if [[ $target == pixmap && -z $(ls -A "$corpus") ]]; then
 elif [[ $target == font && -z $(ls -A "$corpus") ]]; then
   head -c 262144 /usr/share/fonts/opentype/terminus/terminus-normal.otb >"$corpus/terminus-head.otb"
   head -c 262144 /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf >"$corpus/dejavu-head.ttf"
+elif [[ $target == httpheader && -z $(ls -A "$corpus") ]]; then
+  printf 'HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n\r\nbody' >"$corpus/ok.txt"
+  printf 'HTTP/1.1 301 Moved\nLocation: /x\n\n' >"$corpus/lf-only.txt"
 elif [[ -z $(ls -A "$corpus") ]]; then
   head -c 16384 "app/assets/Palewind-Silent night (piano).ogg" >"$corpus/music-head.ogg"
   # RIFF/WAVE, PCM mono 16-bit 8000 Hz, four frames.

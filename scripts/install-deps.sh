@@ -18,6 +18,8 @@ packages=(
   # tests and benchmarks; the font tests load a scalable font and one with
   # several bitmap strikes
   libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-terminus-otb
+  # the HTTP tests fetch from a real server: python3 -m http.server
+  python3
   # a display and a GL implementation for the tests that draw, and what
   # `make run` uses on a machine without a display (key presses, screenshots)
   xvfb xauth libgl1-mesa-dri xdotool x11-apps imagemagick
