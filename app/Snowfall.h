@@ -22,11 +22,11 @@ inline constexpr int32_t kMaxFlakes = 20000;
 class snowflake : public Object {
   VRL_CLASS(snowflake, Object)
  public:
-  // Appends the new flake to the flakes list.
+  /// Appends the new flake to the flakes list.
   snowflake();
 
-  // The flake's published fields; the snowfall functions below and the
-  // replay tool read and set them.
+  /// The flake's published fields; the snowfall functions below and the
+  /// replay tool read and set them.
   float x = 0;
   float y = 0;      // negative while the flake waits above the display
   int32_t col = 0;  // grey level 224..255 it is painted with when it settles
@@ -36,7 +36,7 @@ class snowflake : public Object {
   float sinus = 0;  // sway phase in degrees
 };
 
-// The card's state that the snowfall works on.
+/// The card's state that the snowfall works on.
 struct Scene {
   Ref<TList> flakes;
   Ref<Array> grid;  // Int [W+1, H+1], indexed [x, y]; non-zero is a surface
@@ -46,14 +46,14 @@ struct Scene {
   int32_t screenheight = 0;
 };
 
-// The scene the functions below act on (one per program).
+/// The scene the functions below act on (one per program).
 Scene& TheScene();
 
 void ResetFlake(snowflake* flake);
 void AddFlake();
 void AddFlakes(int32_t count);
-// Moves, settles, paints and draws every flake once, then spawns new ones.
-// Returns the number of flakes processed.
+/// Moves, settles, paints and draws every flake once, then spawns new ones.
+/// Returns the number of flakes processed.
 int32_t UpdateFlakes();
 int32_t PackARGB(int32_t a, int32_t r, int32_t g, int32_t b);
 

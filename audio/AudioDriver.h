@@ -71,14 +71,14 @@ enum : int32_t {
 
 class TSound : public Object {
   VRL_CLASS(TSound, Object)
-  // Starts the sound now; the base returns a new silent channel.
+  /// Starts the sound now; the base returns a new silent channel.
   virtual Ref<TChannel> Play(TChannel* channel);
-  // Prepares the sound on a channel, paused; the base returns a new channel.
+  /// Prepares the sound on a channel, paused; the base returns a new channel.
   virtual Ref<TChannel> Cue(TChannel* channel);
 
-  // A sound from `url` (a TAudioSample is used as it is; anything else goes
-  // through ReadAudioSample) made by the current driver; Null when no sample
-  // could be read.
+  /// A sound from `url` (a TAudioSample is used as it is; anything else goes
+  /// through ReadAudioSample) made by the current driver; Null when no sample
+  /// could be read.
   static Ref<TSound> Load(Object* url, int32_t flags);
 };
 
@@ -90,17 +90,17 @@ class TChannel : public Object {
   virtual int32_t SetPan(float pan);        // -1 left to 1 right
   virtual int32_t SetDepth(float depth);    // -1 to 1
   virtual int32_t SetRate(float rate);      // multiplier of the sound's own rate
-  // 1 while the channel is audibly playing.
+  /// 1 while the channel is audibly playing.
   virtual int32_t Playing();
 };
 
 class TAudioDriver : public Object {
   VRL_CLASS(TAudioDriver, Object)
-  // Links the new driver in at the head of the registry.
+  /// Links the new driver in at the head of the registry.
   TAudioDriver();
 
   virtual Ref<String> Name();
-  // 1 on success.
+  /// 1 on success.
   virtual int32_t Startup();
   virtual int32_t Shutdown();
   virtual Ref<TSound> CreateSound(TAudioSample* sample, int32_t flags);
@@ -108,7 +108,7 @@ class TAudioDriver : public Object {
   virtual Ref<TSound> LoadSound(Object* url, int32_t flags);
 
  private:
-  // The registry's walks.
+  /// The registry's walks.
   friend int32_t UseAudioDriver(String* name);
   friend Ref<Array> AudioDriverNames();
   friend int32_t HasAudioDriver(String* name);
@@ -116,15 +116,15 @@ class TAudioDriver : public Object {
   Ref<TAudioDriver> _succ;  // the driver registered before this one
 };
 
-// The current driver. On first use, when none was chosen, tries
-// "DirectSound" and then "Null"; after any selection (even a failed one) it
-// returns the driver then current without retrying.
+/// The current driver. On first use, when none was chosen, tries
+/// "DirectSound" and then "Null"; after any selection (even a failed one) it
+/// returns the driver then current without retrying.
 TAudioDriver* ActiveAudioDriver();
-// Shuts the current driver down, then starts the first registered driver
-// whose name equals `name` ignoring case. 1 on success; on failure the Null
-// driver is current.
+/// Shuts the current driver down, then starts the first registered driver
+/// whose name equals `name` ignoring case. 1 on success; on failure the Null
+/// driver is current.
 int32_t UseAudioDriver(String* name);
-// Registered driver names, most recently registered first, at most 100.
+/// Registered driver names, most recently registered first, at most 100.
 Ref<Array> AudioDriverNames();
 int32_t HasAudioDriver(String* name);
 
@@ -142,11 +142,11 @@ int32_t ChannelRate(TChannel* channel, float rate);
 int32_t IsChannelPlaying(TChannel* channel);
 
 namespace audio {
-// Registers the classes, creates the Null driver (the first registered) and
-// installs the exit handler that shuts the current driver down.
+/// Registers the classes, creates the Null driver (the first registered) and
+/// installs the exit handler that shuts the current driver down.
 void Init();
-// What the exit handler does: shuts the current driver down and clears the
-// choice, so that the next ActiveAudioDriver makes its default choice again.
+/// What the exit handler does: shuts the current driver down and clears the
+/// choice, so that the next ActiveAudioDriver makes its default choice again.
 void ShutdownCurrentDriver();
 }  // namespace audio
 

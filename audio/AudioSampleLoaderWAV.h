@@ -6,18 +6,18 @@
 
 namespace vrl {
 
-// Reads "RIFF", "WAVE" and a "fmt " chunk straight after it, then walks the
-// chunks (without pad bytes) to "data". Null for anything else: another
-// format tag than 1, other sample sizes or channel counts, a chunk between
-// "WAVE" and "fmt ", no "data" chunk, or a "data" chunk that claims more
-// bytes than the stream holds.
+/// Reads "RIFF", "WAVE" and a "fmt " chunk straight after it, then walks the
+/// chunks (without pad bytes) to "data". Null for anything else: another
+/// format tag than 1, other sample sizes or channel counts, a chunk between
+/// "WAVE" and "fmt ", no "data" chunk, or a "data" chunk that claims more
+/// bytes than the stream holds.
 class TAudioSampleLoaderWAV : public TAudioSampleLoader {
   VRL_CLASS(TAudioSampleLoaderWAV, TAudioSampleLoader)
   Ref<TAudioSample> LoadAudioSample(TStream* stream) override;
 };
 
 namespace wavloader {
-// Registers the class and enrols one loader at the head of the chain.
+/// Registers the class and enrols one loader at the head of the chain.
 void Init();
 }  // namespace wavloader
 

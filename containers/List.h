@@ -31,13 +31,13 @@ class TList;
 class TLink : public Object {
   VRL_CLASS(TLink, Object)
   Ref<Object> Value() { return _value; }
-  // The next or previous link, Null at either end of the list.
+  /// The next or previous link, Null at either end of the list.
   Ref<TLink> NextLink();
   Ref<TLink> PrevLink();
-  // Unlinks: the value becomes Null, the neighbours point past this link.
-  // The link keeps its own neighbours, so an enumerator on it goes on. A
-  // link that is no longer between its neighbours (one removed already) is
-  // left as it is: a second Remove does nothing.
+  /// Unlinks: the value becomes Null, the neighbours point past this link.
+  /// The link keeps its own neighbours, so an enumerator on it goes on. A
+  /// link that is no longer between its neighbours (one removed already) is
+  /// left as it is: a second Remove does nothing.
   int32_t Remove();
 
   bool IsSentinel() const { return _value.object() == this; }
@@ -53,9 +53,9 @@ class TLink : public Object {
   Ref<TLink> _pred;
 };
 
-// Orders two values: negative, 0 or positive.
+/// Orders two values: negative, 0 or positive.
 using CompareFunction = int32_t (*)(Object* a, Object* b);
-// The default comparison: a's Compare with b.
+/// The default comparison: a's Compare with b.
 int32_t CompareObjects(Object* a, Object* b);
 
 class TListEnum;
@@ -68,7 +68,7 @@ class TList : public Object {
   int32_t _pad() { return 0; }
   int32_t Clear();
   int32_t IsEmpty();
-  // 1 when a value's Compare with `value` is 0.
+  /// 1 when a value's Compare with `value` is 0.
   int32_t Contains(Object* value);
   Ref<TLink> AddFirst(Object* value);
   Ref<TLink> AddLast(Object* value);
@@ -81,19 +81,19 @@ class TList : public Object {
   Ref<TLink> InsertBeforeLink(Object* value, TLink* succ);
   Ref<TLink> InsertAfterLink(Object* value, TLink* pred);
   Ref<TLink> FindLink(Object* value);
-  // Throws the runtime error "List index out of range".
+  /// Throws the runtime error "List index out of range".
   Ref<Object> ValueAtIndex(int32_t index);
   int32_t Count();
   int32_t Remove(Object* value);
-  // Exchanges the two lists' contents.
+  /// Exchanges the two lists' contents.
   int32_t Swap(TList* other);
   Ref<TList> Copy();
   int32_t Reverse();
   Ref<TList> Reversed();
-  // Stable bottom-up merge sort; ties keep their order.
+  /// Stable bottom-up merge sort; ties keep their order.
   int32_t Sort(int32_t ascending = 1, CompareFunction compare = &CompareObjects);
   Ref<TListEnum> ObjectEnumerator();
-  // An array of tag ":Object" with the values in order.
+  /// An array of tag ":Object" with the values in order.
   Ref<Array> ToArray();
   static Ref<TList> FromArray(Array* objects);
 
@@ -114,8 +114,8 @@ class TListEnum : public Object {
   Ref<TLink> _link;
 };
 
-// Range over a list's values of class T (failed casts are skipped), with the
-// enumerator's rules for changes made during the loop.
+/// Range over a list's values of class T (failed casts are skipped), with the
+/// enumerator's rules for changes made during the loop.
 template <class T>
 class ListOf {
  public:
@@ -135,8 +135,8 @@ class ListOf {
     bool operator==(std::default_sentinel_t) const { return _current == nullptr; }
 
    private:
-    // Takes values until one is of class T; the held link is the one after
-    // the value returned.
+    /// Takes values until one is of class T; the held link is the one after
+    /// the value returned.
     void SkipToMatch() {
       _current = nullptr;
       while (_link && !_link->IsSentinel()) {
@@ -156,7 +156,7 @@ class ListOf {
   TLink* _first;
 };
 
-// Module functions forwarding to the methods.
+/// Module functions forwarding to the methods.
 Ref<TList> CreateList();
 int32_t ClearList(TList* list);
 int32_t CountList(TList* list);
@@ -174,7 +174,7 @@ int32_t ListRemove(TList* list, Object* value);
 int32_t RemoveLink(TLink* link);
 
 namespace containers {
-// Registers the list classes.
+/// Registers the list classes.
 void Init();
 }  // namespace containers
 

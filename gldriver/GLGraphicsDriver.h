@@ -20,7 +20,7 @@ struct SDL_Window;
 
 namespace vrl {
 
-// One OpenGL window or context.
+/// One OpenGL window or context.
 struct GLWindowRecord {
   GLWindowRecord* next = nullptr;
   int32_t kind = 0;  // 1 attached, 2 windowed, 3 full-screen; 0 the hidden shared one
@@ -31,9 +31,9 @@ struct GLWindowRecord {
   int32_t swapInterval = -1;  // last given to this context (-1 never)
 };
 
-// Close, or the destruction of a graphics that was never closed, gives back
-// the record: the window's event source, the context, the window of kinds 2
-// and 3 and the display mode.
+/// Close, or the destruction of a graphics that was never closed, gives back
+/// the record: the window's event source, the context, the window of kinds 2
+/// and 3 and the display mode.
 class TGLGraphics : public TGraphics {
   VRL_CLASS(TGLGraphics, TGraphics)
  public:
@@ -42,14 +42,14 @@ class TGLGraphics : public TGraphics {
   void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz, int32_t& flags) override;
   void Close() override;
 
-  // The record, or nullptr once closed.
+  /// The record, or nullptr once closed.
   GLWindowRecord* Record() const { return _context; }
 
  private:
   friend class TGLGraphicsDriver;  // wraps the records it makes
 
-  // A graphics holding the record; the window's events carry it as their
-  // source.
+  /// A graphics holding the record; the window's events carry it as their
+  /// source.
   static Ref<TGLGraphics> Wrap(GLWindowRecord* record);
 
   GLWindowRecord* _context = nullptr;
@@ -63,12 +63,12 @@ class TGLGraphicsDriver : public TGraphicsDriver {
   Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
                                 int32_t flags) override;
   int32_t SetGraphics(TGraphics* graphics) override;
-  // Throws the runtime error "GLGraphicsDriver failed to set display mode"
-  // once when a full-screen window regained the focus but not its mode.
+  /// Throws the runtime error "GLGraphicsDriver failed to set display mode"
+  /// once when a full-screen window regained the focus but not its mode.
   int32_t Flip(int32_t sync) override;
 };
 
-// Graphics flags (the pixel format asked for).
+/// Graphics flags (the pixel format asked for).
 inline constexpr int32_t GRAPHICS_BACKBUFFER = 2;
 inline constexpr int32_t GRAPHICS_ALPHABUFFER = 4;
 inline constexpr int32_t GRAPHICS_DEPTHBUFFER = 8;
@@ -76,20 +76,20 @@ inline constexpr int32_t GRAPHICS_STENCILBUFFER = 16;
 inline constexpr int32_t GRAPHICS_ACCUMBUFFER = 32;
 
 TGLGraphicsDriver* OpenGLGraphicsDriver();
-// Selects the OpenGL graphics driver and opens the display with it.
+/// Selects the OpenGL graphics driver and opens the display with it.
 Ref<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
-// The record that is current, or nullptr.
+/// The record that is current, or nullptr.
 GLWindowRecord* CurrentGLRecord();
-// The full-screen record that holds the display mode, or nullptr.
+/// The full-screen record that holds the display mode, or nullptr.
 GLWindowRecord* DisplayModeOwner();
-// Makes the hidden shared context once; false when no GL context can be made.
+/// Makes the hidden shared context once; false when no GL context can be made.
 bool CreateSharedContext();
-// Sets the swap interval of the current context when the platform supports
-// it, and notes it in that context's record.
+/// Sets the swap interval of the current context when the platform supports
+/// it, and notes it in that context's record.
 void SetSwapInterval(int32_t interval);
 
 namespace glgraphics {
-// Registers the classes and "gldrawtextfont.bin" and selects the driver.
+/// Registers the classes and "gldrawtextfont.bin" and selects the driver.
 void Init();
 }  // namespace glgraphics
 

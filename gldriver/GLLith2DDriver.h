@@ -23,23 +23,23 @@ class TGLLith2DDriver;
 class TGLImageFrame : public TImageFrame {
   VRL_CLASS(TGLImageFrame, TImageFrame)
  public:
-  // Hands the texture to its driver for deletion (DeferTextureDeletion).
+  /// Hands the texture to its driver for deletion (DeferTextureDeletion).
   ~TGLImageFrame() override;
-  // Draws through the driver that made the frame; nothing once the graphics
-  // generation has moved on (the texture died with its context).
+  /// Draws through the driver that made the frame; nothing once the graphics
+  /// generation has moved on (the texture died with its context).
   void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy, float sw,
             float sh) override;
-  // A texture of the pixmap for the driver, its size rounded up to powers of
-  // two with the edges bled into the padding. Null when no GL context is
-  // current or the pixmap has no pixels (a 0 x 0 image draws nothing).
+  /// A texture of the pixmap for the driver, its size rounded up to powers of
+  /// two with the edges bled into the padding. Null when no GL context is
+  /// current or the pixmap has no pixels (a 0 x 0 image draws nothing).
   static Ref<TGLImageFrame> CreateFromPixmap(TGLLith2DDriver* driver, TPixmap* pixmap, int32_t flags);
 
-  // The GL texture name, 0 when none.
+  /// The GL texture name, 0 when none.
   int32_t TextureName() const { return _name; }
-  // The graphics generation the texture was made in.
+  /// The graphics generation the texture was made in.
   int32_t Generation() const { return _seq; }
-  // The far corner of the image in texture coordinates (the near one is
-  // 0, 0), and the size of one texel.
+  /// The far corner of the image in texture coordinates (the near one is
+  /// 0, 0), and the size of one texel.
   float U1() const { return _u1; }
   float V1() const { return _v1; }
   float UScale() const { return _uscale; }
@@ -72,7 +72,7 @@ class TGLLith2DDriver : public TLith2DDriver {
   void SetAlpha(float alpha) override;
   void SetColor(int32_t red, int32_t green, int32_t blue) override;
   void SetClsColor(int32_t red, int32_t green, int32_t blue) override;
-  // A viewport reaching past the device scissors at the device's edges.
+  /// A viewport reaching past the device scissors at the device's edges.
   void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height) override;
   void SetTransform(float ix, float iy, float jx, float jy) override;
   void SetLineWidth(float width) override;
@@ -80,42 +80,42 @@ class TGLLith2DDriver : public TLith2DDriver {
   void Plot(float x, float y) override;
   void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override;
   void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override;
-  // Nothing for a rectangle that is not finite; at most kMaxOvalSegments
-  // segments, more than a display can tell apart.
+  /// Nothing for a rectangle that is not finite; at most kMaxOvalSegments
+  /// segments, more than a display can tell apart.
   void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) override;
   void DrawPoly(Array* xy, float handleX, float handleY, float originX, float originY) override;
   void DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) override;
   Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) override;
   void SetResolution(float width, float height) override;
 
-  // The driver itself while the OpenGL graphics driver exists.
+  /// The driver itself while the OpenGL graphics driver exists.
   Ref<TGLLith2DDriver> Create();
   void ResetGLContext(TGraphics* graphics);
 
-  // Draws whatever quads are gathered. Code that draws with OpenGL itself
-  // calls it (BeginRaw2D does) before it touches the GL state.
+  /// Draws whatever quads are gathered. Code that draws with OpenGL itself
+  /// calls it (BeginRaw2D does) before it touches the GL state.
   void FlushBatch();
-  // Notes a texture name to delete at the next texture creation, when it
-  // belongs to the generation of the last creation; older names died with
-  // their context and are dropped.
+  /// Notes a texture name to delete at the next texture creation, when it
+  /// belongs to the generation of the last creation; older names died with
+  /// their context and are dropped.
   void DeferTextureDeletion(int32_t name, int32_t generation);
 
  private:
-  // The batching protocol: a frame maps its corners with the driver's
-  // matrix, gathers its quad into the driver's batch and makes its texture
-  // through the driver, so that the cached GL state stays the driver's.
+  /// The batching protocol: a frame maps its corners with the driver's
+  /// matrix, gathers its quad into the driver's batch and makes its texture
+  /// through the driver, so that the cached GL state stays the driver's.
   friend class TGLImageFrame;
 
   int32_t DeviceHeight() const;
-  // Maps a local point with the matrix of SetTransform and the translation.
+  /// Maps a local point with the matrix of SetTransform and the translation.
   void MapPoint(float px, float py, float tx, float ty, float& x, float& y) const;
-  // Gathers a textured quad; a quad of another texture draws the batch
-  // first.
+  /// Gathers a textured quad; a quad of another texture draws the batch
+  /// first.
   void TexturedQuad(int32_t texture, const float* corners, float u0, float v0, float u1, float v1);
   void BindTexture(int32_t texture);
   void DisableTexturing();
-  // Allocates a texture of tw x th (and its mipmap levels) without data and
-  // leaves it bound; deletes the deferred names of this generation first.
+  /// Allocates a texture of tw x th (and its mipmap levels) without data and
+  /// leaves it bound; deletes the deferred names of this generation first.
   uint32_t CreateTexture(int32_t tw, int32_t th, int32_t flags);
 
   int32_t _blend = 0;
@@ -125,20 +125,20 @@ class TGLLith2DDriver : public TLith2DDriver {
   float _ix = 1, _iy = 0, _jx = 0, _jy = 1;
   int32_t _batchTexture = 0;
   std::vector<float> _batch;  // x, y, u, v for each vertex
-  // Textures whose frames were dropped, and the generation they belong to.
+  /// Textures whose frames were dropped, and the generation they belong to.
   std::vector<uint32_t> _deferred;
   int32_t _deferredGeneration = 0;
 };
 
-// The OpenGL 2D driver, made on first use.
+/// The OpenGL 2D driver, made on first use.
 TGLLith2DDriver* OpenGL2DDriver();
 
-// Raw helpers for programs that draw with OpenGL themselves.
+/// Raw helpers for programs that draw with OpenGL themselves.
 void BeginRaw2D();
 void EndRaw2D();
 int32_t NextPow2(int32_t n);
-// Rounds the size up to powers of two the implementation accepts; throws
-// the runtime error "Unable to calculate tex size" when even 1 x 1 is not.
+/// Rounds the size up to powers of two the implementation accepts; throws
+/// the runtime error "Unable to calculate tex size" when even 1 x 1 is not.
 void FitTextureSize(int32_t& width, int32_t& height);
 int32_t TextureFromPixmap(TPixmap* pixmap, int32_t mipmapped);
 void GLRectAt(int32_t x, int32_t y, int32_t width, int32_t height);
@@ -146,11 +146,11 @@ void GLTextAt(String* text, int32_t x, int32_t y);
 void GLPixmapAt(TPixmap* pixmap, int32_t x, int32_t y);
 
 namespace gl2d {
-// Initialises every graphics back-end of the program in the order of
-// gldriver/GraphicsBackends.h, which makes the OpenGL 2D driver the default.
+/// Initialises every graphics back-end of the program in the order of
+/// gldriver/GraphicsBackends.h, which makes the OpenGL 2D driver the default.
 void Init();
-// The OpenGL 2D back-end's entry of that table: initialises the OpenGL
-// graphics and the 2D modules, registers the classes and selects the driver.
+/// The OpenGL 2D back-end's entry of that table: initialises the OpenGL
+/// graphics and the 2D modules, registers the classes and selects the driver.
 void InitBackend();
 }  // namespace gl2d
 

@@ -26,7 +26,7 @@ namespace vrl {
 std::span<const GraphicsBackend> GraphicsDriverBackends();
 std::span<const GraphicsBackend> Lith2DDriverBackends();
 
-// Runs the initialisation of every back-end, in the order of the tables.
+/// Runs the initialisation of every back-end, in the order of the tables.
 void InitGraphicsBackends();
 
 }  // namespace vrl

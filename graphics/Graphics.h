@@ -58,10 +58,10 @@ namespace vrl {
 
 class TGraphics;
 
-// A display mode: a plain record of four values.
+/// A display mode: a plain record of four values.
 class TGraphicsMode : public Object {
   VRL_CLASS(TGraphicsMode, Object)
-  // "width,height,depth hertzHz".
+  /// "width,height,depth hertzHz".
   Ref<String> ToString() override;
 
   int32_t width = 0;
@@ -70,19 +70,19 @@ class TGraphicsMode : public Object {
   int32_t hertz = 0;
 };
 
-// A display back-end. Every operation is abstract in this base class.
+/// A display back-end. Every operation is abstract in this base class.
 class TGraphicsDriver : public Object {
   VRL_CLASS(TGraphicsDriver, Object)
-  // The display modes the driver offers: an array of TGraphicsMode.
+  /// The display modes the driver offers: an array of TGraphicsMode.
   virtual Ref<Array> GraphicsModes();
-  // A context drawing into an existing window of the program, or Null.
+  /// A context drawing into an existing window of the program, or Null.
   virtual Ref<TGraphics> AttachGraphics(int32_t widget, int32_t flags);
-  // A new window (depth 0) or full-screen context, or Null.
+  /// A new window (depth 0) or full-screen context, or Null.
   virtual Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
                                         int32_t flags);
-  // Makes the context current for rendering; Null detaches.
+  /// Makes the context current for rendering; Null detaches.
   virtual int32_t SetGraphics(TGraphics* graphics);
-  // Presents the back buffer: sync 0 at once, positive at the vertical blank.
+  /// Presents the back buffer: sync 0 at once, positive at the vertical blank.
   virtual int32_t Flip(int32_t sync);
 };
 
@@ -94,35 +94,35 @@ class TGraphics : public Object {
   virtual void Close();
 };
 
-// The graphics generation: starts at 1, changes on every change of driver
-// or display, and is never 0.
+/// The graphics generation: starts at 1, changes on every change of driver
+/// or display, and is never 0.
 int32_t GraphicsGeneration();
-// Moves the generation on (skipping 0 when it wraps); the module does so at
-// every change of driver or display.
+/// Moves the generation on (skipping 0 when it wraps); the module does so at
+/// every change of driver or display.
 void AdvanceGraphicsGeneration();
-// The hook id run at the start of every Flip, with Null data.
+/// The hook id run at the start of every Flip, with Null data.
 int32_t FlipHookId();
 
 void SelectGraphicsDriver(TGraphicsDriver* driver, int32_t flags);
 TGraphicsDriver* SelectedGraphicsDriver();
 int32_t SelectedGraphicsFlags();
 
-// A copy of the current driver's modes (cached).
+/// A copy of the current driver's modes (cached).
 Ref<Array> GraphicsModes();
 int32_t GraphicsModeCount();
 void GraphicsModeAt(int32_t index, int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz);
-// 1 when some mode matches every argument that is not 0.
+/// 1 when some mode matches every argument that is not 0.
 int32_t HasGraphicsMode(int32_t width, int32_t height, int32_t depth, int32_t hertz);
 
-// The driver's context, or Null when the driver raised anything.
+/// The driver's context, or Null when the driver raised anything.
 Ref<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
 Ref<TGraphics> AttachGraphics(int32_t widget, int32_t flags);
 void SetGraphics(TGraphics* graphics);
 void CloseGraphicsContext(TGraphics* graphics);
 
-// Opens the display for the program (closing one opened before), starts
-// polled input and arranges for ShutdownGraphics to run at program end.
-// Null when the display cannot be opened.
+/// Opens the display for the program (closing one opened before), starts
+/// polled input and arranges for ShutdownGraphics to run at program end.
+/// Null when the display cannot be opened.
 Ref<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
 void ShutdownGraphics();
 
@@ -133,25 +133,25 @@ int32_t CurrentGraphicsHertz();
 int32_t CurrentGraphicsFlags();
 TGraphics* CurrentGraphics();
 
-// Presents the frame. Sync -1 lets the framework pace: a full-screen display
-// opened with a refresh rate waits for the vertical blank, a window opened
-// with one is limited to that rate by sleeping.
+/// Presents the frame. Sync -1 lets the framework pace: a full-screen display
+/// opened with a refresh rate waits for the vertical blank, a window opened
+/// with one is limited to that rate by sleeping.
 int32_t Flip(int32_t sync = -1);
 
-// One back-end of a driver kind, as the back-end tables list it.
+/// One back-end of a driver kind, as the back-end tables list it.
 struct GraphicsBackend {
   const char* name;
-  // Initialises the back-end's module: registers its classes and, for a
-  // back-end that is a default candidate, selects its driver when usable.
+  /// Initialises the back-end's module: registers its classes and, for a
+  /// back-end that is a default candidate, selects its driver when usable.
   void (*init)();
-  // The back-end's driver.
+  /// The back-end's driver.
   TGraphicsDriver* (*driver)();
 };
 
 namespace graphics {
 void Init();
-// For tests of the wrap: the value the generation has until it is next
-// advanced.
+/// For tests of the wrap: the value the generation has until it is next
+/// advanced.
 void SetGenerationForTesting(int32_t generation);
 }  // namespace graphics
 

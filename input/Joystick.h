@@ -28,13 +28,13 @@
 namespace vrl {
 
 int32_t JoystickCount();
-// 1 when n is a joystick that JoystickCount finds (n in 0..15).
+/// 1 when n is a joystick that JoystickCount finds (n in 0..15).
 int32_t JoystickExists(int32_t n);
-// The product name, or "" when its capabilities cannot be read.
+/// The product name, or "" when its capabilities cannot be read.
 Ref<String> JoystickName(int32_t n);
 
 int32_t JoystickButtonDown(int32_t button, int32_t n);
-// Presses counted since the previous call for this button, then 0.
+/// Presses counted since the previous call for this button, then 0.
 int32_t JoystickButtonHits(int32_t button, int32_t n);
 
 float JoystickX(int32_t n);
@@ -49,25 +49,25 @@ float JoystickRoll(int32_t n);
 float JoystickHat(int32_t n);
 float JoystickWheel(int32_t n);
 
-// -1 below -0.333333, 1 above 0.333333, else 0.
+/// -1 below -0.333333, 1 above 0.333333, else 0.
 int32_t JoystickXDir(int32_t n);
 int32_t JoystickYDir(int32_t n);
 int32_t JoystickZDir(int32_t n);
 int32_t JoystickRDir(int32_t n);
 int32_t JoystickUDir(int32_t n);
 
-// For each joystick i whose bit i is set: reads it, then forgets its button
-// states and counted presses (a button still held counts as a press at the
-// next query).
+/// For each joystick i whose bit i is set: reads it, then forgets its button
+/// states and counted presses (a button still held counts as a press at the
+/// next query).
 void FlushJoysticks(int32_t mask = -1);
 
-// (1 << buttons) - 1.
+/// (1 << buttons) - 1.
 int32_t JoystickButtonCaps(int32_t n);
-// (1 << axes) - 1, with bit 9 also set when the device has a hat.
+/// (1 << axes) - 1, with bit 9 also set when the device has a hat.
 int32_t JoystickAxisCaps(int32_t n);
 
 namespace joystick {
-// Counts the joysticks once.
+/// Counts the joysticks once.
 void Init();
 }  // namespace joystick
 

@@ -15,22 +15,22 @@
 
 namespace vrl {
 
-// When non-zero (the default), every query pumps system events first.
+/// When non-zero (the default), every query pumps system events first.
 extern int32_t AutoPollSystem;
 
 inline constexpr int32_t kCharQueueSize = 256;
 
-// Installs the input hook (once); only events whose source is `source`
-// count, any event when it is Null. Clears all state.
+/// Installs the input hook (once); only events whose source is `source`
+/// count, any event when it is Null. Clears all state.
 int32_t StartPolledInput(Object* source);
 int32_t StopPolledInput();
 
-// Presses since the previous call for this key (then 0).
+/// Presses since the previous call for this key (then 0).
 int32_t TakeKeyHits(int32_t key);
 int32_t KeyIsDown(int32_t key);
-// The next typed character, 0 when none; 256 are kept, more are dropped.
+/// The next typed character, 0 when none; 256 are kept, more are dropped.
 int32_t NextChar();
-// Pumps, then forgets key states, hits and typed characters.
+/// Pumps, then forgets key states, hits and typed characters.
 int32_t ClearKeys();
 
 int32_t TakeMouseHits(int32_t button);
@@ -38,27 +38,27 @@ int32_t MouseIsDown(int32_t button);
 int32_t MousePosX();
 int32_t MousePosY();
 int32_t MouseWheelPos();
-// Change since the previous call of the same function.
+/// Change since the previous call of the same function.
 int32_t MouseDeltaX();
 int32_t MouseDeltaY();
 int32_t MouseWheelDelta();
-// Pumps, then forgets button states, hits and the wheel position (the
-// pointer position stays).
+/// Pumps, then forgets button states, hits and the wheel position (the
+/// pointer position stays).
 int32_t ClearMouse();
 
-// Wait for the first key hit, character or button after the call. They
-// give 0 when nothing can arrive (called from an event hook, or without
-// an event source).
+/// Wait for the first key hit, character or button after the call. They
+/// give 0 when nothing can arrive (called from an event hook, or without
+/// an event source).
 int32_t AwaitKey();
 int32_t AwaitChar();
 int32_t AwaitMouse();
 
 int32_t IsAppSuspended();
-// The terminate request (a close request or Alt+F4), then cleared.
+/// The terminate request (a close request or Alt+F4), then cleared.
 int32_t TakeTerminateRequest();
 
 namespace input {
-// Initialises the system module it reads from.
+/// Initialises the system module it reads from.
 void Init();
 }  // namespace input
 

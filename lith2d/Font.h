@@ -15,7 +15,7 @@ inline constexpr int32_t FONTSTYLE_SMOOTH = 4;
 class TGlyph : public Object {
   VRL_CLASS(TGlyph, Object)
  public:
-  // A TPixmap for a visible glyph.
+  /// A TPixmap for a visible glyph.
   virtual Ref<Object> Pixels();
   virtual float Advance();
   virtual void GetRect(int32_t& x, int32_t& y, int32_t& width, int32_t& height);
@@ -27,7 +27,7 @@ class TFont : public Object {
   virtual int32_t Style();
   virtual int32_t Height();
   virtual int32_t CountGlyphs();
-  // The glyph index of a character, negative when the font has none.
+  /// The glyph index of a character, negative when the font has none.
   virtual int32_t CharToGlyph(int32_t character);
   virtual Ref<TGlyph> LoadGlyph(int32_t index);
 };
@@ -44,10 +44,10 @@ class TFontLoader : public Object {
   Ref<TFontLoader> _succ;
 };
 
-// Asks each registered loader, newest first; Null when none gives a font. A
-// stream exception inside a loader is its refusal; others propagate.
+/// Asks each registered loader, newest first; Null when none gives a font. A
+/// stream exception inside a loader is its refusal; others propagate.
 Ref<TFont> LoadFont(Object* url, int32_t size, int32_t style);
-// Puts the loader at the head of the chain unless it is already linked.
+/// Puts the loader at the head of the chain unless it is already linked.
 void RegisterFontLoader(TFontLoader* loader);
 
 }  // namespace vrl

@@ -34,12 +34,12 @@ class TImageFont : public Object {
   int32_t CountGlyphs();
   int32_t CharToGlyph(int32_t character);
   Ref<TImageGlyph> LoadGlyph(int32_t index);
-  // Draws the text with its pen at (x, y); the matrix is the current
-  // transform, which the frames apply to each glyph's corners.
+  /// Draws the text with its pen at (x, y); the matrix is the current
+  /// transform, which the frames apply to each glyph's corners.
   void Draw(String* text, float x, float y, float ix, float iy, float jx, float jy);
 
   static Ref<TImageFont> Load(Object* url, int32_t size, int32_t style);
-  // The built-in font: characters 32 to 127, 8 x 16, unfiltered.
+  /// The built-in font: characters 32 to 127, 8 x 16, unfiltered.
   static Ref<TImageFont> CreateDefault();
 
  private:

@@ -79,28 +79,28 @@ class TLith2DGraphics : public TGraphics {
  public:
   Ref<TGraphicsDriver> Driver() override;
   void GetSettings(int32_t& width, int32_t& height, int32_t& depth, int32_t& hertz, int32_t& flags) override;
-  // Closes the wrapped graphics and lets go of it and of the driver.
+  /// Closes the wrapped graphics and lets go of it and of the driver.
   void Close() override;
-  // Re-reads the device size and sends the whole state to the driver.
+  /// Re-reads the device size and sends the whole state to the driver.
   void Validate();
-  // Makes this the current graphics and its driver the current driver;
-  // the first time also clears and flips both buffers.
+  /// Makes this the current graphics and its driver the current driver;
+  /// the first time also clears and flips both buffers.
   void MakeCurrent();
 
   static void ClearCurrent();
   static TLith2DGraphics* Current();
   static Ref<TLith2DGraphics> Create(TGraphics* graphics, TLith2DDriver* driver);
-  // The driver's own context that this one wraps; Null once closed.
+  /// The driver's own context that this one wraps; Null once closed.
   TGraphics* Wrapped() const { return _graphics.get(); }
 
-  // Recomputes the matrix from rotation and scale and sends it.
+  /// Recomputes the matrix from rotation and scale and sends it.
   void UpdateTransform();
-  // Sends the logical viewport to the driver as device pixels.
+  /// Sends the logical viewport to the driver as device pixels.
   void SendViewport();
 
  private:
-  // The drawing commands below keep the state; these are the ones that
-  // read or write it.
+  /// The drawing commands below keep the state; these are the ones that
+  /// read or write it.
   friend void SetColor(int32_t red, int32_t green, int32_t blue);
   friend void GetColor(int32_t& red, int32_t& green, int32_t& blue);
   friend void SetClsColor(int32_t red, int32_t green, int32_t blue);
@@ -145,12 +145,12 @@ class TLith2DGraphics : public TGraphics {
   friend void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy,
                             float sw, float sh, float hx, float hy, int32_t frame);
   friend void DrawImageTiled(TImage* image, float x, float y, int32_t frame);
-  // Tests of how the state is stored (tests/lith2d).
+  /// Tests of how the state is stored (tests/lith2d).
   friend class Lith2DGraphicsTestPeer;
 
-  // The drawing state. The commands set and read it and keep the driver
-  // told; the matrix (tform_ix to tform_jy) follows rotation and scale
-  // through UpdateTransform, the mouse scales follow the logical resolution.
+  /// The drawing state. The commands set and read it and keep the driver
+  /// told; the matrix (tform_ix to tform_jy) follows rotation and scale
+  /// through UpdateTransform, the mouse scales follow the logical resolution.
   int32_t color_red = 255, color_green = 255, color_blue = 255;
   float color_alpha = 1.0f;
   int32_t clscolor_red = 0, clscolor_green = 0, clscolor_blue = 0;
@@ -171,7 +171,7 @@ class TLith2DGraphics : public TGraphics {
   int32_t _setup = 0;  // 1 once the buffers were cleared
 };
 
-// The abstract 2D driver; its contract is at the top of this file.
+/// The abstract 2D driver; its contract is at the top of this file.
 class TLith2DDriver : public TGraphicsDriver {
   VRL_CLASS(TLith2DDriver, TGraphicsDriver)
  public:
@@ -196,11 +196,11 @@ class TLith2DDriver : public TGraphicsDriver {
 
 TLith2DDriver* CurrentLith2DDriver();
 
-// Float to Int for coordinates and counts: truncates towards zero, clamps to
-// the Int range; NaN gives 0.
+/// Float to Int for coordinates and counts: truncates towards zero, clamps to
+/// the Int range; NaN gives 0.
 int32_t SaturatingInt(double value);
 
-// State commands.
+/// State commands.
 void SetColor(int32_t red, int32_t green, int32_t blue);
 void GetColor(int32_t& red, int32_t& green, int32_t& blue);
 void SetClsColor(int32_t red, int32_t green, int32_t blue);
@@ -220,12 +220,12 @@ void SetDrawOrigin(float x, float y);
 void GetDrawOrigin(float& x, float& y);
 void SetDrawHandle(float x, float y);
 void GetDrawHandle(float& x, float& y);
-// Any values are safe: the device rectangle saturates at the Int range.
+/// Any values are safe: the device rectangle saturates at the Int range.
 void SetViewport(int32_t x, int32_t y, int32_t width, int32_t height);
 void GetViewport(int32_t& x, int32_t& y, int32_t& width, int32_t& height);
-// Maps the logical size onto the whole device. Throws TRuntimeException when
-// the width or height is not a positive finite number (or gives no usable
-// mouse scale); without a device size the mouse maps one to one.
+/// Maps the logical size onto the whole device. Throws TRuntimeException when
+/// the width or height is not a positive finite number (or gives no usable
+/// mouse scale); without a device size the mouse maps one to one.
 void SetLogicalResolution(float width, float height);
 float LogicalWidth();
 float LogicalHeight();
@@ -238,32 +238,32 @@ void SetDrawFont(TImageFont* font);
 TImageFont* GetDrawFont();
 Ref<TImageFont> LoadImageFontSource(Object* url, int32_t size, int32_t style);
 
-// Drawing commands.
+/// Drawing commands.
 void Cls();
 void Plot(float x, float y);
 void DrawRect(float x, float y, float width, float height);
-// The driver bounds the number of segments and draws nothing for sizes that
-// are not finite.
+/// The driver bounds the number of segments and draws nothing for sizes that
+/// are not finite.
 void DrawOval(float x, float y, float width, float height);
 void DrawLine(float x1, float y1, float x2, float y2, int32_t lastPixel = 1);
 void DrawPoly(Array* xy);
 void DrawString(String* text, float x, float y);
 int32_t StringWidth(String* text);
 int32_t StringHeight();
-// The image commands draw nothing for an image without a driver frame, such
-// as one of 0 x 0 pixels.
+/// The image commands draw nothing for an image without a driver frame, such
+/// as one of 0 x 0 pixels.
 void DrawImageAt(TImage* image, float x, float y, int32_t frame = 0);
 void DrawImageSized(TImage* image, float x, float y, float width, float height, int32_t frame = 0);
 void DrawImageArea(TImage* image, float x, float y, float width, float height, float sx, float sy, float sw,
                    float sh, float hx = 0, float hy = 0, int32_t frame = 0);
-// Covers the viewport (its part on the logical screen) with copies of the
-// image, ignoring rotation and scale. Nothing for an empty image or a
-// position that is not finite.
+/// Covers the viewport (its part on the logical screen) with copies of the
+/// image, ignoring rotation and scale. Nothing for an empty image or a
+/// position that is not finite.
 void DrawImageTiled(TImage* image, float x, float y, int32_t frame = 0);
 void DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y);
 Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height);
 
-// Module state used by the image functions.
+/// Module state used by the image functions.
 void SetImageMaskColor(int32_t red, int32_t green, int32_t blue);
 void GetImageMaskColor(int32_t& red, int32_t& green, int32_t& blue);
 void SetAutoCentreHandle(int32_t on);
@@ -272,7 +272,7 @@ void SetDefaultImageFlags(int32_t flags);
 int32_t DefaultImageFlags();
 
 namespace lith2d {
-// Registers the drawing, image and font classes and the built-in font data.
+/// Registers the drawing, image and font classes and the built-in font data.
 void Init();
 }  // namespace lith2d
 

@@ -36,7 +36,7 @@ class TRecordingGraphics : public TGraphics {
   bool _closed = false;
 };
 
-// One recorded image-frame draw: the arguments of TImageFrame::Draw.
+/// One recorded image-frame draw: the arguments of TImageFrame::Draw.
 struct RecordedDraw {
   float x0, y0, x1, y1, tx, ty, sx, sy, sw, sh;
   int32_t frame;  // which frame object (its creation number)
@@ -70,9 +70,9 @@ class TRecordingLith2DDriver : public TLith2DDriver {
   Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) override;
   void SetResolution(float width, float height) override;
 
-  // The image-frame draws since the last Clear, in order.
+  /// The image-frame draws since the last Clear, in order.
   const std::vector<RecordedDraw>& Draws() const { return _draws; }
-  // Forgets what was recorded.
+  /// Forgets what was recorded.
   virtual void Clear() { _draws.clear(); }
 
  private:
@@ -96,7 +96,7 @@ class TRecordingImageFrame : public TImageFrame {
   int32_t _number = 0;
 };
 
-// The one recording driver of the program.
+/// The one recording driver of the program.
 TRecordingLith2DDriver* RecordingLith2DDriver();
 
 }  // namespace vrl

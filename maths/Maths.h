@@ -21,7 +21,7 @@ double Log(double x);
 double Log10(double x);
 double Floor(double x);
 double Ceil(double x);
-// The hyperbolic functions take their argument as it is (no degrees).
+/// The hyperbolic functions take their argument as it is (no degrees).
 double Sinh(double x);
 double Cosh(double x);
 double Tanh(double x);

@@ -9,15 +9,15 @@
 
 namespace vrl {
 
-// A value in [0, 1) from one step.
+/// A value in [0, 1) from one step.
 float RandomFloat();
-// A value in [0, 1) from two steps.
+/// A value in [0, 1) from two steps.
 double RandomDouble();
-// A value in [min(a, b), max(a, b)); the order of the bounds does not matter.
+/// A value in [min(a, b), max(a, b)); the order of the bounds does not matter.
 double RandomReal(double a, double b);
-// A value in [min(a, b), max(a, b)], both included, in either order.
+/// A value in [min(a, b), max(a, b)], both included, in either order.
 int32_t RandomInt(int32_t a, int32_t b);
-// Masks the seed to 31 bits; 0 and 0x7FFFFFFF select the default seed.
+/// Masks the seed to 31 bits; 0 and 0x7FFFFFFF select the default seed.
 void SeedRandom(int32_t seed);
 int32_t RandomSeed();
 

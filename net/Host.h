@@ -14,16 +14,16 @@
 
 namespace vrl {
 
-// The IPv4 addresses of `host` (a name or a dotted address) in the order the
-// resolver gives them, duplicates removed; an empty array of tag "i" when the
-// lookup fails or gives no IPv4 address.
+/// The IPv4 addresses of `host` (a name or a dotted address) in the order the
+/// resolver gives them, duplicates removed; an empty array of tag "i" when the
+/// lookup fails or gives no IPv4 address.
 Ref<Array> HostIps(String* host);
-// Element `index` of HostIps(host); 0 when the index is negative or out of
-// range (or the lookup fails).
+/// Element `index` of HostIps(host); 0 when the index is negative or out of
+/// range (or the lookup fails).
 int32_t HostIp(String* host, int32_t index = 0);
-// The name a reverse lookup gives for `ip`, or the empty string.
+/// The name a reverse lookup gives for `ip`, or the empty string.
 Ref<String> HostName(int32_t ip);
-// The four bytes of `ip`, high first, in decimal joined by ".".
+/// The four bytes of `ip`, high first, in decimal joined by ".".
 Ref<String> DottedIP(int32_t ip);
 
 }  // namespace vrl

@@ -34,16 +34,16 @@ inline constexpr int32_t kHttpMaxHeaders = 65536;
 int32_t HttpHeaderTimeout();
 void SetHttpHeaderTimeout(int32_t milliseconds);
 
-// Reads and discards lines (the status line and the headers) until the
-// stream is at its end or an empty line has been read, leaving the stream at
-// the first byte after it. Lines end at a line feed or a 0 byte; carriage
-// returns are dropped. True when the headers ended within the limits above;
-// false when a line or the whole grew too long or, for a socket stream, the
-// timeout (milliseconds from the call) passed first.
+/// Reads and discards lines (the status line and the headers) until the
+/// stream is at its end or an empty line has been read, leaving the stream at
+/// the first byte after it. Lines end at a line feed or a 0 byte; carriage
+/// returns are dropped. True when the headers ended within the limits above;
+/// false when a line or the whole grew too long or, for a socket stream, the
+/// timeout (milliseconds from the call) passed first.
 bool SkipHttpHeaders(TStream* stream, int32_t timeout);
 
 namespace httpstream {
-// Registers the class and enrols the "http" factory.
+/// Registers the class and enrols the "http" factory.
 void Init();
 }  // namespace httpstream
 

@@ -22,7 +22,7 @@ inline constexpr int32_t PIXFMT_INTENSITY8 = 11;
 inline constexpr int32_t PIXFMT_LUMINANCE8 = 12;
 inline constexpr int32_t kPixelFormatCount = 13;  // 0 (no format) to 12
 
-// Format tables, indexed by format 0 to 12.
+/// Format tables, indexed by format 0 to 12.
 extern const int32_t PixelBytes[kPixelFormatCount];
 extern const int32_t RedBits[kPixelFormatCount];
 extern const int32_t GreenBits[kPixelFormatCount];
@@ -35,13 +35,13 @@ extern const int32_t ColourBits[kPixelFormatCount];
 
 inline bool IsPixelFormat(int32_t format) { return format >= 1 && format < kPixelFormatCount; }
 
-// Copies count pixels of one format.
+/// Copies count pixels of one format.
 void CopyPixels(const uint8_t* in, uint8_t* out, int32_t format, int32_t count);
-// Converts count pixels; equal formats copy.
+/// Converts count pixels; equal formats copy.
 void ConvertPixels(const uint8_t* in, int32_t inFormat, uint8_t* out, int32_t outFormat, int32_t count);
-// Writes count RGBA32 pixels from pixels of `inFormat`.
+/// Writes count RGBA32 pixels from pixels of `inFormat`.
 void ExpandToRGBA(const uint8_t* in, uint8_t* out, int32_t inFormat, int32_t count);
-// Writes count pixels of `outFormat` from RGBA32 pixels.
+/// Writes count pixels of `outFormat` from RGBA32 pixels.
 void PackFromRGBA(const uint8_t* in, uint8_t* out, int32_t outFormat, int32_t count);
 
 }  // namespace vrl

@@ -28,22 +28,22 @@ class TPixmap : public Object {
   uint8_t* PixelPtr(int32_t x, int32_t y) const {
     return pixels + std::ptrdiff_t(y) * pitch + std::ptrdiff_t(x) * PixelBytes[format];
   }
-  // A pixmap viewing a rectangle of this one's memory; it keeps this pixmap
-  // alive.
+  /// A pixmap viewing a rectangle of this one's memory; it keeps this pixmap
+  /// alive.
   virtual Ref<TPixmap> Window(int32_t x, int32_t y, int32_t width, int32_t height);
   virtual Ref<TPixmap> Copy();
-  // Converts `source` into this pixmap at (x, y), row by row.
+  /// Converts `source` into this pixmap at (x, y), row by row.
   virtual int32_t Paste(TPixmap* source, int32_t x, int32_t y);
-  // Always a new pixmap, also when the format is unchanged.
+  /// Always a new pixmap, also when the format is unchanged.
   virtual Ref<TPixmap> Convert(int32_t format);
   virtual int32_t ReadPixel(int32_t x, int32_t y);
   virtual int32_t WritePixel(int32_t x, int32_t y, int32_t argb);
   virtual int32_t ClearPixels(int32_t argb);
 
-  // A new pixmap that owns pitch * height bytes (contents undefined); the
-  // pitch is width * bytes per pixel rounded up to a multiple of `align`.
+  /// A new pixmap that owns pitch * height bytes (contents undefined); the
+  /// pitch is width * bytes per pixel rounded up to a multiple of `align`.
   static Ref<TPixmap> Create(int32_t width, int32_t height, int32_t format, int32_t align = 4);
-  // Wraps memory that the caller owns and keeps valid.
+  /// Wraps memory that the caller owns and keeps valid.
   static Ref<TPixmap> CreateStatic(void* pixels, int32_t width, int32_t height, int32_t pitch,
                                    int32_t format);
 
@@ -60,17 +60,17 @@ class TPixmap : public Object {
   void CheckInside(int32_t x, int32_t y, int32_t w, int32_t h) const;
 };
 
-// Reads pictures from streams. Constructing a loader puts it at the head of
-// the chain, so the loader made last is asked first. Loaders live for the
-// whole run.
+/// Reads pictures from streams. Constructing a loader puts it at the head of
+/// the chain, so the loader made last is asked first. Loaders live for the
+/// whole run.
 class TPixmapLoader : public Object {
   VRL_CLASS(TPixmapLoader, Object)
   TPixmapLoader();
-  // A pixmap from the stream at its current position, or Null when the data
-  // is not this loader's format.
+  /// A pixmap from the stream at its current position, or Null when the data
+  /// is not this loader's format.
   virtual Ref<TPixmap> LoadPixmap(TStream* stream);
 
-  // The next loader of the chain (nullptr after the last).
+  /// The next loader of the chain (nullptr after the last).
   TPixmapLoader* Next() const { return _succ.get(); }
 
  private:
@@ -79,16 +79,16 @@ class TPixmapLoader : public Object {
   Ref<TPixmapLoader> _succ;
 };
 
-// The head of the loader chain (Null when none is registered).
+/// The head of the loader chain (Null when none is registered).
 TPixmapLoader* PixmapLoaders();
 
-// Reads a picture from a URL (a String) or a stream object through the
-// loader chain: the stream is rewound before each loader, a stream exception
-// inside a loader counts as a refusal, anything else propagates. Null when no
-// loader reads it or the stream cannot be opened or positioned.
+/// Reads a picture from a URL (a String) or a stream object through the
+/// loader chain: the stream is rewound before each loader, a stream exception
+/// inside a loader counts as a refusal, anything else propagates. Null when no
+/// loader reads it or the stream cannot be opened or positioned.
 Ref<TPixmap> LoadPixmap(Object* url);
 
-// Module functions.
+/// Module functions.
 Ref<TPixmap> NewPixmap(int32_t width, int32_t height, int32_t format, int32_t align = 4);
 Ref<TPixmap> NewStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch, int32_t format);
 uint8_t* PixelPtr(TPixmap* pixmap, int32_t x, int32_t y);
@@ -103,17 +103,17 @@ int32_t PixmapHeight(TPixmap* pixmap);
 int32_t PixmapPitch(TPixmap* pixmap);
 int32_t PixmapFormat(TPixmap* pixmap);
 
-// A format-6 pixmap where pixels of the key colour become transparent and
-// take the average colour of their visible neighbours.
+/// A format-6 pixmap where pixels of the key colour become transparent and
+/// take the average colour of their visible neighbours.
 Ref<TPixmap> ColourKeyPixmap(TPixmap* pixmap, int32_t red, int32_t green, int32_t blue);
 Ref<TPixmap> MirrorPixmapX(TPixmap* pixmap);
 Ref<TPixmap> MirrorPixmapY(TPixmap* pixmap);
-// Bilinear scaling in 32-bit floating point; the result keeps the format.
-// An empty source (a side of 0) gives a result of all zero bytes.
+/// Bilinear scaling in 32-bit floating point; the result keeps the format.
+/// An empty source (a side of 0) gives a result of all zero bytes.
 Ref<TPixmap> ScalePixmap(TPixmap* pixmap, int32_t width, int32_t height);
 
 namespace pixmap {
-// Registers the pixmap classes.
+/// Registers the pixmap classes.
 void Init();
 }  // namespace pixmap
 

@@ -19,18 +19,18 @@ namespace vrl::platform {
 
 class AudioOutput {
  public:
-  // Writes `frames` stereo frames (left, right) at `out`.
+  /// Writes `frames` stereo frames (left, right) at `out`.
   using FillFunction = void (*)(void* context, int16_t* out, int32_t frames);
 
-  // Opens the default output at `rate` Hz and starts the callback at once.
-  // nullptr on failure; `error` (if given) receives the reason.
+  /// Opens the default output at `rate` Hz and starts the callback at once.
+  /// nullptr on failure; `error` (if given) receives the reason.
   static AudioOutput* Open(int32_t rate, FillFunction fill, void* context, std::string* error = nullptr);
-  // Stops the callback, closes the device and releases SDL's audio
-  // subsystem; deletes the object.
+  /// Stops the callback, closes the device and releases SDL's audio
+  /// subsystem; deletes the object.
   void Close();
 
   int32_t Rate() const { return _rate; }
-  // Frames per callback.
+  /// Frames per callback.
   int32_t BlockFrames() const { return _blockFrames; }
 
  private:

@@ -13,13 +13,13 @@
 
 namespace vrl::platform {
 
-// Axes of a reading, in this order: x, y, z, r, u, v (SDL's axes 0 to 5).
+/// Axes of a reading, in this order: x, y, z, r, u, v (SDL's axes 0 to 5).
 inline constexpr int kJoystickAxes = 6;
-// Positions run from kJoystickAxisMin to kJoystickAxisMax (SDL's -32768..32767
-// shifted up); the centre is 32768.
+/// Positions run from kJoystickAxisMin to kJoystickAxisMax (SDL's -32768..32767
+/// shifted up); the centre is 32768.
 inline constexpr int32_t kJoystickAxisMin = 0;
 inline constexpr int32_t kJoystickAxisMax = 65535;
-// The hat's reading when it is at rest (any value above 36000).
+/// The hat's reading when it is at rest (any value above 36000).
 inline constexpr int32_t kJoystickPovCentred = 65535;
 
 struct JoystickCaps {
@@ -36,20 +36,20 @@ struct JoystickReading {
   uint32_t validAxes = 0;  // bit k: axes[k] holds a position
   int32_t axes[kJoystickAxes] = {};
   bool povValid = false;
-  // Hundredths of a degree clockwise from forward (0 forward, 9000 right),
-  // or kJoystickPovCentred.
+  /// Hundredths of a degree clockwise from forward (0 forward, 9000 right),
+  /// or kJoystickPovCentred.
   int32_t pov = kJoystickPovCentred;
 };
 
-// The number of joystick devices SDL knows now (0 when its joystick
-// subsystem cannot start).
+/// The number of joystick devices SDL knows now (0 when its joystick
+/// subsystem cannot start).
 int32_t JoystickDeviceCount();
-// Opens the device at `index` (0 .. count-1) and keeps it open; its stable
-// id, or -1 when it cannot be opened.
+/// Opens the device at `index` (0 .. count-1) and keeps it open; its stable
+/// id, or -1 when it cannot be opened.
 int32_t OpenJoystick(int32_t index);
-// Closes every kept device whose id is not one of `ids`.
+/// Closes every kept device whose id is not one of `ids`.
 void KeepOnlyJoysticks(const int32_t* ids, int32_t count);
-// False when the device is not open or no longer attached.
+/// False when the device is not open or no longer attached.
 bool ReadJoystickCaps(int32_t id, JoystickCaps& caps);
 bool ReadJoystick(int32_t id, JoystickReading& reading);
 

@@ -10,7 +10,7 @@
 
 namespace vrl::platform {
 
-// Sided modifier codes.
+/// Sided modifier codes.
 inline constexpr int32_t kVkLeftShift = 0xA0;
 inline constexpr int32_t kVkRightShift = 0xA1;
 inline constexpr int32_t kVkLeftControl = 0xA2;
@@ -18,15 +18,15 @@ inline constexpr int32_t kVkRightControl = 0xA3;
 inline constexpr int32_t kVkLeftAlt = 0xA4;
 inline constexpr int32_t kVkRightAlt = 0xA5;
 
-// Modifier bits of event mods.
+/// Modifier bits of event mods.
 inline constexpr int32_t kModShift = 1;
 inline constexpr int32_t kModControl = 2;
 inline constexpr int32_t kModAlt = 4;
 inline constexpr int32_t kModSystem = 8;
 
-// `keycode` is an SDL_Keycode, `scancode` an SDL_Scancode.
+/// `keycode` is an SDL_Keycode, `scancode` an SDL_Scancode.
 int32_t VirtualKeyFromSdl(int32_t keycode, int32_t scancode);
-// SDL_Keymod bits as modifier bits.
+/// SDL_Keymod bits as modifier bits.
 int32_t ModifierBitsFromSdl(uint32_t keymod);
 
 }  // namespace vrl::platform

@@ -18,7 +18,7 @@
 
 namespace vrl::platform {
 
-// Subsystem bits; the values are SDL's own SDL_INIT_* flags.
+/// Subsystem bits; the values are SDL's own SDL_INIT_* flags.
 inline constexpr uint32_t kSdlTimer = 0x00000001u;
 inline constexpr uint32_t kSdlAudio = 0x00000010u;
 inline constexpr uint32_t kSdlVideo = 0x00000020u;  // implies events inside SDL
@@ -26,28 +26,28 @@ inline constexpr uint32_t kSdlJoystick = 0x00000200u;
 inline constexpr uint32_t kSdlGameController = 0x00002000u;
 inline constexpr uint32_t kSdlEvents = 0x00004000u;
 
-// Starts every subsystem of `subsystems` that is not running yet and counts
-// one reference to each. On failure nothing stays acquired (subsystems
-// started by this call are stopped again), the reason is kept for
-// SdlLastError(), and the result is false.
+/// Starts every subsystem of `subsystems` that is not running yet and counts
+/// one reference to each. On failure nothing stays acquired (subsystems
+/// started by this call are stopped again), the reason is kept for
+/// SdlLastError(), and the result is false.
 bool AcquireSdl(uint32_t subsystems);
-// Drops one reference to each subsystem of `subsystems`; a subsystem whose
-// count reaches 0 is stopped. Releasing more than was acquired is ignored.
+/// Drops one reference to each subsystem of `subsystems`; a subsystem whose
+/// count reaches 0 is stopped. Releasing more than was acquired is ignored.
 void ReleaseSdl(uint32_t subsystems);
-// The current reference count of one subsystem bit.
+/// The current reference count of one subsystem bit.
 int SdlReferenceCount(uint32_t subsystem);
-// True while the subsystem is running (acquired by anyone).
+/// True while the subsystem is running (acquired by anyone).
 bool SdlRunning(uint32_t subsystem);
-// The reason of the latest failed AcquireSdl on any thread (SDL's error text).
+/// The reason of the latest failed AcquireSdl on any thread (SDL's error text).
 std::string SdlLastError();
-// Why no window could be had, for a message to the user: while the video
-// subsystem is not running, the reason it could not start ("No available
-// video device" where there is no display: SDL's offscreen and dummy
-// drivers are used only when SDL_VIDEODRIVER names them); while it runs,
-// SDL's latest error on the calling thread.
+/// Why no window could be had, for a message to the user: while the video
+/// subsystem is not running, the reason it could not start ("No available
+/// video device" where there is no display: SDL's offscreen and dummy
+/// drivers are used only when SDL_VIDEODRIVER names them); while it runs,
+/// SDL's latest error on the calling thread.
 std::string SdlVideoError();
 
-// Holds subsystems for a scope.
+/// Holds subsystems for a scope.
 class SdlSubsystems {
  public:
   explicit SdlSubsystems(uint32_t subsystems) : _subsystems(subsystems), _ok(AcquireSdl(subsystems)) {}

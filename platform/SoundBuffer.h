@@ -38,7 +38,7 @@ class AudioOutput;
 class SoundBuffer;
 struct SoundMixer;
 
-// Result codes (DirectSound's values).
+/// Result codes (DirectSound's values).
 inline constexpr int32_t kSoundOk = 0;
 inline constexpr int32_t kSoundErrOutOfMemory = int32_t(0x8007000Eu);
 inline constexpr int32_t kSoundErrInvalidParam = int32_t(0x80070057u);
@@ -46,7 +46,7 @@ inline constexpr int32_t kSoundErrInvalidCall = int32_t(0x88780032u);
 inline constexpr int32_t kSoundErrNoDriver = int32_t(0x88780078u);
 inline constexpr int32_t kSoundErrBufferLost = int32_t(0x88780096u);
 
-// Buffer description flags.
+/// Buffer description flags.
 inline constexpr uint32_t kSoundCapsStatic = 0x2;
 inline constexpr uint32_t kSoundCapsLocSoftware = 0x8;
 inline constexpr uint32_t kSoundCapsCtrlFrequency = 0x20;
@@ -67,8 +67,8 @@ inline constexpr uint32_t kSoundFrequencyOriginal = 0;  // SetFrequency: the for
 inline constexpr uint32_t kSoundFrequencyMin = 100;
 inline constexpr uint32_t kSoundFrequencyMax = 200000;
 
-// PCM only: format tag 1, one or two channels of 8 or 16 bits, block align
-// = channels * bits / 8.
+/// PCM only: format tag 1, one or two channels of 8 or 16 bits, block align
+/// = channels * bits / 8.
 struct SoundWaveFormat {
   uint16_t formatTag = 1;
   uint16_t channels = 0;
@@ -78,7 +78,7 @@ struct SoundWaveFormat {
   uint16_t bitsPerSample = 0;
 };
 
-// The description's size field, as DirectSound's description has it.
+/// The description's size field, as DirectSound's description has it.
 inline constexpr uint32_t kSoundBufferDescSize = 36;
 
 struct SoundBufferDesc {
@@ -90,24 +90,24 @@ struct SoundBufferDesc {
 
 class SoundDevice {
  public:
-  // Opens the default audio output (44100 Hz) and a device mixing into it.
-  // kSoundErrNoDriver when no output can be opened (`error` gets SDL's
-  // reason).
+  /// Opens the default audio output (44100 Hz) and a device mixing into it.
+  /// kSoundErrNoDriver when no output can be opened (`error` gets SDL's
+  /// reason).
   static int32_t Create(SoundDevice** device, std::string* error = nullptr);
-  // A device without an output: the owner calls Mix itself (tests, benchmarks).
+  /// A device without an output: the owner calls Mix itself (tests, benchmarks).
   static SoundDevice* CreateUnattached(int32_t rate);
 
   int32_t CreateSoundBuffer(const SoundBufferDesc& desc, SoundBuffer** buffer);
-  // kSoundErrInvalidCall for a buffer of another device; kSoundErrBufferLost
-  // once this device is released.
+  /// kSoundErrInvalidCall for a buffer of another device; kSoundErrBufferLost
+  /// once this device is released.
   int32_t DuplicateSoundBuffer(SoundBuffer* original, SoundBuffer** duplicate);
 
-  // Mixes the playing buffers into `frames` stereo frames at `out`. The
-  // output callback calls it on the audio thread; an unattached device's
-  // owner calls it on its own thread.
+  /// Mixes the playing buffers into `frames` stereo frames at `out`. The
+  /// output callback calls it on the audio thread; an unattached device's
+  /// owner calls it on its own thread.
   void Mix(int16_t* out, int32_t frames);
   int32_t OutputRate() const;
-  // Buffers currently in the mix.
+  /// Buffers currently in the mix.
   int32_t PlayingBuffers() const;
 
   uint32_t AddRef();
@@ -125,16 +125,16 @@ class SoundDevice {
 
 class SoundBuffer {
  public:
-  // Maps `bytes` at `offset` for writing, in up to two regions (the second
-  // wraps to the start). kSoundLockEntireBuffer maps everything.
+  /// Maps `bytes` at `offset` for writing, in up to two regions (the second
+  /// wraps to the start). kSoundLockEntireBuffer maps everything.
   int32_t Lock(uint32_t offset, uint32_t bytes, void** region1, uint32_t* bytes1, void** region2,
                uint32_t* bytes2, uint32_t flags);
   int32_t Unlock(void* region1, uint32_t bytes1, void* region2, uint32_t bytes2);
-  // Plays from the current position; kSoundPlayLooping loops.
+  /// Plays from the current position; kSoundPlayLooping loops.
   int32_t Play(uint32_t flags);
-  // Stops and keeps the position.
+  /// Stops and keeps the position.
   int32_t Stop();
-  // In bytes; rounded down to a whole block.
+  /// In bytes; rounded down to a whole block.
   int32_t SetCurrentPosition(uint32_t bytes);
   int32_t GetCurrentPosition(uint32_t* bytes);
   int32_t SetVolume(int32_t volume);  // -10000 .. 0
@@ -144,7 +144,7 @@ class SoundBuffer {
   int32_t SetFrequency(uint32_t hertz);  // 100 .. 200000, or 0 for the format's rate
   int32_t GetFrequency(uint32_t* hertz);
   int32_t GetStatus(uint32_t* status);
-  // The creation flags of the description.
+  /// The creation flags of the description.
   uint32_t Flags() const { return _flags; }
   uint32_t Bytes() const;
 
@@ -167,7 +167,7 @@ class SoundBuffer {
   int32_t _volume = 0;
   int32_t _pan = 0;
   uint32_t _frequency = 0;
-  // Read by the mix; changed under the mixer's lock.
+  /// Read by the mix; changed under the mixer's lock.
   bool _playing = false;
   bool _looping = false;
   uint64_t _position = 0;  // frames, 32.32 fixed point

@@ -22,24 +22,24 @@
 
 namespace vrl::platform {
 
-// Runs on the main thread: `ticks` (1 or more) expiries of timer `id` since
-// its previous call.
+/// Runs on the main thread: `ticks` (1 or more) expiries of timer `id` since
+/// its previous call.
 using TimerFunction = void (*)(void* data, uint32_t id, int32_t ticks);
 
-// Starts a periodic timer of `periodMs` milliseconds (1 to 1000000). Returns
-// the timer id (never 0), or 0 when the period is out of range or the event
-// queue is not running. Thread-safe.
+/// Starts a periodic timer of `periodMs` milliseconds (1 to 1000000). Returns
+/// the timer id (never 0), or 0 when the period is out of range or the event
+/// queue is not running. Thread-safe.
 uint32_t StartPeriodicTimer(int32_t periodMs, TimerFunction function, void* data);
-// Stops a timer; its function is not called again, even for expiries already
-// posted. Unknown ids are ignored. Thread-safe.
+/// Stops a timer; its function is not called again, even for expiries already
+/// posted. Unknown ids are ignored. Thread-safe.
 void StopPeriodicTimer(uint32_t id);
-// Number of timers running.
+/// Number of timers running.
 int RunningPeriodicTimers();
-// The period of a running timer in milliseconds; 0 for an unknown id.
+/// The period of a running timer in milliseconds; 0 for an unknown id.
 int32_t PeriodicTimerPeriod(uint32_t id);
 
-// Called by Sdl.cpp around the life of SDL's event queue: while held, the
-// timer thread posts nothing (its expiries are still counted).
+/// Called by Sdl.cpp around the life of SDL's event queue: while held, the
+/// timer thread posts nothing (its expiries are still counted).
 void HoldTimerPosts(bool hold);
 
 }  // namespace vrl::platform

@@ -8,28 +8,28 @@
 
 namespace vrl::platform {
 
-// True when the id names an open window.
+/// True when the id names an open window.
 bool WindowExists(uint32_t window);
-// True when the window is open and not hidden.
+/// True when the window is open and not hidden.
 bool WindowShown(uint32_t window);
-// The window's client size in pixels.
+/// The window's client size in pixels.
 bool WindowClientSize(uint32_t window, int32_t& width, int32_t& height);
-// The pointer's position in the window's client coordinates.
+/// The pointer's position in the window's client coordinates.
 bool PointerPositionIn(uint32_t window, int32_t& x, int32_t& y);
-// The window with the keyboard focus (the active window), 0 for none.
+/// The window with the keyboard focus (the active window), 0 for none.
 uint32_t ActiveWindow();
-// Raises a shown window of this process and gives it the keyboard focus.
+/// Raises a shown window of this process and gives it the keyboard focus.
 void FocusWindow(uint32_t window);
-// Moves the pointer to client coordinates of `window`, or to desktop
-// coordinates when `window` is 0.
+/// Moves the pointer to client coordinates of `window`, or to desktop
+/// coordinates when `window` is 0.
 void WarpPointer(uint32_t window, int32_t x, int32_t y);
-// Shows or hides the pointer over the framework's windows.
+/// Shows or hides the pointer over the framework's windows.
 void SetPointerShown(bool shown);
-// The pointer's visibility as last set (true initially).
+/// The pointer's visibility as last set (true initially).
 bool PointerShown();
 
-// The desktop display mode. A mode of 4 bytes a pixel (SDL's 24-bit RGB888)
-// counts as 32 bits. False when no display can be reached.
+/// The desktop display mode. A mode of 4 bytes a pixel (SDL's 24-bit RGB888)
+/// counts as 32 bits. False when no display can be reached.
 struct DesktopMetrics {
   int32_t width = 0;
   int32_t height = 0;
@@ -38,9 +38,9 @@ struct DesktopMetrics {
 };
 bool QueryDesktopMetrics(DesktopMetrics& metrics);
 
-// A plain window that takes keyboard and mouse input, for tools and tests
-// (the framework's own windows are made by the graphics drivers). Acquires
-// the video subsystem while open. Returns the window id, 0 on failure.
+/// A plain window that takes keyboard and mouse input, for tools and tests
+/// (the framework's own windows are made by the graphics drivers). Acquires
+/// the video subsystem while open. Returns the window id, 0 on failure.
 uint32_t OpenPlainWindow(const std::string& title, int32_t width, int32_t height);
 void ClosePlainWindow(uint32_t window);
 

@@ -32,13 +32,13 @@ class Array final : public Object {
 
   const char* Tag() const { return _tag; }
   int32_t DimensionCount() const { return _dimensions; }
-  // Total element count (0 for the empty array).
+  /// Total element count (0 for the empty array).
   int32_t Length() const { return _dimensions ? _scales[0] : 0; }
   int32_t DataSize() const { return _dataSize; }
-  // scales[i] is the product of the lengths of dimensions i..n-1.
+  /// scales[i] is the product of the lengths of dimensions i..n-1.
   const int32_t* Scales() const { return _scales; }
   int32_t ElementSize() const;
-  // True for tags whose elements are counted references.
+  /// True for tags whose elements are counted references.
   bool HoldsObjects() const;
 
   void* Data() { return _data; }
@@ -48,11 +48,11 @@ class Array final : public Object {
     return reinterpret_cast<E*>(_data);
   }
 
-  // The flat index of a multi-dimensional position; throws
-  // TArrayBoundsException when a coordinate is outside its dimension.
+  /// The flat index of a multi-dimensional position; throws
+  /// TArrayBoundsException when a coordinate is outside its dimension.
   int32_t IndexOf(std::initializer_list<int32_t> position) const;
 
-  // Checked element access.
+  /// Checked element access.
   template <class E>
   E Get(int32_t index) const {
     CheckIndex(index, sizeof(E));
@@ -64,18 +64,18 @@ class Array final : public Object {
     reinterpret_cast<E*>(_data)[index] = value;
   }
   Object* GetObject(int32_t index) const;
-  // A counted store into a reference element.
+  /// A counted store into a reference element.
   void SetObject(int32_t index, Object* value);
 
-  // Sorts a 1-D array in place (quicksort, not stable). Strings and objects
-  // order by their Compare.
+  /// Sorts a 1-D array in place (quicksort, not stable). Strings and objects
+  /// order by their Compare.
   void Sort(int32_t ascending);
-  // The length of each dimension; the empty array gives the empty array.
+  /// The length of each dimension; the empty array gives the empty array.
   Ref<Array> Dimensions();
 
   void Free() override;
 
-  // The shared empty array.
+  /// The shared empty array.
   constexpr Array(detail::StaticTag) : Object(kStatic, kSharedRefs) {}
 
  private:
@@ -94,23 +94,23 @@ class Array final : public Object {
 extern constinit Array gEmptyArray;
 inline Array* EmptyArray() { return &gEmptyArray; }
 
-// The element size of a tag: 1, 2, 4 or 8 bytes (references are pointers).
+/// The element size of a tag: 1, 2, 4 or 8 bytes (references are pointers).
 int32_t ElementSizeOfTag(std::string_view tag);
 
 Ref<Array> vrNewArray(std::string_view tag, int32_t dimensions, const int32_t* lengths);
-// The object if it is the empty array or an array of the wanted tag (any
-// object array passes for any other); Null otherwise.
+/// The object if it is the empty array or an array of the wanted tag (any
+/// object array passes for any other); Null otherwise.
 Object* vrCastArray(Object* object, std::string_view tag);
-// Elements start..end-1 of a 1-D array; positions outside it get the tag's
-// initial value.
+/// Elements start..end-1 of a 1-D array; positions outside it get the tag's
+/// initial value.
 Ref<Array> vrSliceArray(std::string_view tag, Array* array, int32_t start, int32_t end);
 Ref<Array> vrConcatArrays(std::string_view tag, Array* a, Array* b);
-// "b": low byte of each Int, "s": low 16 bits, other tags: the bytes as they
-// stand (count x element size of them).
+/// "b": low byte of each Int, "s": low 16 bits, other tags: the bytes as they
+/// stand (count x element size of them).
 Ref<Array> vrArrayFromInts(std::string_view tag, int32_t count, const int32_t* ints);
 
-// The operation that an unset function pointer holds: throws
-// TNullFunctionException.
+/// The operation that an unset function pointer holds: throws
+/// TNullFunctionException.
 [[noreturn]] void NullFunction();
 
 }  // namespace vrl

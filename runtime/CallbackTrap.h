@@ -29,8 +29,8 @@ namespace vrl {
 
 class CallbackTrap {
  public:
-  // A kept exception has one owner: a trap moves (the source is left with
-  // nothing to rethrow) but does not copy.
+  /// A kept exception has one owner: a trap moves (the source is left with
+  /// nothing to rethrow) but does not copy.
   CallbackTrap() = default;
   CallbackTrap(const CallbackTrap&) = delete;
   CallbackTrap& operator=(const CallbackTrap&) = delete;
@@ -38,9 +38,9 @@ class CallbackTrap {
   CallbackTrap& operator=(CallbackTrap&&) noexcept = default;
   ~CallbackTrap() = default;
 
-  // Runs `work()`; false when it threw. The first exception caught is the one
-  // kept: once the library has been told of a failure, a later one is its
-  // consequence, not its cause.
+  /// Runs `work()`; false when it threw. The first exception caught is the one
+  /// kept: once the library has been told of a failure, a later one is its
+  /// consequence, not its cause.
   template <class Work>
   bool Run(Work&& work) noexcept {
     try {
@@ -52,12 +52,12 @@ class CallbackTrap {
     }
   }
 
-  // True once a callback's work has thrown: a callback that the library calls
-  // again after it was told of the failure can refuse at once.
+  /// True once a callback's work has thrown: a callback that the library calls
+  /// again after it was told of the failure can refuse at once.
   bool Caught() const noexcept { return bool(_pending); }
 
-  // Throws the kept exception, if any, and forgets it; does nothing when no
-  // work threw. Called once the library has returned.
+  /// Throws the kept exception, if any, and forgets it; does nothing when no
+  /// work threw. Called once the library has returned.
   void Rethrow() {
     if (std::exception_ptr pending = std::exchange(_pending, nullptr)) {
       std::rethrow_exception(pending);

@@ -11,7 +11,7 @@ struct CasePair {
   uint16_t to;
 };
 
-// Lower to upper case for units above 180; upper to lower for units above 191.
+/// Lower to upper case for units above 180; upper to lower for units above 191.
 extern const CasePair kUpper[];
 extern const CasePair kLower[];
 extern const int kUpperCount;

@@ -37,7 +37,7 @@ namespace vrl {
 class String;
 class Array;
 
-// A boxed argument or result of a reflected call: a number or an object.
+/// A boxed argument or result of a reflected call: a number or an object.
 struct Value {
   enum class Kind : uint8_t { None, Int, Long, Float, Double, Object };
   Kind kind = Kind::None;
@@ -52,21 +52,21 @@ struct Value {
   static Value FromObject(Object* v) { return {Kind::Object, 0, 0, Ref<Object>(v)}; }
 };
 
-// One declaration of a class description.
+/// One declaration of a class description.
 struct Declaration {
   enum class Kind : uint8_t { Constant = 1, Field = 3, Method = 6, Function = 7 };
   Kind kind = Kind::Field;
   std::string name;  // may carry metadata: name{key=value}
-  // The type tag (may carry metadata). Tags that name classes are made on
-  // request, since a class may name itself in its own description.
+  /// The type tag (may carry metadata). Tags that name classes are made on
+  /// request, since a class may name itself in its own description.
   std::string Tag() const { return makeTag ? makeTag() : tag; }
   std::string tag;
   std::string (*makeTag)() = nullptr;
-  // Fields: the address of the field inside an instance.
+  /// Fields: the address of the field inside an instance.
   void* (*address)(Object* self) = nullptr;
-  // Methods: calls the method on `self` with unboxed arguments.
+  /// Methods: calls the method on `self` with unboxed arguments.
   Value (*invoke)(Object* self, std::span<const Value> args) = nullptr;
-  // Constants: the value text.
+  /// Constants: the value text.
   std::string value;
 };
 
@@ -79,17 +79,17 @@ class ClassRecord {
     return Of<T>(description, [](auto&) {});
   }
 
-  // The description name, metadata included ("TThing{meta}").
+  /// The description name, metadata included ("TThing{meta}").
   const std::string& Description() const { return _description; }
-  // The class name without metadata.
+  /// The class name without metadata.
   const std::string& Name() const { return _name; }
   const ClassRecord* Super() const { return _super; }
-  // Bytes of an instance; 0 for String and Array, whose size varies.
+  /// Bytes of an instance; 0 for String and Array, whose size varies.
   std::size_t InstanceSize() const { return _instanceSize; }
   const std::vector<Declaration>& Declarations() const { return _declarations; }
 
-  // Creates an instance (the class's default constructor), or Null when the
-  // class cannot be created that way.
+  /// Creates an instance (the class's default constructor), or Null when the
+  /// class cannot be created that way.
   Ref<Object> NewInstance() const { return _factory ? _factory() : Ref<Object>(); }
 
   bool Extends(const ClassRecord& other) const {
@@ -111,11 +111,11 @@ class ClassRecord {
   std::vector<Declaration> _declarations;
 };
 
-// Creates an object of the record's class (its default constructor); Null
-// for classes that cannot be created without arguments.
+/// Creates an object of the record's class (its default constructor); Null
+/// for classes that cannot be created without arguments.
 Ref<Object> vrNewObject(const ClassRecord& record);
 
-// The class list: every record registered so far, in registration order.
+/// The class list: every record registered so far, in registration order.
 void vrRegisterClass(const ClassRecord& record);
 const std::vector<const ClassRecord*>& RegisteredClasses();
 
@@ -227,14 +227,14 @@ struct MethodTraits<R (C::*)(A...) const> : MethodTraits<R (C::*)(A...)> {};
 
 }  // namespace detail
 
-// Collects the declarations of class T; handed to the describe function of
-// ClassRecord::Of.
+/// Collects the declarations of class T; handed to the describe function of
+/// ClassRecord::Of.
 template <class T>
 class ClassBuilder {
  public:
   explicit ClassBuilder(ClassRecord& record) : _record(record) {}
 
-  // A field, by member pointer; the tag comes from the field's type.
+  /// A field, by member pointer; the tag comes from the field's type.
   template <auto Member>
   ClassBuilder& Field(std::string_view name, std::string_view tag = {}) {
     using FieldType = std::remove_cvref_t<decltype(std::declval<T&>().*Member)>;
@@ -248,7 +248,7 @@ class ClassBuilder {
     return *this;
   }
 
-  // A method, by member function pointer; the tag is its signature.
+  /// A method, by member function pointer; the tag is its signature.
   template <auto Function>
   ClassBuilder& Method(std::string_view name, std::string_view tag = {}) {
     using Traits = detail::MethodTraits<decltype(Function)>;
@@ -265,7 +265,7 @@ class ClassBuilder {
     return *this;
   }
 
-  // A constant with its value text.
+  /// A constant with its value text.
   ClassBuilder& Constant(std::string_view name, std::string_view tag, std::string_view value) {
     Declaration d;
     d.kind = Declaration::Kind::Constant;
@@ -286,7 +286,7 @@ ClassRecord ClassRecord::Of(std::string_view description, Describe describe) {
   record._description = std::string(description);
   record._name = record._description.substr(0, record._description.find('{'));
   if constexpr (!std::is_same_v<T, Object>) record._super = &T::Super::StaticClass();
-  // String and Array say kVariableSize: their instances differ in size.
+  /// String and Array say kVariableSize: their instances differ in size.
   if constexpr (!requires { T::kVariableSize; }) record._instanceSize = sizeof(T);
   if constexpr (std::is_default_constructible_v<T> && !std::is_abstract_v<T>)
     record._factory = []() -> Ref<Object> { return Ref<Object>(new T()); };

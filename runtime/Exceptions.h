@@ -60,17 +60,17 @@ class TRuntimeException : public TVorlException {
   Ref<String> error;
 };
 
-// The C++ carrier of a thrown object.
+/// The C++ carrier of a thrown object.
 class ThrownObject : public std::exception {
  public:
   explicit ThrownObject(Object* object) : _object(object) {}
   Object* object() const { return _object.object(); }
-  // The object as T, or nullptr when it is not one.
+  /// The object as T, or nullptr when it is not one.
   template <class T>
   T* As() const {
     return CastRaw<T>(_object.object());
   }
-  // The object's text (its ToString) as 8-bit characters.
+  /// The object's text (its ToString) as 8-bit characters.
   const char* what() const noexcept override;
 
  private:
@@ -79,31 +79,31 @@ class ThrownObject : public std::exception {
 };
 
 [[noreturn]] void vrThrow(Object* object);
-// Throws a String made from the text; the runtime reports its own internal
-// errors this way.
+/// Throws a String made from the text; the runtime reports its own internal
+/// errors this way.
 [[noreturn]] void vrThrowText(const char* text);
-// Throws TRuntimeException.Create(message).
+/// Throws TRuntimeException.Create(message).
 [[noreturn]] void vrRuntimeError(String* message);
 [[noreturn]] void vrRuntimeError(std::string_view message);
 
-// Throw a new instance of each runtime exception class.
+/// Throw a new instance of each runtime exception class.
 [[noreturn]] void ThrowNullObjectException();  // declared in Object.h as well
 [[noreturn]] void ThrowNullMethodException();
 [[noreturn]] void ThrowNullFunctionException();
 [[noreturn]] void ThrowArrayBoundsException();
 [[noreturn]] void ThrowOutOfDataException();
 
-// The unhandled-exception hook: called with an object that nothing caught.
-// The default writes the object's text to standard error (8-bit, no line
-// end added), flushes and ends the process with exit status 255 (-1), so
-// that end handlers run. A hook must not return; if it does, the default
-// ending follows.
+/// The unhandled-exception hook: called with an object that nothing caught.
+/// The default writes the object's text to standard error (8-bit, no line
+/// end added), flushes and ends the process with exit status 255 (-1), so
+/// that end handlers run. A hook must not return; if it does, the default
+/// ending follows.
 using UnhandledExceptionHook = void (*)(Object* thrown);
 void SetUnhandledExceptionHook(UnhandledExceptionHook hook);
 [[noreturn]] void HandleUnhandledException(Object* thrown);
 
-// Runs `body`; a ThrownObject that escapes it goes to the unhandled-exception
-// hook. Program entries and thread start routines run their code this way.
+/// Runs `body`; a ThrownObject that escapes it goes to the unhandled-exception
+/// hook. Program entries and thread start routines run their code this way.
 template <class Body>
 void RunGuarded(Body&& body) {
   try {

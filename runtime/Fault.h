@@ -12,21 +12,21 @@
 
 namespace vrl {
 
-// Installs the handler for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGTRAP and
-// gives the calling thread an alternate signal stack. Called once by the
-// program start, on the main thread. Threads that the runtime starts
-// afterwards get their own alternate stack.
+/// Installs the handler for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGTRAP and
+/// gives the calling thread an alternate signal stack. Called once by the
+/// program start, on the main thread. Threads that the runtime starts
+/// afterwards get their own alternate stack.
 void InstallFaultHandler();
 bool FaultHandlerInstalled();
 
-// Per-thread preparation, done by the runtime's thread start routine: records
-// the thread's stack limits (to tell a stack overflow from other access
-// violations) and, when the handler is installed, sets up an alternate signal
-// stack. Finish releases that stack; call it on the same thread.
+/// Per-thread preparation, done by the runtime's thread start routine: records
+/// the thread's stack limits (to tell a stack overflow from other access
+/// violations) and, when the handler is installed, sets up an alternate signal
+/// stack. Finish releases that stack; call it on the same thread.
 void PrepareThreadForFaults();
 void FinishThreadForFaults();
 
-// The exception name for a signal, its si_code and fault address.
+/// The exception name for a signal, its si_code and fault address.
 const char* FaultName(int signal, int code, const void* address);
 
 }  // namespace vrl

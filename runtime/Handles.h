@@ -12,13 +12,13 @@ namespace vrl {
 
 class Object;
 
-// The object's handle: 0 for Null (or nullptr); the same handle again for an
-// object that has one; otherwise a new handle, which takes a reference.
+/// The object's handle: 0 for Null (or nullptr); the same handle again for an
+/// object that has one; otherwise a new handle, which takes a reference.
 uint32_t vrHandleFromObject(Object* object);
-// The object of a handle, or Null when the handle is unknown.
+/// The object of a handle, or Null when the handle is unknown.
 Object* vrObjectFromHandle(uint32_t handle);
-// Forgets the handle and drops its reference (the object is queued if that
-// was the last one). Unknown handles are ignored.
+/// Forgets the handle and drops its reference (the object is queued if that
+/// was the last one). Unknown handles are ignored.
 void vrReleaseHandle(uint32_t handle);
 
 }  // namespace vrl

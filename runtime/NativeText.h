@@ -22,9 +22,9 @@
 
 namespace vrl {
 
-// The bytes to hand to the system; nullopt when the text holds a 0 unit,
-// which no system name can (the name would silently be cut short). nullptr
-// reads as the empty string.
+/// The bytes to hand to the system; nullopt when the text holds a 0 unit,
+/// which no system name can (the name would silently be cut short). nullptr
+/// reads as the empty string.
 std::optional<std::string> NativeText(String* text);
 Ref<String> TextFromNative(std::string_view bytes);
 

@@ -12,11 +12,11 @@
 
 namespace vrl {
 
-// Int
+/// Int
 inline int32_t IntAbs(int32_t a) { return a < 0 ? static_cast<int32_t>(0u - uint32_t(a)) : a; }
 inline int32_t IntSgn(int32_t a) { return (a > 0) - (a < 0); }
-// Truncating remainder: the sign of the dividend. A divisor of -1 gives 0
-// (the minimum Int would overflow the division); 0 is the caller's fault.
+/// Truncating remainder: the sign of the dividend. A divisor of -1 gives 0
+/// (the minimum Int would overflow the division); 0 is the caller's fault.
 inline int32_t IntMod(int32_t a, int32_t b) { return b == -1 ? 0 : a % b; }
 inline int32_t IntDiv(int32_t a, int32_t b) {
   return b == -1 ? static_cast<int32_t>(0u - uint32_t(a)) : a / b;
@@ -24,7 +24,7 @@ inline int32_t IntDiv(int32_t a, int32_t b) {
 inline int32_t IntMin(int32_t a, int32_t b) { return b > a ? a : b; }
 inline int32_t IntMax(int32_t a, int32_t b) { return b >= a ? b : a; }
 
-// Double
+/// Double
 inline double DoubleAbs(double a) { return std::fabs(a); }
 inline double DoubleSgn(double a) { return a > 0 ? 1.0 : a < 0 ? -1.0 : 0.0; }
 inline double DoubleMod(double a, double b) { return std::fmod(a, b); }
@@ -32,7 +32,7 @@ inline double DoubleMin(double a, double b) { return b > a ? a : b; }
 inline double DoubleMax(double a, double b) { return b >= a ? b : a; }
 inline double DoublePow(double a, double b) { return std::pow(a, b); }
 
-// Long
+/// Long
 inline int64_t LongNeg(int64_t a) { return static_cast<int64_t>(0ull - uint64_t(a)); }
 inline int64_t LongNot(int64_t a) { return ~a; }
 inline int64_t LongAbs(int64_t a) { return a < 0 ? LongNeg(a) : a; }
@@ -48,7 +48,7 @@ inline int64_t LongShl(int64_t a, int32_t n) { return static_cast<int64_t>(uint6
 inline int64_t LongShr(int64_t a, int32_t n) { return static_cast<int64_t>(uint64_t(a) >> (n & 63)); }
 inline int64_t LongSar(int64_t a, int32_t n) { return a >> (n & 63); }
 
-// Conversions
+/// Conversions
 inline int64_t IntToLong(int32_t a) { return a; }
 inline double LongToDouble(int64_t a) { return static_cast<double>(a); }
 inline int64_t DoubleToLong(double a) {

@@ -5,10 +5,10 @@
 
 namespace vrl {
 
-// Once-only module initialisation: every module's Init() starts with
-//   static bool initialised = false;
-//   if (!BeginModuleInit(initialised)) return;
-// The flag is set before anything else, so import cycles terminate.
+/// Once-only module initialisation: every module's Init() starts with
+///   static bool initialised = false;
+///   if (!BeginModuleInit(initialised)) return;
+/// The flag is set before anything else, so import cycles terminate.
 inline bool BeginModuleInit(bool& initialised) {
   if (initialised) return false;
   initialised = true;
@@ -16,17 +16,17 @@ inline bool BeginModuleInit(bool& initialised) {
 }
 
 namespace runtime {
-// Registers Object, String, Array and the runtime exception classes.
+/// Registers Object, String, Array and the runtime exception classes.
 void Init();
 }  // namespace runtime
 
-// Starts the runtime on the calling (main) thread: records `stackBase` (an
-// address in the caller's frame, above everything the collector must see),
-// routes uncaught throws to the unhandled-exception hook, makes the caller
-// the main thread of the thread registry, sets the application globals from
-// the command line (runtime/Startup.h) and initialises the runtime module.
-// It neither changes the current directory nor installs the fault handler:
-// programs start with StartProgram (runtime/Startup.h), which does both.
+/// Starts the runtime on the calling (main) thread: records `stackBase` (an
+/// address in the caller's frame, above everything the collector must see),
+/// routes uncaught throws to the unhandled-exception hook, makes the caller
+/// the main thread of the thread registry, sets the application globals from
+/// the command line (runtime/Startup.h) and initialises the runtime module.
+/// It neither changes the current directory nor installs the fault handler:
+/// programs start with StartProgram (runtime/Startup.h), which does both.
 void StartRuntime(void* stackBase, int argc = 0, char** argv = nullptr);
 
 }  // namespace vrl

@@ -23,8 +23,8 @@ class String final : public Object {
   VRL_CLASS(String, Object)
   static constexpr bool kVariableSize = true;
 
-  // A new string of `length` units, filled by the caller through Data().
-  // A length of 0 or less gives the empty string.
+  /// A new string of `length` units, filled by the caller through Data().
+  /// A length of 0 or less gives the empty string.
   static Ref<String> Allocate(int32_t length);
 
   int32_t Length() const { return _length; }
@@ -32,7 +32,7 @@ class String final : public Object {
   char16_t operator[](int32_t index) const { return _units[index]; }
   std::u16string_view View() const { return {_units, static_cast<std::size_t>(_length)}; }
 
-  // Class record entries, in their order.
+  /// Class record entries, in their order.
   int32_t Find(String* sub, int32_t start = 0) const;
   int32_t FindLast(String* sub, int32_t start = 0) const;
   Ref<String> Trim();
@@ -43,7 +43,7 @@ class String final : public Object {
   int64_t ToLong() const;
   float ToFloat() const;
   double ToDouble() const;
-  // Zero-terminated copies; free them with vrRawFree.
+  /// Zero-terminated copies; free them with vrRawFree.
   char* ToNarrowChars() const;
   char16_t* ToWideChars() const;
   static Ref<String> FromInt(int32_t value);
@@ -59,18 +59,18 @@ class String final : public Object {
   int32_t Contains(String* sub) const;
   Ref<Array> Split(String* separator);
   Ref<String> Join(Array* pieces);
-  // Throws the text "Unicode character out of UCS-2 range" for a character
-  // above U+FFFF.
+  /// Throws the text "Unicode character out of UCS-2 range" for a character
+  /// above U+FFFF.
   static Ref<String> FromUtf8(const char* text);
   char* ToUtf8() const;
 
-  // Code-unit order: the first differing units' difference, else the
-  // difference of the lengths.
+  /// Code-unit order: the first differing units' difference, else the
+  /// difference of the lengths.
   int32_t Compare(Object* other) override;
   Ref<String> ToString() override;
   void Free() override;
 
-  // C++ conveniences.
+  /// C++ conveniences.
   bool Equals(const String* other) const;
   std::string ToNarrow() const;      // low byte of each unit
   std::string ToUtf8String() const;  // as ToUtf8
@@ -78,7 +78,7 @@ class String final : public Object {
   static Ref<String> FromUtf8(std::string_view text);
   static Ref<String> FromUnits(std::u16string_view units);
 
-  // Static strings (the empty string, constants).
+  /// Static strings (the empty string, constants).
   constexpr String(detail::StaticTag, uint32_t refs, const char16_t* units, int32_t length)
       : Object(kStatic, refs), _length(length), _units(units) {}
 
@@ -93,21 +93,21 @@ class String final : public Object {
 extern constinit String gEmptyString;
 inline String* EmptyString() { return &gEmptyString; }
 
-// Code-unit comparison of two strings (nullptr reads as empty).
+/// Code-unit comparison of two strings (nullptr reads as empty).
 int32_t CompareStrings(const String* a, const String* b);
 
-// Other string operations.
+/// Other string operations.
 Ref<String> vrConcatStrings(String* a, String* b);
 Ref<String> vrSliceString(String* s, int32_t start, int32_t end);
 Ref<String> vrCharString(int32_t unit);
 int32_t vrFirstUnit(String* s);
-// A 1-D array of tag "b", "i" or "s" as text; other arrays give "".
+/// A 1-D array of tag "b", "i" or "s" as text; other arrays give "".
 Ref<String> StringFromArray(Array* array);
 Ref<String> StringFromInts(const int32_t* ints, int32_t count);
 
-// Temporary conversions for handing a string to a platform function. The
-// runtime owns the buffer, which stays valid until 32 further temporaries
-// have been made (on any thread).
+/// Temporary conversions for handing a string to a platform function. The
+/// runtime owns the buffer, which stays valid until 32 further temporaries
+/// have been made (on any thread).
 const char* vrTempNarrowChars(String* s);
 const char16_t* vrTempWideChars(String* s);
 const char* vrTempUtf8(String* s);
@@ -128,7 +128,7 @@ struct ConstantString {
 }  // namespace detail
 
 inline namespace literals {
-// u"text"_vs: a string constant.
+/// u"text"_vs: a string constant.
 template <detail::Literal L>
 String* operator""_vs() {
   if constexpr (sizeof(L.units) == sizeof(char16_t)) {

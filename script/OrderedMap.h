@@ -34,19 +34,19 @@ class TKeyValue : public Object {
 
 class TNode : public TKeyValue {
   VRL_CLASS(TNode, TKeyValue)
-  // A new node has colour 0 and all three links at the sentinel.
+  /// A new node has colour 0 and all three links at the sentinel.
   TNode();
 
   Ref<Object> Key() override;
   Ref<Object> Value() override;
-  // The node after or before this one in key order; the sentinel past
-  // either end.
+  /// The node after or before this one in key order; the sentinel past
+  /// either end.
   virtual Ref<TNode> NextNode();
   virtual Ref<TNode> PrevNode();
-  // Cuts this node's parent link and those of every node below it.
+  /// Cuts this node's parent link and those of every node below it.
   virtual int32_t Clear();
-  // A copy of this subtree (same keys, values and colours) hanging from
-  // `parent`.
+  /// A copy of this subtree (same keys, values and colours) hanging from
+  /// `parent`.
   virtual Ref<TNode> Copy(TNode* parent);
 
   int32_t Color() const { return _color; }
@@ -66,7 +66,7 @@ class TNode : public TKeyValue {
   Ref<TNode> _right;
 };
 
-// Walks the nodes of a map in key order; NextObject yields the node itself.
+/// Walks the nodes of a map in key order; NextObject yields the node itself.
 class TNodeEnumerator : public Object {
   VRL_CLASS(TNodeEnumerator, Object)
   explicit TNodeEnumerator(TNode* first = nullptr);
@@ -74,7 +74,7 @@ class TNodeEnumerator : public Object {
   virtual Ref<Object> NextObject();
 
  protected:
-  // The current node, and moves on to the next one.
+  /// The current node, and moves on to the next one.
   Ref<TNode> Advance();
 
  private:
@@ -93,8 +93,8 @@ class TValueEnumerator : public TNodeEnumerator {
   Ref<Object> NextObject() override;
 };
 
-// What Keys() and Values() answer: a for-each loop asks it for its
-// enumerator.
+/// What Keys() and Values() answer: a for-each loop asks it for its
+/// enumerator.
 class TMapEnumerator : public Object {
   VRL_CLASS(TMapEnumerator, Object)
   explicit TMapEnumerator(TNodeEnumerator* enumerator = nullptr) : _enumerator(enumerator) {}
@@ -114,22 +114,22 @@ class TMap : public Object {
 
   virtual int32_t Clear();
   virtual int32_t IsEmpty();
-  // Adds the pair, or replaces the value of the node whose key compares
-  // equal (that node keeps its key object).
+  /// Adds the pair, or replaces the value of the node whose key compares
+  /// equal (that node keeps its key object).
   virtual int32_t Insert(Object* key, Object* value);
   virtual int32_t Contains(Object* key);
-  // The value, or Null when no key compares equal.
+  /// The value, or Null when no key compares equal.
   virtual Ref<Object> ValueForKey(Object* key);
-  // 1 when a pair was removed, 0 when none matched.
+  /// 1 when a pair was removed, 0 when none matched.
   virtual int32_t Remove(Object* key);
   virtual Ref<TMapEnumerator> Keys();
   virtual Ref<TMapEnumerator> Values();
-  // A new map with the same structure and colours, sharing keys and values.
+  /// A new map with the same structure and colours, sharing keys and values.
   virtual Ref<TMap> Copy();
-  // The nodes in key order (each a TKeyValue).
+  /// The nodes in key order (each a TKeyValue).
   virtual Ref<TNodeEnumerator> ObjectEnumerator();
 
-  // The shared leaf of every map.
+  /// The shared leaf of every map.
   static TNode* Sentinel();
   TNode* Root() const { return _root.get(); }
 
@@ -146,7 +146,7 @@ class TMap : public Object {
   Ref<TNode> _root;
 };
 
-// Module functions of the same effect as the methods.
+/// Module functions of the same effect as the methods.
 Ref<TMap> CreateMap();
 int32_t ClearMap(TMap* map);
 int32_t MapIsEmpty(TMap* map);
@@ -159,7 +159,7 @@ Ref<TMapEnumerator> MapValues(TMap* map);
 Ref<TMap> CopyMap(TMap* map);
 
 namespace orderedmap {
-// Registers the seven map classes and creates the sentinel.
+/// Registers the seven map classes and creates the sentinel.
 void Init();
 }  // namespace orderedmap
 

@@ -35,11 +35,11 @@ class ClassRecord;
 struct Declaration;
 class TTypeId;
 
-// A class record as a map key, ordered by its address.
+/// A class record as a map key, ordered by its address.
 class TClass : public Object {
   VRL_CLASS(TClass, Object)
-  // The order of the class records' addresses: the difference when it fits
-  // in 32 bits, else its sign at full size. Other objects order by address.
+  /// The order of the class records' addresses: the difference when it fits
+  /// in 32 bits, else its sign at full size. Other objects order by address.
   int32_t Compare(Object* other) override;
   Ref<TClass> SetClass(const ClassRecord* record);
 
@@ -53,8 +53,8 @@ class TMember : public Object {
   VRL_CLASS(TMember, Object)
   virtual Ref<String> Name();
   virtual Ref<TTypeId> TypeId();
-  // The value of `key` in the member's metadata; an empty key gives the whole
-  // text. Throws "Malformed meta data".
+  /// The value of `key` in the member's metadata; an empty key gives the whole
+  /// text. Throws "Malformed meta data".
   virtual Ref<String> MetaData(String* key);
 
  protected:
@@ -65,7 +65,7 @@ class TMember : public Object {
 
 class TField : public TMember {
   VRL_CLASS(TField, TMember)
-  // `index` is the field's position among its class's declarations.
+  /// `index` is the field's position among its class's declarations.
   virtual Ref<TField> Init(String* name, TTypeId* typeId, String* meta, int32_t index);
   virtual Ref<Object> Get(Object* obj);
   virtual int32_t GetInt(Object* obj);
@@ -80,11 +80,11 @@ class TField : public TMember {
   virtual int32_t SetDouble(Object* obj, double value);
   virtual int32_t SetString(Object* obj, String* value);
 
-  // Binds the field to its class's declaration `_index` (done by discovery).
+  /// Binds the field to its class's declaration `_index` (done by discovery).
   void Bind(const ClassRecord* owner);
 
  private:
-  // Where the field lives in `obj`; throws for objects of other classes.
+  /// Where the field lives in `obj`; throws for objects of other classes.
   void* Address(Object* obj);
 
   int32_t _index = 0;
@@ -93,14 +93,14 @@ class TField : public TMember {
 
 class TMethod : public TMember {
   VRL_CLASS(TMethod, TMember)
-  // `index` is the method's position among the declarations of
-  // `selfTypeId`'s class; `argTypes` an array of TTypeId.
+  /// `index` is the method's position among the declarations of
+  /// `selfTypeId`'s class; `argTypes` an array of TTypeId.
   virtual Ref<TMethod> Init(String* name, TTypeId* returnType, String* meta, TTypeId* selfTypeId,
                             int32_t index, Array* argTypes);
   virtual Ref<Array> ArgTypes();
-  // Calls the method on `obj` with the boxed arguments of `args` (an object
-  // array). Counts 32-bit words (obj one, long and double two, anything else
-  // one): more than eight throw "ERROR"; a long result throws "TODO".
+  /// Calls the method on `obj` with the boxed arguments of `args` (an object
+  /// array). Counts 32-bit words (obj one, long and double two, anything else
+  /// one): more than eight throw "ERROR"; a long result throws "TODO".
   virtual Ref<Object> Invoke(Object* obj, Array* args);
 
  private:
@@ -114,23 +114,23 @@ class TTypeId : public Object {
   virtual Ref<String> Name();
   virtual Ref<String> MetaData(String* key);
   virtual Ref<TTypeId> SuperType();
-  // The array type of this element type with `dims` dimensions, cached
-  // until a request for another number of dimensions.
+  /// The array type of this element type with `dims` dimensions, cached
+  /// until a request for another number of dimensions.
   virtual Ref<TTypeId> ArrayType(int32_t dims = 1);
   virtual Ref<TTypeId> ElementType();
   virtual int32_t ExtendsType(TTypeId* other);
   virtual Ref<TList> DerivedTypes();
-  // Throws "Unable to create new object" for types without a class (and
-  // for classes that cannot be made without arguments).
+  /// Throws "Unable to create new object" for types without a class (and
+  /// for classes that cannot be made without arguments).
   virtual Ref<Object> NewObject();
   virtual Ref<TList> Fields();
   virtual Ref<TList> Methods();
   virtual Ref<TField> FindField(String* name);
   virtual Ref<TMethod> FindMethod(String* name);
-  // Into `list` (a new one when Null): the base type's members first.
+  /// Into `list` (a new one when Null): the base type's members first.
   virtual Ref<TList> EnumFields(TList* list);
   virtual Ref<TList> EnumMethods(TList* list);
-  // The array operations throw "TypeID is not an array type" on other types.
+  /// The array operations throw "TypeID is not an array type" on other types.
   virtual Ref<Array> NewArray(int32_t length, Array* dims);
   virtual int32_t ArrayLength(Array* array, int32_t dim);
   virtual int32_t ArrayDimensions(Array* array);
@@ -143,9 +143,9 @@ class TTypeId : public Object {
 
   virtual Ref<TTypeId> Init(String* name, int32_t size, const ClassRecord* record, TTypeId* super);
   virtual Ref<TTypeId> SetClass(const ClassRecord* record);
-  // Turns the classes registered since the last call into type ids.
+  /// Turns the classes registered since the last call into type ids.
   static void _Update();
-  // Reads the class's declarations into the member lists, once.
+  /// Reads the class's declarations into the member lists, once.
   virtual int32_t _Resolve();
 
   const ClassRecord* Record() const { return _class; }
@@ -170,7 +170,7 @@ class TTypeId : public Object {
   bool _resolved = false;
 };
 
-// The built-in type ids, made in this order when the module starts.
+/// The built-in type ids, made in this order when the module starts.
 TTypeId* ByteTypeId();
 TTypeId* ShortTypeId();
 TTypeId* IntTypeId();
@@ -181,22 +181,22 @@ TTypeId* ObjectTypeId();
 TTypeId* StringTypeId();
 TTypeId* ArrayTypeId();  // "Null[]", the type of the empty array
 
-// The type a tag names ("i", "$", ":Name", ":module.path.Name", "[,]d", ...),
-// or Null for tags that are not reflected (pointers, functions, unknown).
+/// The type a tag names ("i", "$", ":Name", ":module.path.Name", "[,]d", ...),
+/// or Null for tags that are not reflected (pointers, functions, unknown).
 Ref<TTypeId> TypeIdForTag(std::string_view tag);
-// The element tag for arrays of `type`: "[]" + element tag for arrays, ":" +
-// name for objects and strings, "b" ... "d" for numbers; throws "ERROR" for
-// anything else.
+/// The element tag for arrays of `type`: "[]" + element tag for arrays, ":" +
+/// name for objects and strings, "b" ... "d" for numbers; throws "ERROR" for
+/// anything else.
 std::string TypeTagForId(TTypeId* type);
 
-// The value of `key` in metadata text (see the top of this file); the whole
-// text for an empty key, the empty string when no entry has that key.
-// Throws "Malformed meta data".
+/// The value of `key` in metadata text (see the top of this file); the whole
+/// text for an empty key, the empty string when no entry has that key.
+/// Throws "Malformed meta data".
 Ref<String> MetaDataValue(String* meta, String* key);
 
 namespace reflection {
-// Starts the list and map modules, registers the reflection classes and
-// makes the registries and the built-in type ids.
+/// Starts the list and map modules, registers the reflection classes and
+/// makes the registries and the built-in type ids.
 void Init();
 }  // namespace reflection
 

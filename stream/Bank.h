@@ -32,15 +32,15 @@ class TBank : public Object {
     --_locked;
     return 0;
   }
-  // How many Locks are not yet matched by an Unlock.
+  /// How many Locks are not yet matched by an Unlock.
   int32_t LockCount() const { return _locked; }
   int32_t Size() { return _size; }
   int32_t Capacity() { return _capacity; }
-  // Growth beyond the capacity allocates max(capacity * 3 / 2, size) and
-  // copies the bytes in use; shrinking keeps the allocation. Negative sizes
-  // count as 0.
+  /// Growth beyond the capacity allocates max(capacity * 3 / 2, size) and
+  /// copies the bytes in use; shrinking keeps the allocation. Negative sizes
+  /// count as 0.
   int32_t Resize(int32_t size);
-  // stream.Read / stream.Write over count bytes at offset; their results.
+  /// stream.Read / stream.Write over count bytes at offset; their results.
   int32_t Read(TStream* stream, int32_t offset, int32_t count);
   int32_t Write(TStream* stream, int32_t offset, int32_t count);
   int32_t PeekByte(int32_t offset);
@@ -55,16 +55,16 @@ class TBank : public Object {
   void PokeFloat(int32_t offset, float value);
   double PeekDouble(int32_t offset);
   void PokeDouble(int32_t offset, double value);
-  // 1 when every byte was written and the stream closed cleanly; 0 when the
-  // URL cannot be opened for writing or the final flush or close failed.
+  /// 1 when every byte was written and the stream closed cleanly; 0 when the
+  /// URL cannot be opened for writing or the final flush or close failed.
   int32_t Save(Object* url);
 
-  // Null when the URL cannot be opened; TStreamReadException when its data
-  // stops before its end (stream/Stream.h, ReadPiece).
+  /// Null when the URL cannot be opened; TStreamReadException when its data
+  /// stops before its end (stream/Stream.h, ReadPiece).
   static Ref<TBank> Load(Object* url);
-  // A bank of `size` bytes (contents not cleared).
+  /// A bank of `size` bytes (contents not cleared).
   static Ref<TBank> Create(int32_t size);
-  // A bank over `size` bytes at `buf`, which the caller keeps alive and frees.
+  /// A bank over `size` bytes at `buf`, which the caller keeps alive and frees.
   static Ref<TBank> CreateStatic(void* buf, int32_t size);
 
  private:
@@ -76,7 +76,7 @@ class TBank : public Object {
   int32_t _locked = 0;
 };
 
-// Free-function forms.
+/// Free-function forms.
 Ref<TBank> CreateBank(int32_t size);
 Ref<TBank> CreateStaticBank(void* buf, int32_t size);
 Ref<TBank> LoadBank(Object* url);
@@ -101,7 +101,7 @@ double PeekDouble(TBank* bank, int32_t offset);
 void PokeDouble(TBank* bank, int32_t offset, double value);
 int32_t ReadBank(TBank* bank, TStream* stream, int32_t offset, int32_t count);
 int32_t WriteBank(TBank* bank, TStream* stream, int32_t offset, int32_t count);
-// A plain memory copy (overlapping ranges of one bank are allowed).
+/// A plain memory copy (overlapping ranges of one bank are allowed).
 void CopyBank(TBank* from, int32_t fromOffset, TBank* to, int32_t toOffset, int32_t count);
 
 namespace bank {

@@ -13,13 +13,13 @@ class TBankStream : public TStream {
   VRL_CLASS(TBankStream, TStream)
   int32_t Pos() override { return _pos; }
   int32_t Size() override;
-  // Clamped to 0..the bank's size.
+  /// Clamped to 0..the bank's size.
   int32_t Seek(int32_t pos) override;
   int32_t Read(void* buf, int32_t count) override;
   int32_t Write(const void* buf, int32_t count) override;
 
   static Ref<TBankStream> Create(TBank* bank);
-  // The bank read and written.
+  /// The bank read and written.
   TBank* Bank() const { return _bank.get(); }
 
  private:
@@ -27,18 +27,18 @@ class TBankStream : public TStream {
   Ref<TBank> _bank;
 };
 
-// Answers any URL that is a TBank, whatever the protocol.
+/// Answers any URL that is a TBank, whatever the protocol.
 class TBankStreamFactory : public TStreamFactory {
   VRL_CLASS(TBankStreamFactory, TStreamFactory)
   Ref<TStream> CreateStream(Object* url, String* proto, String* path, int32_t readable,
                             int32_t writeable) override;
 };
 
-// A Null bank is replaced by a new empty one.
+/// A Null bank is replaced by a new empty one.
 Ref<TBankStream> CreateBankStream(TBank* bank);
 
 namespace bankstream {
-// Registers the classes and enrols the bank factory.
+/// Registers the classes and enrols the bank factory.
 void Init();
 }  // namespace bankstream
 

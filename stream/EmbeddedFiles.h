@@ -15,12 +15,12 @@
 
 namespace vrl {
 
-// 1 when added; 0 (and nothing changes) when the name is registered already
-// or the size is negative.
+/// 1 when added; 0 (and nothing changes) when the name is registered already
+/// or the size is negative.
 int32_t AddEmbeddedFile(String* name, const void* data, int32_t size);
-// The bytes of the entry named `name`, or nullptr.
+/// The bytes of the entry named `name`, or nullptr.
 const uint8_t* EmbeddedFilePointer(String* name);
-// Its size in bytes; 0 when there is none.
+/// Its size in bytes; 0 when there is none.
 int32_t EmbeddedFileLength(String* name);
 
 }  // namespace vrl

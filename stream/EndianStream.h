@@ -11,7 +11,7 @@ namespace vrl {
 
 class TXEndianStream : public TStreamWrapper {
   VRL_CLASS(TXEndianStream, TStreamWrapper)
-  // A short read raises TStreamReadException (the wrapped ReadBytes).
+  /// A short read raises TStreamReadException (the wrapped ReadBytes).
   int32_t ReadShort() override;  // unsigned, 0..65535
   void WriteShort(int32_t n) override;
   int32_t ReadInt() override;
@@ -23,15 +23,15 @@ class TXEndianStream : public TStreamWrapper {
   double ReadDouble() override;
   void WriteDouble(double d) override;
 
-  // Reverse 2, 4 or 8 bytes in place.
+  /// Reverse 2, 4 or 8 bytes in place.
   static void Swap2(void* p);
   static void Swap4(void* p);
   static void Swap8(void* p);
 
-  // Null for a Null stream.
+  /// Null for a Null stream.
   static Ref<TXEndianStream> Create(TStream* stream);
   static Ref<TStream> BigEndian(TStream* stream);
-  // The stream itself.
+  /// The stream itself.
   static Ref<TStream> LittleEndian(TStream* stream);
 };
 
@@ -45,7 +45,7 @@ Ref<TStream> BigEndianStream(TStream* stream);
 Ref<TStream> LittleEndianStream(TStream* stream);
 
 namespace endianstream {
-// Registers the classes and enrols the "bigendian"/"littleendian" factory.
+/// Registers the classes and enrols the "bigendian"/"littleendian" factory.
 void Init();
 }  // namespace endianstream
 

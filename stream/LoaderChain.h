@@ -18,9 +18,9 @@
 
 namespace vrl {
 
-// The one place the chain routines follow a loader's `_succ`. A loader class
-// that keeps its link private names this as a friend
-// (`friend struct LoaderLink;`).
+/// The one place the chain routines follow a loader's `_succ`. A loader class
+/// that keeps its link private names this as a friend
+/// (`friend struct LoaderLink;`).
 struct LoaderLink {
   template <class Loader>
   static const auto& Next(const Loader& loader) {
@@ -28,14 +28,14 @@ struct LoaderLink {
   }
 };
 
-// Asks the loaders from `first` on with `ask(loader)` and returns the first
-// result that is not Null (Null when every loader refuses). `before(loader)`
-// runs ahead of each ask, outside the refusal rule: what it throws
-// propagates.
+/// Asks the loaders from `first` on with `ask(loader)` and returns the first
+/// result that is not Null (Null when every loader refuses). `before(loader)`
+/// runs ahead of each ask, outside the refusal rule: what it throws
+/// propagates.
 template <class Loader, class Ask, class Before>
 auto AskLoaders(Loader* first, Ask&& ask, Before&& before) -> decltype(ask(first)) {
   using Result = decltype(ask(first));
-  // Held counted, so a loader being asked outlives any change to the chain.
+  /// Held counted, so a loader being asked outlives any change to the chain.
   for (Ref<Loader> loader = first; !loader.IsNull(); loader = LoaderLink::Next(*loader)) {
     before(loader.get());
     Result result;
@@ -55,14 +55,14 @@ auto AskLoaders(Loader* first, Ask&& ask) -> decltype(ask(first)) {
   return AskLoaders(first, ask, [](Loader*) {});
 }
 
-// Reads one result from an opened stream through a chain: each loader gets
-// `ask(loader, stream)` with the stream back at the position it had on
-// arrival, as if it were the first one asked. A stream without a position
-// cannot be rewound and gives Null.
-//
-// The stream is ours and closed on every way out, the first failure winning
-// (stream/StreamCloser.h): a throw from its Close never replaces a loader's
-// exception; on a normal return, with a result or Null, it propagates.
+/// Reads one result from an opened stream through a chain: each loader gets
+/// `ask(loader, stream)` with the stream back at the position it had on
+/// arrival, as if it were the first one asked. A stream without a position
+/// cannot be rewound and gives Null.
+///
+/// The stream is ours and closed on every way out, the first failure winning
+/// (stream/StreamCloser.h): a throw from its Close never replaces a loader's
+/// exception; on a normal return, with a result or Null, it propagates.
 template <class Loader, class Ask>
 auto LoadFromChain(TStream* stream, Loader* first, Ask&& ask) -> decltype(ask(first, stream)) {
   if (!stream) ThrowNullObjectException();

@@ -21,8 +21,8 @@
 
 namespace vrl {
 
-// The bytes to hand to the system; nullopt when the name holds a 0 unit,
-// which no system name can (the name would silently be cut short).
+/// The bytes to hand to the system; nullopt when the name holds a 0 unit,
+/// which no system name can (the name would silently be cut short).
 std::optional<std::string> NativePath(String* path);
 Ref<String> PathFromNative(std::string_view bytes);
 

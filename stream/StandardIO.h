@@ -9,8 +9,8 @@
 
 namespace vrl {
 
-// Read takes bytes from standard input, Write puts them on standard output,
-// Flush flushes standard output. It has no position or size.
+/// Read takes bytes from standard input, Write puts them on standard output,
+/// Flush flushes standard output. It has no position or size.
 class TCStandardIO : public TStream {
   VRL_CLASS(TCStandardIO, TStream)
   int32_t Read(void* buf, int32_t count) override;
@@ -18,14 +18,14 @@ class TCStandardIO : public TStream {
   int32_t Flush() override;
 };
 
-// A UTF-8 text stream over a TCStandardIO, created by standardio::Init and
-// never closed (Null before that).
+/// A UTF-8 text stream over a TCStandardIO, created by standardio::Init and
+/// never closed (Null before that).
 TTextStream* StandardIOStream();
 
-// WriteLine to the standard IO stream, then Flush.
+/// WriteLine to the standard IO stream, then Flush.
 void Print(String* s);
-// Writes the prompt, flushes, and reads one line (the empty string at the end
-// of input).
+/// Writes the prompt, flushes, and reads one line (the empty string at the end
+/// of input).
 Ref<String> Input(String* prompt);
 
 namespace standardio {

@@ -31,29 +31,29 @@ namespace vrl {
 
 class TIO : public Object {
   VRL_CLASS(TIO, Object)
-  // 1 when Pos equals Size.
+  /// 1 when Pos equals Size.
   virtual int32_t Eof();
-  // -1: the stream has no position (it is not seekable).
+  /// -1: the stream has no position (it is not seekable).
   virtual int32_t Pos();
   virtual int32_t Size();
-  // The new position, or -1 when the stream cannot seek.
+  /// The new position, or -1 when the stream cannot seek.
   virtual int32_t Seek(int32_t pos);
   virtual int32_t Flush();
   virtual int32_t Close();
-  // The defaults throw the runtime errors "Stream is not readable" and
-  // "Stream is not writeable".
+  /// The defaults throw the runtime errors "Stream is not readable" and
+  /// "Stream is not writeable".
   virtual int32_t Read(void* buf, int32_t count);
   virtual int32_t Write(const void* buf, int32_t count);
 };
 
 class TStream : public TIO {
   VRL_CLASS(TStream, TIO)
-  // Read or write exactly `count` bytes or throw the stream exception; the
-  // bytes moved before the failure stay moved. Return `count`.
+  /// Read or write exactly `count` bytes or throw the stream exception; the
+  /// bytes moved before the failure stay moved. Return `count`.
   virtual int32_t ReadBytes(void* buf, int32_t count);
   virtual int32_t WriteBytes(const void* buf, int32_t count);
   virtual int32_t SkipBytes(int32_t count);
-  // Byte and short come back unsigned (0..255, 0..65535).
+  /// Byte and short come back unsigned (0..255, 0..65535).
   virtual int32_t ReadByte();
   virtual void WriteByte(int32_t n);
   virtual int32_t ReadShort();
@@ -66,17 +66,17 @@ class TStream : public TIO {
   virtual void WriteFloat(float f);
   virtual double ReadDouble();
   virtual void WriteDouble(double d);
-  // One byte a unit up to a line feed or a 0 byte; carriage returns are
-  // dropped. The empty string at the end of data.
+  /// One byte a unit up to a line feed or a 0 byte; carriage returns are
+  /// dropped. The empty string at the end of data.
   virtual Ref<String> ReadLine();
-  // The units' low bytes, then CR LF; 1 when all of it was written, else 0.
+  /// The units' low bytes, then CR LF; 1 when all of it was written, else 0.
   virtual int32_t WriteLine(String* s);
-  // `length` bytes, one unit each (TStreamReadException when they run out).
+  /// `length` bytes, one unit each (TStreamReadException when they run out).
   virtual Ref<String> ReadString(int32_t length);
-  // The units' low bytes; returns 0.
+  /// The units' low bytes; returns 0.
   virtual int32_t WriteString(String* s);
-  // The base versions throw the strings "Unable to read object" and
-  // "Unable to write object".
+  /// The base versions throw the strings "Unable to read object" and
+  /// "Unable to write object".
   virtual Ref<Object> ReadObject();
   virtual int32_t WriteObject(Object* obj);
 };
@@ -98,11 +98,11 @@ class TStreamWriteException : public TStreamException {
 [[noreturn]] void ThrowStreamReadException();
 [[noreturn]] void ThrowStreamWriteException();
 
-// Forwards to `_stream` (Null throws TNullObjectException) everything but
-// ReadBytes, WriteBytes, SkipBytes, ReadLong and WriteLong, which run
-// TStream's versions over the forwarded Read, Write, ReadBytes and
-// WriteBytes. Dropping a wrapper releases the wrapped stream without closing
-// it; an explicit Close closes it.
+/// Forwards to `_stream` (Null throws TNullObjectException) everything but
+/// ReadBytes, WriteBytes, SkipBytes, ReadLong and WriteLong, which run
+/// TStream's versions over the forwarded Read, Write, ReadBytes and
+/// WriteBytes. Dropping a wrapper releases the wrapped stream without closing
+/// it; an explicit Close closes it.
 class TStreamWrapper : public TStream {
   VRL_CLASS(TStreamWrapper, TStream)
   int32_t Eof() override;
@@ -135,82 +135,82 @@ class TStreamWrapper : public TStream {
   Ref<TStream> _stream;
 };
 
-// A wrapper whose Close only detaches: the caller's stream stays open.
+/// A wrapper whose Close only detaches: the caller's stream stays open.
 class TStreamStream : public TStreamWrapper {
   VRL_CLASS(TStreamStream, TStreamWrapper)
   int32_t Close() override;
   static Ref<TStreamStream> Create(TStream* stream);
 };
 
-// One link of the factory chain. Constructing a factory makes it the head of
-// the chain (newest first); the chain only grows and keeps its factories for
-// the whole run. Modules create their factory once in their Init().
+/// One link of the factory chain. Constructing a factory makes it the head of
+/// the chain (newest first); the chain only grows and keeps its factories for
+/// the whole run. Modules create their factory once in their Init().
 class TStreamFactory : public Object {
   VRL_CLASS(TStreamFactory, Object)
   TStreamFactory();
-  // The stream for `url` when this factory knows `proto`, else Null. The base
-  // throws TNullMethodException. `proto` is lower case; `path` is the text
-  // after "::" (both empty for a URL that is not a string).
+  /// The stream for `url` when this factory knows `proto`, else Null. The base
+  /// throws TNullMethodException. `proto` is lower case; `path` is the text
+  /// after "::" (both empty for a URL that is not a string).
   virtual Ref<TStream> CreateStream(Object* url, String* proto, String* path, int32_t readable,
                                     int32_t writeable);
 
  private:
-  // OpenStream walks the chain.
+  /// OpenStream walks the chain.
   friend Ref<TStream> OpenStream(Object* url, int32_t readable, int32_t writeable);
 
   Ref<TStreamFactory> _succ;
 };
 
-// The head of the chain (Null when no factory exists).
+/// The head of the chain (Null when no factory exists).
 TStreamFactory* StreamFactories();
 
-// URL resolution: a TStream gives a TStreamStream over it (closing that
-// leaves the caller's stream open); a string without "::" is a file path
-// (TCStream.OpenFile, the factories are not asked); otherwise the factories
-// are asked in turn with the lowered protocol and the path. Null when nothing
-// answers.
+/// URL resolution: a TStream gives a TStreamStream over it (closing that
+/// leaves the caller's stream open); a string without "::" is a file path
+/// (TCStream.OpenFile, the factories are not asked); otherwise the factories
+/// are asked in turn with the lowered protocol and the path. Null when nothing
+/// answers.
 Ref<TStream> OpenStream(Object* url, int32_t readable, int32_t writeable);
 Ref<TStream> ReadStream(Object* url);
 Ref<TStream> WriteStream(Object* url);
 
-// Reading a stream to its end, the rule of every function that does so
-// (ReadAllBytes, CopyStream, LoadText, the text streams' line readers, the
-// file system's copies): the data ends at Eof, or when a Read moves nothing
-// on a stream that cannot seek (a pipe, standard input, a stream without a
-// size). A seekable stream whose Read moves nothing before its Size has
-// failed (a read error, a file cut short meanwhile): that is
-// TStreamReadException, so short data is never taken for the whole.
-//
-// One Read under that rule: the bytes moved, or 0 at the end of the data.
+/// Reading a stream to its end, the rule of every function that does so
+/// (ReadAllBytes, CopyStream, LoadText, the text streams' line readers, the
+/// file system's copies): the data ends at Eof, or when a Read moves nothing
+/// on a stream that cannot seek (a pipe, standard input, a stream without a
+/// size). A seekable stream whose Read moves nothing before its Size has
+/// failed (a read error, a file cut short meanwhile): that is
+/// TStreamReadException, so short data is never taken for the whole.
+///
+/// One Read under that rule: the bytes moved, or 0 at the end of the data.
 int32_t ReadPiece(TStream* stream, void* buf, int32_t count);
-// True when `stream` can seek and stands before its Size, where a Read that
-// moves nothing is a failed read rather than the end of the data.
+/// True when `stream` can seek and stands before its Size, where a Read that
+/// moves nothing is a failed read rather than the end of the data.
 bool StoppedBeforeEnd(TStream* stream);
-// Reads up to `count` bytes with Read until they are all there or a Read
-// moves nothing; returns how many arrived. Headers use it where a short read
-// means "not this format" rather than a stream error.
+/// Reads up to `count` bytes with Read until they are all there or a Read
+/// moves nothing; returns how many arrived. Headers use it where a short read
+/// means "not this format" rather than a stream error.
 int32_t ReadUpTo(TStream* stream, void* buf, int32_t count);
 
-// Whole-stream functions. The loads throw TStreamReadException and the saves
-// TStreamWriteException when the URL cannot be opened; the loads also throw
-// it when the data stops before its end (above), the saves when the data
-// could not be delivered in full (a failed write, flush or close).
+/// Whole-stream functions. The loads throw TStreamReadException and the saves
+/// TStreamWriteException when the URL cannot be opened; the loads also throw
+/// it when the data stops before its end (above), the saves when the data
+/// could not be delivered in full (a failed write, flush or close).
 Ref<Array> LoadByteArray(Object* url);
-// Reads an opened stream to its end into a byte array of exactly the bytes
-// read. Does not close the stream. More than 2^31 - 1 bytes is the runtime
-// error "Stream too large".
+/// Reads an opened stream to its end into a byte array of exactly the bytes
+/// read. Does not close the stream. More than 2^31 - 1 bytes is the runtime
+/// error "Stream too large".
 Ref<Array> ReadAllBytes(TStream* stream);
 Ref<String> LoadString(Object* url);
 void SaveString(String* s, Object* url);
 void SaveByteArray(Array* bytes, Object* url);
 Ref<Object> LoadObject(Object* url);
 void SaveObject(Object* obj, Object* url);
-// Copies until `from` is at its end (TStreamReadException when it stops
-// before it, as above).
+/// Copies until `from` is at its end (TStreamReadException when it stops
+/// before it, as above).
 void CopyStream(TStream* from, TStream* to, int32_t bufferSize = 4096);
 void CopyBytes(TStream* from, TStream* to, int32_t count, int32_t bufferSize = 4096);
 
-// Free-function forms of the stream operations.
+/// Free-function forms of the stream operations.
 int32_t StreamEof(TStream* stream);
 int32_t StreamPos(TStream* stream);
 int32_t StreamSize(TStream* stream);
@@ -235,7 +235,7 @@ Ref<String> ReadLine(TStream* stream);
 int32_t WriteLine(TStream* stream, String* s);
 
 namespace stream {
-// Registers the stream classes (TCStream's included).
+/// Registers the stream classes (TCStream's included).
 void Init();
 }  // namespace stream
 

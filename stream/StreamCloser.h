@@ -22,22 +22,22 @@ class TStream;
 
 class StreamCloser {
  public:
-  // The stream (which the caller keeps alive) is closed by this closer.
+  /// The stream (which the caller keeps alive) is closed by this closer.
   explicit StreamCloser(TStream* stream) : _stream(stream) {}
   ~StreamCloser();
-  // One closer per stream, bound to the scope that opened it: a copy would
-  // close twice, and a moved-from closer would leave the scope's way out
-  // unguarded.
+  /// One closer per stream, bound to the scope that opened it: a copy would
+  /// close twice, and a moved-from closer would leave the scope's way out
+  /// unguarded.
   StreamCloser(const StreamCloser&) = delete;
   StreamCloser& operator=(const StreamCloser&) = delete;
   StreamCloser(StreamCloser&&) = delete;
   StreamCloser& operator=(StreamCloser&&) = delete;
 
-  // Closes now: the stream's Close result, 0 when it was closed already.
+  /// Closes now: the stream's Close result, 0 when it was closed already.
   int32_t Close();
-  // Closes after a save: true when the stream took everything written.
+  /// Closes after a save: true when the stream took everything written.
   bool CloseSave() { return Close() == 0; }
-  // Closes after a save; TStreamWriteException when data was lost.
+  /// Closes after a save; TStreamWriteException when data was lost.
   void CloseSaveOrThrow();
 
  private:

@@ -28,14 +28,14 @@ class TTextStream : public TStreamWrapper {
   static constexpr int32_t UTF16BE = 3;
   static constexpr int32_t UTF16LE = 4;
 
-  // Raw bytes as hexadecimal text. Read understands upper-case digits only
-  // (other characters give meaningless bytes) and throws the string
-  // "Malformed line terminator" when a full line does not end in LF or CR LF.
+  /// Raw bytes as hexadecimal text. Read understands upper-case digits only
+  /// (other characters give meaningless bytes) and throws the string
+  /// "Malformed line terminator" when a full line does not end in LF or CR LF.
   int32_t Read(void* buf, int32_t count) override;
   int32_t Write(const void* buf, int32_t count) override;
-  // Numbers as lines of text, converted whole: WriteByte(300) then ReadByte
-  // gives 300 (the text carries the whole Int; nothing masks it to 8 or 16
-  // bits).
+  /// Numbers as lines of text, converted whole: WriteByte(300) then ReadByte
+  /// gives 300 (the text carries the whole Int; nothing masks it to 8 or 16
+  /// bits).
   int32_t ReadByte() override;
   void WriteByte(int32_t n) override;
   int32_t ReadShort() override;
@@ -48,44 +48,44 @@ class TTextStream : public TStreamWrapper {
   void WriteFloat(float f) override;
   double ReadDouble() override;
   void WriteDouble(double d) override;
-  // A line ends at LF or a 0 character or the end of the data; CR is
-  // dropped wherever it occurs. The line readers follow the stream layer's
-  // end-of-data rule (stream/Stream.h, ReadPiece): a seekable stream that
-  // stops before its end raises TStreamReadException.
+  /// A line ends at LF or a 0 character or the end of the data; CR is
+  /// dropped wherever it occurs. The line readers follow the stream layer's
+  /// end-of-data rule (stream/Stream.h, ReadPiece): a seekable stream that
+  /// stops before its end raises TStreamReadException.
   Ref<String> ReadLine() override;
   int32_t WriteLine(String* s) override;
-  // Exactly `count` characters. Without an encoding no character comes from
-  // the data, so a positive count raises TStreamReadException (rather than
-  // allocating whatever the count says).
+  /// Exactly `count` characters. Without an encoding no character comes from
+  /// the data, so a positive count raises TStreamReadException (rather than
+  /// allocating whatever the count says).
   Ref<String> ReadString(int32_t count) override;
   int32_t WriteString(String* s) override;
 
-  // Every character to the end of the data, CR and LF included (more than
-  // 2^31 - 1 units is the runtime error "Stream too large").
+  /// Every character to the end of the data, CR and LF included (more than
+  /// 2^31 - 1 units is the runtime error "Stream too large").
   Ref<String> ReadFile();
   int32_t ReadChar();
   int32_t WriteChar(int32_t c);
   static Ref<TTextStream> Create(TStream* stream, int32_t encoding);
 
-  // LATIN1, UTF8, UTF16BE or UTF16LE; 0 (no encoding) before Create sets it.
+  /// LATIN1, UTF8, UTF16BE or UTF16LE; 0 (no encoding) before Create sets it.
   int32_t Encoding() const { return _encoding; }
 
  private:
-  // Byte access that bypasses the text conversions: the wrapped stream's own.
+  /// Byte access that bypasses the text conversions: the wrapped stream's own.
   int32_t ReadRawByte();
   int32_t WriteRawByte(int32_t n);
-  // End the current hexadecimal line: reading consumes its LF or CR LF,
-  // writing adds CR LF. Nothing happens when no line is open.
+  /// End the current hexadecimal line: reading consumes its LF or CR LF,
+  /// writing adds CR LF. Nothing happens when no line is open.
   int32_t FlushRead();
   int32_t FlushWrite();
 
-  // ReadChar for the line readers: false when the data ends before the
-  // first byte of a character, so a stream that cannot tell its end
-  // beforehand (standard input) still ends its last line cleanly.
+  /// ReadChar for the line readers: false when the data ends before the
+  /// first byte of a character, so a stream that cannot tell its end
+  /// beforehand (standard input) still ends its last line cleanly.
   bool NextChar(int32_t& c);
   int32_t DecodeAfter(int32_t first);
   bool HasEncoding() const;
-  // No pending unit and the wrapped stream at its end.
+  /// No pending unit and the wrapped stream at its end.
   bool AtEnd();
 
   int32_t _encoding = 0;
@@ -99,19 +99,19 @@ class TTextStreamFactory : public TStreamFactory {
                             int32_t writeable) override;
 };
 
-// The whole content of `url`: a byte-order mark chooses UTF-16BE, UTF-16LE or
-// UTF-8 (the mark is not part of the result); without one the bytes are
-// Latin-1. Throws TStreamReadException when the URL cannot be opened or the
-// data stops before its end (stream/Stream.h, ReadPiece), and the runtime
-// error "Stream too large" beyond what a string can hold (2^31 - 1 units).
+/// The whole content of `url`: a byte-order mark chooses UTF-16BE, UTF-16LE or
+/// UTF-8 (the mark is not part of the result); without one the bytes are
+/// Latin-1. Throws TStreamReadException when the URL cannot be opened or the
+/// data stops before its end (stream/Stream.h, ReadPiece), and the runtime
+/// error "Stream too large" beyond what a string can hold (2^31 - 1 units).
 Ref<String> LoadText(Object* url);
-// Latin-1 when every character fits in a byte, else UTF-16LE with a
-// byte-order mark. Returns 1; throws TStreamWriteException when the URL cannot
-// be opened or the data could not be delivered in full.
+/// Latin-1 when every character fits in a byte, else UTF-16LE with a
+/// byte-order mark. Returns 1; throws TStreamWriteException when the URL cannot
+/// be opened or the data could not be delivered in full.
 int32_t SaveText(String* str, Object* url);
 
 namespace textstream {
-// Registers the classes and enrols the text-encoding factory.
+/// Registers the classes and enrols the text-encoding factory.
 void Init();
 }  // namespace textstream
 

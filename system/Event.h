@@ -9,7 +9,7 @@
 
 namespace vrl {
 
-// The event ids of the framework.
+/// The event ids of the framework.
 enum EventId : int32_t {
   kEventAppSuspend = 0x101,
   kEventAppResume = 0x102,
@@ -51,7 +51,7 @@ enum EventId : int32_t {
 class TEvent : public Object {
   VRL_CLASS(TEvent, Object)
  public:
-  // The event's published fields: hooks and programs read and set them.
+  /// The event's published fields: hooks and programs read and set them.
   int32_t id = 0;
   Ref<Object> source;
   int32_t data = 0;
@@ -59,36 +59,36 @@ class TEvent : public Object {
   int32_t x = 0, y = 0;
   Ref<Object> extra;
 
-  // Runs the event through the chain EmitEventHookId(); returns 0.
+  /// Runs the event through the chain EmitEventHookId(); returns 0.
   virtual int32_t Emit();
   static Ref<TEvent> Create(int32_t id, Object* source, int32_t data, int32_t mods, int32_t x, int32_t y,
                             Object* extra);
-  // The next user event id: 0x80000001, 0x80000002, ...
+  /// The next user event id: 0x80000001, 0x80000002, ...
   static int32_t AllocUserId();
-  // Names an id; the first name given to an id stays. Names containing "}"
-  // would break the registry and are ignored. Returns 0.
+  /// Names an id; the first name given to an id stays. Names containing "}"
+  /// would break the registry and are ignored. Returns 0.
   static int32_t RegisterId(int32_t id, String* name);
-  // The registered name, or the empty string.
+  /// The registered name, or the empty string.
   static Ref<String> DescriptionForId(int32_t id);
-  // "KeyDown: data=65, mods=0, x=0, y=0, extra=\"\"".
+  /// "KeyDown: data=65, mods=0, x=0, y=0, extra=\"\"".
   Ref<String> ToString() override;
 };
 
-// The hook chain every emitted event runs through (the first hook id).
+/// The hook chain every emitted event runs through (the first hook id).
 int32_t EmitEventHookId();
 
 int32_t SendEvent(TEvent* event);
 Ref<TEvent> MakeEvent(int32_t id, Object* source, int32_t data, int32_t mods, int32_t x, int32_t y,
                       Object* extra);
-// A new user id, named by `description` unless it is empty.
+/// A new user id, named by `description` unless it is empty.
 int32_t NewUserEventId(String* description);
 
-// The event when `object` is one, else nullptr (nullptr and Null included).
+/// The event when `object` is one, else nullptr (nullptr and Null included).
 inline TEvent* AsEvent(Object* object) { return CastRaw<TEvent>(object); }
 
 namespace events {
-// Registers TEvent and THook, allocates EmitEventHookId() and names the
-// framework's event ids. Called by system::Init.
+/// Registers TEvent and THook, allocates EmitEventHookId() and names the
+/// framework's event ids. Called by system::Init.
 void Init();
 }  // namespace events
 

@@ -15,27 +15,27 @@ namespace vrl {
 
 inline constexpr int32_t kEventQueueSize = 256;
 
-// Queues an event (nothing for nullptr); with `merge`, the first queued
-// event of the same id and source takes over its data, mods, x, y and extra
-// instead. Returns 0.
+/// Queues an event (nothing for nullptr); with `merge`, the first queued
+/// event of the same id and source takes over its data, mods, x, y and extra
+/// instead. Returns 0.
 int32_t QueueEvent(TEvent* event, int32_t merge);
-// The next queued event, left in the queue (pumps system events once when
-// the queue is empty), or Null.
+/// The next queued event, left in the queue (pumps system events once when
+/// the queue is empty), or Null.
 Ref<TEvent> PeekQueuedEvent();
-// Takes the next event into LastEvent() and returns its id; when none is
-// queued even after pumping system events once, LastEvent() becomes the
-// null event and the result is 0.
+/// Takes the next event into LastEvent() and returns its id; when none is
+/// queued even after pumping system events once, LastEvent() becomes the
+/// null event and the result is 0.
 int32_t NextEvent();
-// As NextEvent, waiting for system events while the queue is empty. Gives 0
-// when nothing can arrive (called from inside an event hook, where system
-// events cannot be pumped, or without an event source).
+/// As NextEvent, waiting for system events while the queue is empty. Gives 0
+/// when nothing can arrive (called from inside an event hook, where system
+/// events cannot be pumped, or without an event source).
 int32_t AwaitEvent();
-// Number of queued events.
+/// Number of queued events.
 int32_t QueuedEventCount();
-// Empties the queue.
+/// Empties the queue.
 void FlushEvents();
 
-// The event most recently taken, and its parts.
+/// The event most recently taken, and its parts.
 TEvent* LastEvent();
 int32_t EventID();
 int32_t EventData();
@@ -43,14 +43,14 @@ int32_t EventMods();
 int32_t EventX();
 int32_t EventY();
 Ref<Object> EventExtra();
-// The extra object when it is a string, else the empty string.
+/// The extra object when it is a string, else the empty string.
 Ref<String> EventText();
 Ref<Object> EventSource();
-// The source's object handle (runtime/Handles.h); 0 for Null.
+/// The source's object handle (runtime/Handles.h); 0 for Null.
 uint32_t EventSourceHandle();
 
 namespace eventqueue {
-// Installs the queue hook at priority -10000. Called by system::Init.
+/// Installs the queue hook at priority -10000. Called by system::Init.
 void Init();
 }  // namespace eventqueue
 

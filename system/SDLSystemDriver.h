@@ -11,7 +11,7 @@ namespace vrl {
 class TSDLSystemDriver : public TSystemDriver {
   VRL_CLASS(TSDLSystemDriver, TSystemDriver)
  public:
-  // Acquires SDL's event queue (platform/Sdl.h) for the driver's lifetime.
+  /// Acquires SDL's event queue (platform/Sdl.h) for the driver's lifetime.
   TSDLSystemDriver();
   ~TSDLSystemDriver() override;
 
@@ -26,7 +26,7 @@ class TSDLSystemDriver : public TSystemDriver {
   Ref<String> RequestDir(String* title, String* path) override;
   int32_t OpenURL(String* url) override;
 
-  // False when SDL's event queue could not be started.
+  /// False when SDL's event queue could not be started.
   bool Running() const { return _running; }
 
  private:

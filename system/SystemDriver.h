@@ -79,56 +79,56 @@ namespace platform {
 struct Message;
 }
 
-// The driver's operations (see the contract above). Each operation of this
-// base class throws TNullMethodException.
+/// The driver's operations (see the contract above). Each operation of this
+/// base class throws TNullMethodException.
 class TSystemDriver : public Object {
   VRL_CLASS(TSystemDriver, Object)
  public:
-  // Processes the messages pending when it starts and returns at once;
-  // messages that handlers cause meanwhile wait for the next call.
+  /// Processes the messages pending when it starts and returns at once;
+  /// messages that handlers cause meanwhile wait for the next call.
   virtual int32_t Poll();
-  // Blocks until a message is pending, then polls. Returns 1, or 0 at once
-  // when there is nothing to wait on.
+  /// Blocks until a message is pending, then polls. Returns 1, or 0 at once
+  /// when there is nothing to wait on.
   virtual int32_t Wait();
-  // Moves the pointer to client coordinates of the active window (desktop
-  // coordinates when there is none).
+  /// Moves the pointer to client coordinates of the active window (desktop
+  /// coordinates when there is none).
   virtual int32_t MoveMouse(int32_t x, int32_t y);
-  // Shows or hides the pointer over the framework's windows.
+  /// Shows or hides the pointer over the framework's windows.
   virtual int32_t SetMouseVisible(int32_t visible);
   virtual int32_t Notify(String* text, int32_t serious);
-  // 1 for OK, else 0.
+  /// 1 for OK, else 0.
   virtual int32_t Confirm(String* text, int32_t serious);
-  // 1 yes, 0 no, -1 cancel.
+  /// 1 yes, 0 no, -1 cancel.
   virtual int32_t Proceed(String* text, int32_t serious);
-  // `filter` as for the free RequestFile; the chosen path or "".
+  /// `filter` as for the free RequestFile; the chosen path or "".
   virtual Ref<String> RequestFile(String* title, String* filter, int32_t save, String* path);
   virtual Ref<String> RequestDir(String* title, String* path);
-  // 1 if the desktop's opener accepted the URL, else 0 (none installed, or
-  // no handler for it).
+  /// 1 if the desktop's opener accepted the URL, else 0 (none installed, or
+  /// no handler for it).
   virtual int32_t OpenURL(String* url);
 };
 
-// The current driver (made by system::Init), and its replacement. The
-// forwarding functions below throw TNullObjectException without a driver,
-// except the two pumps, which then do nothing.
+/// The current driver (made by system::Init), and its replacement. The
+/// forwarding functions below throw TNullObjectException without a driver,
+/// except the two pumps, which then do nothing.
 TSystemDriver* SystemDriver();
 void SetSystemDriver(TSystemDriver* driver);
 
-// One system back-end, as the back-end table lists it.
+/// One system back-end, as the back-end table lists it.
 struct SystemBackend {
   const char* name;
-  // The driver's class record, registered by system::Init.
+  /// The driver's class record, registered by system::Init.
   const ClassRecord& (*driverClass)();
-  // A new driver, or Null when the back-end cannot run here.
+  /// A new driver, or Null when the back-end cannot run here.
   Ref<TSystemDriver> (*create)();
 };
-// The back-ends in the order system::Init tries them.
+/// The back-ends in the order system::Init tries them.
 std::span<const SystemBackend> SystemBackends();
 
-// Pump the driver unless a pump is already running further up the stack (a
-// handler calling back in returns at once). WaitSystemEvents returns 1 when
-// it waited and pumped, 0 when it could not (inside a pump, or nothing to
-// wait on).
+/// Pump the driver unless a pump is already running further up the stack (a
+/// handler calling back in returns at once). WaitSystemEvents returns 1 when
+/// it waited and pumped, 0 when it could not (inside a pump, or nothing to
+/// wait on).
 int32_t PollSystemEvents();
 int32_t WaitSystemEvents();
 
@@ -138,82 +138,82 @@ int32_t HidePointer();
 int32_t Notify(String* text, int32_t serious = 0);
 int32_t Confirm(String* text, int32_t serious = 0);
 int32_t Proceed(String* text, int32_t serious = 0);
-// `filter`: groups separated by ";", each "description:ext,ext" (or only
-// "ext,ext" when the filter has no ":"). The group that lists the initial
-// file's extension is shown first.
+/// `filter`: groups separated by ";", each "description:ext,ext" (or only
+/// "ext,ext" when the filter has no ":"). The group that lists the initial
+/// file's extension is shown first.
 Ref<String> RequestFile(String* title, String* filter = nullptr, int32_t save = 0, String* path = nullptr);
 Ref<String> RequestDir(String* title, String* path = nullptr);
-// Bare names become "file:" + the full path of an existing file or folder,
-// else "http:" + the name; an anchor ("#...") is kept.
+/// Bare names become "file:" + the full path of an existing file or folder,
+/// else "http:" + the name; an anchor ("#...") is kept.
 int32_t OpenURL(String* url);
 
-// The local date as "%d %b %Y" (07 Dec 2026) and time as "%H:%M:%S".
+/// The local date as "%d %b %Y" (07 Dec 2026) and time as "%H:%M:%S".
 Ref<String> DateText();
 Ref<String> TimeText();
 
-// The framework filter as the requester's list: "description NUL patterns
-// NUL" for each group, then a final NUL ("png,jpg" gives "Files", "*.png;*.jpg").
+/// The framework filter as the requester's list: "description NUL patterns
+/// NUL" for each group, then a final NUL ("png,jpg" gives "Files", "*.png;*.jpg").
 Ref<String> ConvertFileFilter(String* filter);
-// The 1-based group of `filter` that lists the extension of the file named
-// in `path`; 0 when none does.
+/// The 1-based group of `filter` that lists the extension of the file named
+/// in `path`; 0 when none does.
 int32_t PreselectedFilterGroup(String* filter, String* path);
-// The URL as OpenURL hands it on.
+/// The URL as OpenURL hands it on.
 Ref<String> NormaliseURL(String* url);
 
-// Desktop metrics (0 without a display).
+/// Desktop metrics (0 without a display).
 int32_t DesktopWidth();
 int32_t DesktopHeight();
 int32_t DesktopDepth();
 int32_t DesktopHertz();
 
-// Main-thread callbacks. Any thread may post; `callback(argument, value)`
-// runs on the main thread while it pumps system events. With `release`, the
-// caller hands over one reference to `argument` (taken on the thread that
-// owns the object), dropped after the call. A poster on another thread must
-// not touch the object otherwise. False when the record cannot be posted
-// (no event queue, or SDL's queue is full); the reference then stays the
-// caller's. Records still queued when the event queue stops are dropped,
-// releasing their references.
+/// Main-thread callbacks. Any thread may post; `callback(argument, value)`
+/// runs on the main thread while it pumps system events. With `release`, the
+/// caller hands over one reference to `argument` (taken on the thread that
+/// owns the object), dropped after the call. A poster on another thread must
+/// not touch the object otherwise. False when the record cannot be posted
+/// (no event queue, or SDL's queue is full); the reference then stays the
+/// caller's. Records still queued when the event queue stops are dropped,
+/// releasing their references.
 using MainThreadCallback = void (*)(Object* argument, int32_t value);
 bool PostMainThreadCallback(MainThreadCallback callback, Object* argument, int32_t value, bool release);
 
-// The event source object of a platform window (its graphics' source), set
-// by whoever opens the window; Null (nullptr) forgets it. Events of windows
-// without one have a Null source.
-//
-// The map does not own its sources: it holds no reference, so a graphics
-// that its program drops without closing is still freed. In return, whoever
-// sets a source must remove it (SetWindowEventSource(window, nullptr)) before
-// the object goes away, when it is closed and at the latest in its
-// destructor. The translator holds a counted reference to a window's source
-// while it emits that window's events.
+/// The event source object of a platform window (its graphics' source), set
+/// by whoever opens the window; Null (nullptr) forgets it. Events of windows
+/// without one have a Null source.
+///
+/// The map does not own its sources: it holds no reference, so a graphics
+/// that its program drops without closing is still freed. In return, whoever
+/// sets a source must remove it (SetWindowEventSource(window, nullptr)) before
+/// the object goes away, when it is closed and at the latest in its
+/// destructor. The translator holds a counted reference to a window's source
+/// while it emits that window's events.
 void SetWindowEventSource(uint32_t window, Object* source);
 Object* WindowEventSource(uint32_t window);
 
-// Brackets a modal dialog of the program (message box, requester); calls
-// nest. The focus the dialog takes and gives back is not the user switching
-// applications: no "AppSuspend" or "AppResume" comes of it, so the polled
-// keys survive a dialog. Focus changes after the dialog are reported as
-// usual.
+/// Brackets a modal dialog of the program (message box, requester); calls
+/// nest. The focus the dialog takes and gives back is not the user switching
+/// applications: no "AppSuspend" or "AppResume" comes of it, so the polled
+/// keys survive a dialog. Focus changes after the dialog are reported as
+/// usual.
 void BeginModalDialog();
 void EndModalDialog();
 
-// The translator: turns one platform message into events (up to three for a
-// pointer move: a leave, an enter, the move) and emits them. The SDL driver
-// calls it for every message it pumps.
+/// The translator: turns one platform message into events (up to three for a
+/// pointer move: a leave, an enter, the move) and emits them. The SDL driver
+/// calls it for every message it pumps.
 void TranslateSystemMessage(const platform::Message& message);
-// The current modifier bits (Shift 1, Control 2, Alt 4, system key 8).
+/// The current modifier bits (Shift 1, Control 2, Alt 4, system key 8).
 int32_t CurrentModifiers();
-// The window the pointer is tracked over, 0 for none.
+/// The window the pointer is tracked over, 0 for none.
 uint32_t TrackedWindow();
-// Stores the pointer-visible flag: the pointer is shown when the flag is set
-// or when it is over none of the framework's windows, hidden otherwise.
+/// Stores the pointer-visible flag: the pointer is shown when the flag is set
+/// or when it is over none of the framework's windows, hidden otherwise.
 void SetPointerVisibleFlag(int32_t visible);
 
 namespace system {
-// Initialises events, hooks, the event queue and timers, registers the
-// back-ends' driver classes and makes the driver of the first back-end that
-// gives one (the SDL driver). Needs no display.
+/// Initialises events, hooks, the event queue and timers, registers the
+/// back-ends' driver classes and makes the driver of the first back-end that
+/// gives one (the SDL driver). Needs no display.
 void Init();
 }  // namespace system
 

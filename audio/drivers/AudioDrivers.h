@@ -12,15 +12,15 @@ struct AudioBackend {
   void (*init)();    // its module's Init: registers its classes and its driver
 };
 
-// The back-ends in the order their drivers register, first registered
-// first. The Null driver is not among them: audio::Init registers it before
-// any of these. AudioDriverNames lists the newest first, so it gives these
-// names in reverse (each after the other drivers its back-end registered
-// before it), then "Null".
+/// The back-ends in the order their drivers register, first registered
+/// first. The Null driver is not among them: audio::Init registers it before
+/// any of these. AudioDriverNames lists the newest first, so it gives these
+/// names in reverse (each after the other drivers its back-end registered
+/// before it), then "Null".
 std::span<const AudioBackend> AudioBackends();
 
 namespace audiodrivers {
-// Initialises the audio module, then every back-end of the table in order.
+/// Initialises the audio module, then every back-end of the table in order.
 void Init();
 }  // namespace audiodrivers
 

@@ -27,18 +27,18 @@ class SoundBuffer;
 class SoundDevice;
 }  // namespace platform
 
-// One platform buffer and its reuse state. Owns one reference to the
-// platform buffer, released when the TBuf is freed.
+/// One platform buffer and its reuse state. Owns one reference to the
+/// platform buffer, released when the TBuf is freed.
 class TBuf : public Object {
   VRL_CLASS(TBuf, Object)
   explicit TBuf(platform::SoundBuffer* buffer = nullptr) : _buffer(buffer) {}
   ~TBuf() override;
 
-  // 0 while _paused, else the status's playing bit (a failing status query
-  // throws "DirectSound failed (<code>)").
+  /// 0 while _paused, else the status's playing bit (a failing status query
+  /// throws "DirectSound failed (<code>)").
   virtual int32_t Playing();
-  // 1 while _paused, else the playing bit. A buffer that is not active is
-  // free for reuse.
+  /// 1 while _paused, else the playing bit. A buffer that is not active is
+  /// free for reuse.
   virtual int32_t Active();
 
  private:
@@ -47,7 +47,7 @@ class TBuf : public Object {
   friend class TDirectSoundAudioDriver;
   friend struct DirectSoundTestPeer;
 
-  // Releases the platform buffer now (the TBuf stays, empty).
+  /// Releases the platform buffer now (the TBuf stays, empty).
   void ReleaseBuffer();
 
   Ref<TBuf> _succ;
@@ -63,11 +63,11 @@ class TDirectSoundSound : public TSound {
   Ref<TChannel> Play(TChannel* channel) override;
   Ref<TChannel> Cue(TChannel* channel) override;
 
-  // A sound over a new static buffer on the started driver's device.
-  // Big-endian samples are converted first. Throws the text
-  // "CreateSoundBuffer failed (<code>)" (or the Lock/Unlock equivalents)
-  // when the platform refuses, and the first of these, with the platform's
-  // no-driver code, when no driver is started.
+  /// A sound over a new static buffer on the started driver's device.
+  /// Big-endian samples are converted first. Throws the text
+  /// "CreateSoundBuffer failed (<code>)" (or the Lock/Unlock equivalents)
+  /// when the platform refuses, and the first of these, with the platform's
+  /// no-driver code, when no driver is started.
   static Ref<TDirectSoundSound> Create(TAudioSample* sample, int32_t flags);
 
  private:
@@ -92,14 +92,14 @@ class TDirectSoundChannel : public TChannel {
   int32_t SetDepth(float depth) override;
   int32_t SetRate(float rate) override;
   int32_t Playing() override;
-  // Takes a free buffer of the sound (or a new duplicate) and prepares it,
-  // paused at the start, with this channel's volume, pan and rate. 0 when no
-  // buffer could be had; the channel then stays detached.
+  /// Takes a free buffer of the sound (or a new duplicate) and prepares it,
+  /// paused at the start, with this channel's volume, pan and rate. 0 when no
+  /// buffer could be had; the channel then stays detached.
   virtual int32_t Cue(TDirectSoundSound* sound);
 
   static Ref<TDirectSoundChannel> Create(int32_t isStatic);
 
-  // Attached: _buf is a buffer whose reuse counter still equals _seq.
+  /// Attached: _buf is a buffer whose reuse counter still equals _seq.
   bool Attached() const;
 
  private:
@@ -123,21 +123,21 @@ class TDirectSoundAudioDriver : public TAudioDriver {
   ~TDirectSoundAudioDriver() override;
 
   Ref<String> Name() override;
-  // Opens the platform sound device; 0 when there is none (no audio device).
+  /// Opens the platform sound device; 0 when there is none (no audio device).
   int32_t Startup() override;
   int32_t Shutdown() override;
   Ref<TSound> CreateSound(TAudioSample* sample, int32_t flags) override;
   Ref<TChannel> AllocChannel() override;
 
-  // `mode` 1 asks for software buffers always.
+  /// `mode` 1 asks for software buffers always.
   static Ref<TDirectSoundAudioDriver> Create(String* name, int32_t mode);
-  // Links a deleted sound's buffers in front of _lonely.
+  /// Links a deleted sound's buffers in front of _lonely.
   virtual int32_t AddLonely(TBuf* bufs);
-  // Releases and unlinks the lonely buffers that are no longer active.
+  /// Releases and unlinks the lonely buffers that are no longer active.
   virtual int32_t FlushLonely();
 
-  // The driver whose Startup succeeded last (nullptr when none), and the
-  // generation, raised by every Shutdown.
+  /// The driver whose Startup succeeded last (nullptr when none), and the
+  /// generation, raised by every Shutdown.
   static TDirectSoundAudioDriver* Started();
   static int32_t Generation();
 
@@ -153,8 +153,8 @@ class TDirectSoundAudioDriver : public TAudioDriver {
 };
 
 namespace directsound {
-// Registers the classes and the driver "DirectSound" (mode 0). Needs no
-// audio device: the device is opened by Startup.
+/// Registers the classes and the driver "DirectSound" (mode 0). Needs no
+/// audio device: the device is opened by Startup.
 void Init();
 }  // namespace directsound
 

@@ -36,14 +36,14 @@ class TLoggingLith2DDriver : public TRecordingLith2DDriver {
   Ref<TPixmap> GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) override;
   void SetResolution(float width, float height) override;
 
-  // Every call but the image-frame draws since the last Clear, in order.
+  /// Every call but the image-frame draws since the last Clear, in order.
   const std::vector<std::string>& Calls() const { return _calls; }
-  // Forgets the calls and the draws (the counters and the matrix stay).
+  /// Forgets the calls and the draws (the counters and the matrix stay).
   void Clear() override;
-  // Frames made and flips, since the start of the program.
+  /// Frames made and flips, since the start of the program.
   int32_t FramesMade() const { return _framesMade; }
   int32_t Flips() const { return _flips; }
-  // The matrix last given to SetTransform.
+  /// The matrix last given to SetTransform.
   void GetTransform(float& ix, float& iy, float& jx, float& jy) const;
 
  private:
@@ -55,7 +55,7 @@ class TLoggingLith2DDriver : public TRecordingLith2DDriver {
   float _ix = 1, _iy = 0, _jx = 0, _jy = 1;
 };
 
-// The one logging driver of the test program.
+/// The one logging driver of the test program.
 TLoggingLith2DDriver* LoggingLith2DDriver();
 
 }  // namespace vrl

@@ -36,9 +36,9 @@
 
 namespace pub {
 
-// ENet's event record as a framework object, so that collected events can
-// wait in a TList. The record owns its packet (a receive event's) until
-// TakePacket hands it on; one dropped with its packet destroys it.
+/// ENet's event record as a framework object, so that collected events can
+/// wait in a TList. The record owns its packet (a receive event's) until
+/// TakePacket hands it on; one dropped with its packet destroys it.
 class ENetEvent : public vrl::Object {
   VRL_CLASS(ENetEvent, vrl::Object)
   explicit ENetEvent(const ::ENetEvent& from);
@@ -60,7 +60,7 @@ namespace vrl {
 class TGNetHost;
 class TGNetPeer;
 
-// A message as it travels: an object id, a state and the packed slots.
+/// A message as it travels: an object id, a state and the packed slots.
 class TGNetMsg : public Object {
   VRL_CLASS(TGNetMsg, Object)
   static Ref<TGNetMsg> Create(int32_t id, int32_t state, Array* data);
@@ -70,15 +70,15 @@ class TGNetMsg : public Object {
   Ref<Array> data;  // bytes (tag "b")
 };
 
-// One typed value of an object.
+/// One typed value of an object.
 class TGNetSlot : public Object {
   VRL_CLASS(TGNetSlot, Object)
-  // Picks the smallest type that carries the value: 4 (8-bit) for 0 to 255,
-  // 5 (16-bit) for 256 to 65535, 1 (32-bit) otherwise.
+  /// Picks the smallest type that carries the value: 4 (8-bit) for 0 to 255,
+  /// 5 (16-bit) for 256 to 65535, 1 (32-bit) otherwise.
   virtual void SetInt(int32_t value);
-  // Type 6.
+  /// Type 6.
   virtual void SetFloat(float value);
-  // Type 3. Only the low byte of each unit travels.
+  /// Type 3. Only the low byte of each unit travels.
   virtual void SetString(String* value);
   virtual int32_t GetInt();
   virtual float GetFloat();
@@ -100,47 +100,47 @@ class TGNetObject : public Object {
   TGNetObject();
 
   virtual int32_t State();
-  // 1 (created, never sent) becomes -1; 2 and 4 become 3, announced at the
-  // next sync; 3 stays. Any other state throws "Illegal object state".
+  /// 1 (created, never sent) becomes -1; 2 and 4 become 3, announced at the
+  /// next sync; 3 stays. Any other state throws "Illegal object state".
   virtual void Close();
-  // The setters write through WriteSlot; indices run from 0 to 31 (others
-  // throw TArrayBoundsException).
+  /// The setters write through WriteSlot; indices run from 0 to 31 (others
+  /// throw TArrayBoundsException).
   virtual void SetInt(int32_t index, int32_t value);
   virtual void SetFloat(int32_t index, float value);
   virtual void SetString(int32_t index, String* value);
   virtual int32_t GetInt(int32_t index);
   virtual float GetFloat(int32_t index);
   virtual Ref<String> GetString(int32_t index);
-  // Marks the slot modified (state 4 becomes 2) and returns it.
+  /// Marks the slot modified (state 4 becomes 2) and returns it.
   virtual Ref<TGNetSlot> WriteSlot(int32_t index);
-  // What this object has to send: Null in states 4 and -1, and for a remote
-  // object; else its id, state and modified slots. The modified slots are
-  // cleared; states 1 and 2 become 4, and 3 (dropping the owning peer) -1.
+  /// What this object has to send: Null in states 4 and -1, and for a remote
+  /// object; else its id, state and modified slots. The modified slots are
+  /// cleared; states 1 and 2 become 4, and 3 (dropping the owning peer) -1.
   virtual Ref<TGNetMsg> Sync();
-  // Applies the message's slots through the setters and takes its state.
-  // The data is checked whole first: a corrupt message changes nothing.
+  /// Applies the message's slots through the setters and takes its state.
+  /// The data is checked whole first: a corrupt message changes nothing.
   virtual void Update(TGNetMsg* msg);
   virtual Ref<TGNetMsg> CreatedMsg();
   virtual Ref<TGNetMsg> ClosedMsg();
-  // State 5 with every slot, addressed to object `id`.
+  /// State 5 with every slot, addressed to object `id`.
   virtual Ref<TGNetMsg> MessageMsg(int32_t id);
-  // The set slots whose bit is set in `mask`, packed; throws "RIvo message
-  // data too large" beyond 65520 bytes.
+  /// The set slots whose bit is set in `mask`, packed; throws "RIvo message
+  /// data too large" beyond 65520 bytes.
   virtual Ref<Array> PackSlots(int32_t mask);
-  // Decodes all of `data`, then applies it through the setters.
+  /// Decodes all of `data`, then applies it through the setters.
   virtual void UnpackSlots(Array* data);
   static Ref<TGNetObject> Create(int32_t id, int32_t state, TGNetHost* host, TGNetPeer* peer);
 
   int32_t Id() const { return _id; }
   int32_t Modified() const { return _modified; }
   TGNetHost* Host() const { return _host.get(); }
-  // The peer that owns a remote object; nullptr for a local one.
+  /// The peer that owns a remote object; nullptr for a local one.
   TGNetPeer* Peer() const { return _peer.get(); }
   bool IsLocal() const { return _peer.IsNull(); }
-  // A reference free for the application.
+  /// A reference free for the application.
   Object* Target() const { return _target.object(); }
   void SetTarget(Object* target) { _target = target; }
-  // The slot at `index` (0 to 31; others throw TArrayBoundsException).
+  /// The slot at `index` (0 to 31; others throw TArrayBoundsException).
   TGNetSlot* Slot(int32_t index) const;
 
  private:
@@ -155,35 +155,35 @@ class TGNetObject : public Object {
   int32_t _modified = 0;
 };
 
-// One connected peer of a host and the translation between the host's ids
-// and the ids the peer uses for the objects it owns.
+/// One connected peer of a host and the translation between the host's ids
+/// and the ids the peer uses for the objects it owns.
 class TGNetPeer : public Object {
   VRL_CLASS(TGNetPeer, Object)
   TGNetPeer();
 
-  // Disconnects at once.
+  /// Disconnects at once.
   virtual void Close();
   virtual void MapLocalId(int32_t local, int32_t remote);
-  // Forgets the pair that `local` belongs to.
+  /// Forgets the pair that `local` belongs to.
   virtual void UnmapLocalId(int32_t local);
-  // Decodes a received packet (checked whole); for states other than 5 an id
-  // that the peer has mapped becomes the host's id. Throws the decoder's
-  // errors. Not in the class description: it takes ENet's packet.
+  /// Decodes a received packet (checked whole); for states other than 5 an id
+  /// that the peer has mapped becomes the host's id. Throws the decoder's
+  /// errors. Not in the class description: it takes ENet's packet.
   virtual Ref<TGNetMsg> RecvMsg(ENetPacket* packet);
-  // Sends one reliable packet on channel 0; a state-5 message's id is
-  // translated into the peer's id space, and one whose target the peer has
-  // no id for is not sent (0). Throws "ENet errror" when ENet refuses the
-  // packet. 1 when sent.
+  /// Sends one reliable packet on channel 0; a state-5 message's id is
+  /// translated into the peer's id space, and one whose target the peer has
+  /// no id for is not sent (0). Throws "ENet errror" when ENet refuses the
+  /// packet. 1 when sent.
   virtual int32_t SendMsg(TGNetMsg* msg);
-  // Not in the class description: it takes ENet's peer.
+  /// Not in the class description: it takes ENet's peer.
   static Ref<TGNetPeer> Create(ENetPeer* enetPeer);
 
   ENetPeer* EnetPeer() const { return _enetPeer; }
-  // True while ENet takes packets for the peer (not once its disconnect is
-  // under way).
+  /// True while ENet takes packets for the peer (not once its disconnect is
+  /// under way).
   bool Connected() const { return _enetPeer && _enetPeer->state == ENET_PEER_STATE_CONNECTED; }
-  // The peer's id for host id `local`, and the host's id for the peer's
-  // `remote`; 0 when there is none (or the id is outside 1..4095).
+  /// The peer's id for host id `local`, and the host's id for the peer's
+  /// `remote`; 0 when there is none (or the id is outside 1..4095).
   int32_t RemoteId(int32_t local) const;
   int32_t LocalId(int32_t remote) const;
 
@@ -200,61 +200,61 @@ class TGNetHost : public Object {
   TGNetHost();
   ~TGNetHost() override;
 
-  // Services ENet with timeout 0 until no event is left (or 16384 wait),
-  // appending each to the pending events.
+  /// Services ENet with timeout 0 until no event is left (or 16384 wait),
+  /// appending each to the pending events.
   virtual void UpdateENetEvents();
-  // Called once per application frame: clears the lists of the last Sync,
-  // sends what every local object has to send, then handles the ENet events
-  // (connects, disconnects, received messages, relaying each to the other
-  // peers). An error raised by one object or event does not stop the
-  // others: Sync finishes, then throws the first error. One Sync handles at
-  // most 16384 events; any more wait for the next.
+  /// Called once per application frame: clears the lists of the last Sync,
+  /// sends what every local object has to send, then handles the ENet events
+  /// (connects, disconnects, received messages, relaying each to the other
+  /// peers). An error raised by one object or event does not stop the
+  /// others: Sync finishes, then throws the first error. One Sync handles at
+  /// most 16384 events; any more wait for the next.
   virtual void Sync();
-  // Disconnects every peer at once, drops them, flushes and destroys the
-  // ENet host. The objects stay.
+  /// Disconnects every peer at once, drops them, flushes and destroys the
+  /// ENet host. The objects stay.
   virtual void Close();
-  // Sends to every connected peer but `exceptPeer`.
+  /// Sends to every connected peer but `exceptPeer`.
   virtual void BroadCast(TGNetMsg* msg, TGNetPeer* exceptPeer);
-  // Not in the class description: it takes ENet's peer.
+  /// Not in the class description: it takes ENet's peer.
   virtual Ref<TGNetPeer> AddPeer(ENetPeer* enetPeer);
   virtual Ref<TList> Objects();
   virtual Ref<TList> Peers();
   virtual Ref<TList> ObjectsCreated();
   virtual Ref<TList> ObjectsModified();
   virtual Ref<TList> ObjectsClosed();
-  // A new local object in state 1 with a fresh id.
+  /// A new local object in state 1 with a fresh id.
   virtual Ref<TGNetObject> CreateObject();
-  // A new message object (state 5, id 0), to fill and send with
-  // SendRIvoMessage.
+  /// A new message object (state 5, id 0), to fill and send with
+  /// SendRIvoMessage.
   virtual Ref<TGNetObject> CreateMessage();
-  // Sends the message's slots to the peer that owns `toObject`; nothing for
-  // a local target.
+  /// Sends the message's slots to the peer that owns `toObject`; nothing for
+  /// a local target.
   virtual void SendRIvoMessage(TGNetObject* msg, TGNetObject* toObject);
-  // The lowest free id; throws "Out of RIvo object IDs" when all 4095 are
-  // taken.
+  /// The lowest free id; throws "Out of RIvo object IDs" when all 4095 are
+  /// taken.
   virtual int32_t AllocId();
   virtual void MapObject(TGNetObject* obj);
-  // Frees the object's id unless the id already belongs to another object.
+  /// Frees the object's id unless the id already belongs to another object.
   virtual void UnmapObject(TGNetObject* obj);
-  // Binds to any address at `port` (0: a port the system picks, see Port).
-  // 0 when a host exists already or ENet refuses.
+  /// Binds to any address at `port` (0: a port the system picks, see Port).
+  /// 0 when a host exists already or ENet refuses.
   virtual int32_t Listen(int32_t port);
-  // Connects to `ip` (host byte order) and waits up to `timeout`
-  // milliseconds for the connection: 1 when it is made, else 0 (the ENet
-  // host is destroyed). 0 at once when a host exists already.
+  /// Connects to `ip` (host byte order) and waits up to `timeout`
+  /// milliseconds for the connection: 1 when it is made, else 0 (the ENet
+  /// host is destroyed). 0 at once when a host exists already.
   virtual int32_t Connect(int32_t ip, int32_t port, int32_t timeout);
   static Ref<TGNetHost> Create();
 
-  // Message objects received for local objects during the last Sync; the
-  // id of each is the id of the object it was sent to.
+  /// Message objects received for local objects during the last Sync; the
+  /// id of each is the id of the object it was sent to.
   Ref<TList> Messages() { return _messages; }
-  // The port the ENet host is bound to; 0 without one.
+  /// The port the ENet host is bound to; 0 without one.
   int32_t Port() const;
-  // The object with id `id`, or nullptr.
+  /// The object with id `id`, or nullptr.
   TGNetObject* ObjectById(int32_t id) const;
 
  private:
-  // One received packet, after it decoded.
+  /// One received packet, after it decoded.
   void Receive(TGNetPeer* peer, pub::ENetEvent* event);
   void PeerDisconnected(TGNetPeer* peer);
   TGNetPeer* FindPeer(ENetPeer* enetPeer) const;
@@ -272,25 +272,25 @@ class TGNetHost : public Object {
   Ref<Array> _idMap;  // 4096 TGNetObject, index = id
 };
 
-// Module functions.
+/// Module functions.
 Ref<TGNetHost> CreateGNetHost();
 void GNetSync(TGNetHost* host);
-// 1 when the host listens at `port`.
+/// 1 when the host listens at `port`.
 int32_t GNetListen(TGNetHost* host, int32_t port);
-// Resolves `address` (a name or a dotted address) and connects; 0 when it
-// does not resolve or the connection is not made within `timeout` ms.
+/// Resolves `address` (a name or a dotted address) and connects; 0 when it
+/// does not resolve or the connection is not made within `timeout` ms.
 int32_t GNetConnect(TGNetHost* host, String* address, int32_t port, int32_t timeout);
 void CloseGNetHost(TGNetHost* host);
-// The host's objects of one kind: 0 all, 1 created, 2 modified, 3 closed
-// during the last Sync; any other kind throws "Unknown object state".
+/// The host's objects of one kind: 0 all, 1 created, 2 modified, 3 closed
+/// during the last Sync; any other kind throws "Unknown object state".
 Ref<TList> GNetObjects(TGNetHost* host, int32_t kind);
-// The message objects received during the last Sync.
+/// The message objects received during the last Sync.
 Ref<TList> GNetMessages(TGNetHost* host);
 Ref<TGNetObject> CreateGNetObject(TGNetHost* host);
 Ref<TGNetObject> CreateGNetMessage(TGNetHost* host);
 void SendGNetMessage(TGNetObject* msg, TGNetObject* toObject);
 int32_t GNetObjectState(TGNetObject* obj);
-// 1 for an object of this host, 0 for one owned by a peer.
+/// 1 for an object of this host, 0 for one owned by a peer.
 int32_t GNetObjectLocal(TGNetObject* obj);
 void CloseGNetObject(TGNetObject* obj);
 void SetGNetInt(TGNetObject* obj, int32_t index, int32_t value);
@@ -303,8 +303,8 @@ Object* GetGNetTarget(TGNetObject* obj);
 void SetGNetTarget(TGNetObject* obj, Object* target);
 
 namespace rivo {
-// Registers the RIvo classes and initialises ENet (once; it is deinitialised
-// at exit). Throws "ENet errror" when ENet cannot start.
+/// Registers the RIvo classes and initialises ENet (once; it is deinitialised
+/// at exit). Throws "ENet errror" when ENet cannot start.
 void Init();
 }  // namespace rivo
 

@@ -29,7 +29,7 @@
 
 namespace vrl::rivo {
 
-// Object and message states.
+/// Object and message states.
 enum : int32_t {
   STATE_CREATED = 1,   // new, not yet sent
   STATE_MODIFIED = 2,  // slots changed since the last sync
@@ -39,7 +39,7 @@ enum : int32_t {
   STATE_GONE = -1,     // removed at the next sync
 };
 
-// Slot types; the same numbers travel in the slot headers.
+/// Slot types; the same numbers travel in the slot headers.
 enum : int32_t {
   SLOT_UNSET = 0,
   SLOT_INT = 1,     // 32-bit integer
@@ -51,39 +51,39 @@ enum : int32_t {
 };
 
 inline constexpr int32_t kSlotCount = 32;
-// Object ids run from 1 to kMaxId; 0 is no object.
+/// Object ids run from 1 to kMaxId; 0 is no object.
 inline constexpr int32_t kMaxId = 4095;
 inline constexpr int32_t kIdSpace = kMaxId + 1;
 inline constexpr int32_t kHeaderSize = 2;
 inline constexpr int32_t kMaxPackedSize = 65520;
 
-// IEEE 754 binary16 conversions. FloatToHalf rounds to nearest, ties to
-// even; values beyond the half range become infinities, NaN stays NaN.
+/// IEEE 754 binary16 conversions. FloatToHalf rounds to nearest, ties to
+/// even; values beyond the half range become infinities, NaN stays NaN.
 uint16_t FloatToHalf(float value);
 float HalfToFloat(uint16_t half);
 
-// One slot as it travels.
+/// One slot as it travels.
 struct WireSlot {
   int32_t index = 0;
   int32_t type = SLOT_UNSET;
   int32_t intValue = 0;
   float floatValue = 0;
-  // Type 3: the characters, one byte each; a view into the decoded bytes.
+  /// Type 3: the characters, one byte each; a view into the decoded bytes.
   std::span<const uint8_t> text;
 };
 
-// Appends one slot's header and payload. A string keeps the low byte of
-// each unit; one longer than 65535 units throws "RIvo message data too
-// large". Type 0 appends nothing; another unknown type throws "Invalid RIvo
-// data type". The caller checks the total against kMaxPackedSize.
+/// Appends one slot's header and payload. A string keeps the low byte of
+/// each unit; one longer than 65535 units throws "RIvo message data too
+/// large". Type 0 appends nothing; another unknown type throws "Invalid RIvo
+/// data type". The caller checks the total against kMaxPackedSize.
 void AppendSlot(std::vector<uint8_t>& out, int32_t index, int32_t type, int32_t intValue, float floatValue,
                 std::u16string_view text);
 
-// Decodes packed slots in full. Throws as described at the top; the result
-// views `data`, which must outlive it.
+/// Decodes packed slots in full. Throws as described at the top; the result
+/// views `data`, which must outlive it.
 std::vector<WireSlot> UnpackSlotData(std::span<const uint8_t> data);
 
-// A decoded packet. `data` and the slots' texts view the packet's bytes.
+/// A decoded packet. `data` and the slots' texts view the packet's bytes.
 struct WireMessage {
   int32_t state = 0;
   int32_t id = 0;
@@ -91,13 +91,13 @@ struct WireMessage {
   std::vector<WireSlot> slots;
 };
 
-// Decodes and checks a whole packet: at least the two header bytes, a state
-// that travels (1, 2, 3 or 5), an id from 1 to kMaxId, and packed slots that
-// decode in full within kMaxPackedSize bytes.
+/// Decodes and checks a whole packet: at least the two header bytes, a state
+/// that travels (1, 2, 3 or 5), an id from 1 to kMaxId, and packed slots that
+/// decode in full within kMaxPackedSize bytes.
 WireMessage DecodeMessage(std::span<const uint8_t> packet);
 
-// Writes the two header bytes. The state must be one that travels and the
-// id within 1..kMaxId; anything else throws "RIvo error".
+/// Writes the two header bytes. The state must be one that travels and the
+/// id within 1..kMaxId; anything else throws "RIvo error".
 void EncodeHeader(uint8_t* out, int32_t state, int32_t id);
 
 }  // namespace vrl::rivo

@@ -15,19 +15,19 @@ namespace vrl {
 
 class TPixmapLoaderBMP : public TPixmapLoader {
   VRL_CLASS(TPixmapLoaderBMP, TPixmapLoader)
-  // Null for data that is not such a BMP: no "BM", a smaller info header,
-  // another bit count or compression, masks that are not whole bytes, a
-  // width or height of 0, a picture above 16384 pixels a side or 2^26
-  // pixels, a palette longer than the bit count allows, more pixel data than
-  // the rest of a stream of known length holds (byte for byte, or at 128
-  // pixels a byte for run-length data), or a run or delta that leaves the
-  // picture. A stream that ends early raises TStreamReadException (the
-  // chain's refusal).
+  /// Null for data that is not such a BMP: no "BM", a smaller info header,
+  /// another bit count or compression, masks that are not whole bytes, a
+  /// width or height of 0, a picture above 16384 pixels a side or 2^26
+  /// pixels, a palette longer than the bit count allows, more pixel data than
+  /// the rest of a stream of known length holds (byte for byte, or at 128
+  /// pixels a byte for run-length data), or a run or delta that leaves the
+  /// picture. A stream that ends early raises TStreamReadException (the
+  /// chain's refusal).
   Ref<TPixmap> LoadPixmap(TStream* stream) override;
 };
 
 namespace bmploader {
-// Registers the class and puts the BMP loader at the head of the chain.
+/// Registers the class and puts the BMP loader at the head of the chain.
 void Init();
 }  // namespace bmploader
 

@@ -27,23 +27,23 @@ namespace vrl {
 
 class TPixmapLoaderJPG : public TPixmapLoader {
   VRL_CLASS(TPixmapLoaderJPG, TPixmapLoader)
-  // LoadPixmapJPG(stream).
+  /// LoadPixmapJPG(stream).
   Ref<TPixmap> LoadPixmap(TStream* stream) override;
 };
 
-// Reads a JPEG from a URL or a stream (a stream is read through a wrapper,
-// so it stays open). Null when it cannot be opened or decoded.
+/// Reads a JPEG from a URL or a stream (a stream is read through a wrapper,
+/// so it stays open). Null when it cannot be opened or decoded.
 Ref<TPixmap> LoadPixmapJPG(Object* url);
 
-// Writes the pixmap (converted to format 4) as a baseline JPEG of the given
-// quality (1 to 100). 1 on success; 0 when the URL cannot be opened for
-// writing, libjpeg fails (a short write among the causes), or the stream
-// loses the data (a failed close). A Null pixmap throws TNullObjectException
-// before anything is opened.
+/// Writes the pixmap (converted to format 4) as a baseline JPEG of the given
+/// quality (1 to 100). 1 on success; 0 when the URL cannot be opened for
+/// writing, libjpeg fails (a short write among the causes), or the stream
+/// loses the data (a failed close). A Null pixmap throws TNullObjectException
+/// before anything is opened.
 int32_t SavePixmapJPG(TPixmap* pixmap, Object* url, int32_t quality);
 
 namespace jpgloader {
-// Registers the class and puts the JPEG loader at the head of the chain.
+/// Registers the class and puts the JPEG loader at the head of the chain.
 void Init();
 }  // namespace jpgloader
 

@@ -25,28 +25,28 @@ namespace vrl {
 
 class TPixmapLoaderPNG : public TPixmapLoader {
   VRL_CLASS(TPixmapLoaderPNG, TPixmapLoader)
-  // LoadPixmapPNG(stream).
+  /// LoadPixmapPNG(stream).
   Ref<TPixmap> LoadPixmap(TStream* stream) override;
 };
 
-// Reads a PNG from a URL or a stream (a stream is read through a wrapper, so
-// it stays open). Null when it cannot be opened, is not a PNG, or libpng
-// cannot decode it. A stream exception raised while libpng reads (data that
-// ends early) is raised again to the caller; the loader chain takes it as a
-// refusal.
+/// Reads a PNG from a URL or a stream (a stream is read through a wrapper, so
+/// it stays open). Null when it cannot be opened, is not a PNG, or libpng
+/// cannot decode it. A stream exception raised while libpng reads (data that
+/// ends early) is raised again to the caller; the loader chain takes it as a
+/// refusal.
 Ref<TPixmap> LoadPixmapPNG(Object* url);
 
-// Writes the pixmap as an 8-bit PNG: format 1 as grey, 3 and 4 as RGB, 5 and
-// 6 as RGBA, any other format converted to 6 first. The level (0 to 9,
-// clamped) is zlib's compression level. 1 on success; 0 when the URL cannot
-// be opened for writing, libpng fails, or the stream loses the data (a
-// failed flush or close). A Null pixmap throws TNullObjectException before
-// anything is opened; an exception from the stream (TStreamWriteException
-// for a short write) is raised again after clean-up.
+/// Writes the pixmap as an 8-bit PNG: format 1 as grey, 3 and 4 as RGB, 5 and
+/// 6 as RGBA, any other format converted to 6 first. The level (0 to 9,
+/// clamped) is zlib's compression level. 1 on success; 0 when the URL cannot
+/// be opened for writing, libpng fails, or the stream loses the data (a
+/// failed flush or close). A Null pixmap throws TNullObjectException before
+/// anything is opened; an exception from the stream (TStreamWriteException
+/// for a short write) is raised again after clean-up.
 int32_t SavePixmapPNG(TPixmap* pixmap, Object* url, int32_t level);
 
 namespace pngloader {
-// Registers the class and puts the PNG loader at the head of the chain.
+/// Registers the class and puts the PNG loader at the head of the chain.
 void Init();
 }  // namespace pngloader
 

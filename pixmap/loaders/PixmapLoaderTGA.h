@@ -11,7 +11,7 @@
 
 namespace vrl {
 
-// The TGA file header as read.
+/// The TGA file header as read.
 class tgahdr : public Object {
   VRL_CLASS(tgahdr, Object)
   uint8_t idlen = 0;
@@ -32,17 +32,17 @@ class tgahdr : public Object {
 
 class TPixmapLoaderTGA : public TPixmapLoader {
   VRL_CLASS(TPixmapLoaderTGA, TPixmapLoader)
-  // Null for data that is not a TGA this loader decodes: a colour map, a
-  // colour-mapped image (type 1), another pixel size, a side outside
-  // 1..4096, more pixels than the rest of a stream of known length can hold
-  // (byte for byte, or at 128 to 1 for run-length data), or a run-length
-  // packet that crosses the end of a row. A stream
-  // that ends early raises TStreamReadException (the chain's refusal).
+  /// Null for data that is not a TGA this loader decodes: a colour map, a
+  /// colour-mapped image (type 1), another pixel size, a side outside
+  /// 1..4096, more pixels than the rest of a stream of known length can hold
+  /// (byte for byte, or at 128 to 1 for run-length data), or a run-length
+  /// packet that crosses the end of a row. A stream
+  /// that ends early raises TStreamReadException (the chain's refusal).
   Ref<TPixmap> LoadPixmap(TStream* stream) override;
 };
 
 namespace tgaloader {
-// Registers the classes and puts the TGA loader at the head of the chain.
+/// Registers the classes and puts the TGA loader at the head of the chain.
 void Init();
 }  // namespace tgaloader
 

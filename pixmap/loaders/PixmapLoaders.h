@@ -8,9 +8,9 @@
 
 namespace vrl::pixmaploaders {
 
-// Initialises the BMP, JPEG, PNG and TGA loader modules in that order, so
-// that LoadPixmap asks TGA first, then PNG, then JPEG, then BMP (the loader
-// made last is asked first).
+/// Initialises the BMP, JPEG, PNG and TGA loader modules in that order, so
+/// that LoadPixmap asks TGA first, then PNG, then JPEG, then BMP (the loader
+/// made last is asked first).
 void Init();
 
 }  // namespace vrl::pixmaploaders

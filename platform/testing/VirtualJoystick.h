@@ -11,7 +11,7 @@
 
 namespace vrl::platform {
 
-// SDL's hat bits; combinations such as kHatUp | kHatRight are diagonals.
+/// SDL's hat bits; combinations such as kHatUp | kHatRight are diagonals.
 inline constexpr uint8_t kHatCentred = 0;
 inline constexpr uint8_t kHatUp = 1;
 inline constexpr uint8_t kHatRight = 2;
@@ -20,9 +20,9 @@ inline constexpr uint8_t kHatLeft = 8;
 
 class VirtualJoystick {
  public:
-  // Attaches a device with the given counts; Ok() tells whether it worked.
+  /// Attaches a device with the given counts; Ok() tells whether it worked.
   VirtualJoystick(const std::string& name, int axes, int buttons, int hats);
-  // Detaches the device.
+  /// Detaches the device.
   ~VirtualJoystick();
   VirtualJoystick(const VirtualJoystick&) = delete;
   VirtualJoystick& operator=(const VirtualJoystick&) = delete;

@@ -16,25 +16,25 @@
 
 namespace pub {
 
-// Pushes the text as UTF-8.
+/// Pushes the text as UTF-8.
 void PushString(lua_State* L, vrl::String* text);
-// The string or number at `index` decoded from UTF-8; the empty string for
-// other values.
+/// The string or number at `index` decoded from UTF-8; the empty string for
+/// other values.
 vrl::Ref<vrl::String> ToString(lua_State* L, int index);
-// Pushes t[key] (with metamethods) of the table at `index`.
+/// Pushes t[key] (with metamethods) of the table at `index`.
 void GetField(lua_State* L, int index, vrl::String* key);
-// t[key] = the value on the top (popped), for the table at `index`.
+/// t[key] = the value on the top (popped), for the table at `index`.
 void SetField(lua_State* L, int index, vrl::String* key);
 void GetGlobal(lua_State* L, vrl::String* name);
 void SetGlobal(lua_State* L, vrl::String* name);
 
-// Compiles text (named `chunkName`, or by the text itself when Null) and
-// pushes the function; 0 on success, else a Lua error status with the
-// message pushed. Binary chunks are refused.
+/// Compiles text (named `chunkName`, or by the text itself when Null) and
+/// pushes the function; 0 on success, else a Lua error status with the
+/// message pushed. Binary chunks are refused.
 int LoadString(lua_State* L, vrl::String* source, vrl::String* chunkName = nullptr);
-// The same for a file's contents (a first line starting with "#" is skipped).
+/// The same for a file's contents (a first line starting with "#" is skipped).
 int LoadFile(lua_State* L, vrl::String* path);
-// True when `text` starts as a chunk in Lua's binary form would.
+/// True when `text` starts as a chunk in Lua's binary form would.
 bool IsBinaryChunk(const char* text, std::size_t length);
 
 bool IsNil(lua_State* L, int index);

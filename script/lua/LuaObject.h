@@ -47,23 +47,23 @@
 
 namespace vrl {
 
-// The default super object of a TLuaObject: a class without members.
+/// The default super object of a TLuaObject: a class without members.
 class TDummyLuaSuper : public Object {
   VRL_CLASS(TDummyLuaSuper, Object)
 };
 
-// The source of a script and its compiled chunk, made on first use.
+/// The source of a script and its compiled chunk, made on first use.
 class TLuaClass : public Object {
   VRL_CLASS(TLuaClass, Object)
   ~TLuaClass() override;
 
   virtual Ref<String> SourceCode();
-  // Stores the text and drops the compiled chunk; returns self.
+  /// Stores the text and drops the compiled chunk; returns self.
   virtual Ref<TLuaClass> SetSourceCode(String* source);
   static Ref<TLuaClass> Create(String* source);
-  // Compiles the source on first use and pushes the chunk: 1. After a
-  // compile error (written as "Error loading script :" and the message)
-  // it pushes nothing and returns 0.
+  /// Compiles the source on first use and pushes the chunk: 1. After a
+  /// compile error (written as "Error loading script :" and the message)
+  /// it pushes nothing and returns 0.
   virtual int32_t lua_pushchunk();
 
  private:
@@ -71,26 +71,26 @@ class TLuaClass : public Object {
   int32_t _chunk = 0;
 };
 
-// One instance of a script: the chunk run once in a private environment
-// table. Inside the script `self` is that table and `super` the super
-// object; names the script does not define are looked up among the super
-// object's fields and methods, then among the globals; names it assigns stay
-// in the instance.
+/// One instance of a script: the chunk run once in a private environment
+/// table. Inside the script `self` is that table and `super` the super
+/// object; names the script does not define are looked up among the super
+/// object's fields and methods, then among the globals; names it assigns stay
+/// in the instance.
 class TLuaObject : public Object {
   VRL_CLASS(TLuaObject, Object)
   ~TLuaObject() override;
 
-  // Runs the class's script for this instance with `super` (the shared
-  // TDummyLuaSuper when Null); self, or Null when the script does not
-  // compile. A runtime error in the script is reported and self returned.
+  /// Runs the class's script for this instance with `super` (the shared
+  /// TDummyLuaSuper when Null); self, or Null when the script does not
+  /// compile. A runtime error in the script is reported and self returned.
   virtual Ref<TLuaObject> Init(TLuaClass* luaClass, Object* super);
-  // Calls the instance's function `name` with `args` (an object array:
-  // strings as strings, arrays as tables, other objects as objects); the
-  // result's text (a String), or Null when there is no such function, it
-  // returns nil or it fails (the error is reported).
+  /// Calls the instance's function `name` with `args` (an object array:
+  /// strings as strings, arrays as tables, other objects as objects); the
+  /// result's text (a String), or Null when there is no such function, it
+  /// returns nil or it fails (the error is reported).
   virtual Ref<Object> Invoke(String* name, Array* args);
   static Ref<TLuaObject> Create(TLuaClass* luaClass, Object* super);
-  // Pushes the environment table.
+  /// Pushes the environment table.
   virtual int32_t lua_pushfenv();
 
  private:
@@ -98,33 +98,33 @@ class TLuaObject : public Object {
   Ref<TLuaClass> _class;
 };
 
-// The shared state, made on first use.
+/// The shared state, made on first use.
 lua_State* LuaState();
 
-// Globals for scripts.
+/// Globals for scripts.
 void LuaRegisterInt(String* name, int32_t value);
-// A native function as a global. It runs with the C++ exception boundary
-// described above: it may throw framework exceptions. Null makes a function
-// that throws TNullFunctionException.
+/// A native function as a global. It runs with the C++ exception boundary
+/// described above: it may throw framework exceptions. Null makes a function
+/// that throws TNullFunctionException.
 void LuaRegisterFunction(String* name, lua_CFunction function);
 void LuaRegisterObject(String* name, Object* object);
 
 void LuaPushObject(lua_State* L, Object* object);
 void LuaPushArray(lua_State* L, Array* array);
-// The framework object of the value at `index`: the object of a pushed
-// object's userdata, else Null.
+/// The framework object of the value at `index`: the object of a pushed
+/// object's userdata, else Null.
 Object* LuaToObject(lua_State* L, int index);
 
-// Writes "ERROR" and the value on the top of the stack as text, each on a
-// line of its own, to standard output (the value stays on the stack).
+/// Writes "ERROR" and the value on the top of the stack as text, each on a
+/// line of its own, to standard output (the value stays on the stack).
 void LuaDumpError();
-// How many errors LuaDumpError and the compile-error report have written so
-// far: a caller can tell whether a call it made failed.
+/// How many errors LuaDumpError and the compile-error report have written so
+/// far: a caller can tell whether a call it made failed.
 int32_t LuaErrorCount();
 
 namespace lua {
-// Starts reflection, registers the bridge's classes and makes the default
-// super object. The Lua state itself is made on first use.
+/// Starts reflection, registers the bridge's classes and makes the default
+/// super object. The Lua state itself is made on first use.
 void Init();
 }  // namespace lua
 

@@ -25,18 +25,18 @@ class TAurimixSound : public TSound {
   VRL_CLASS(TAurimixSound, TSound)
   ~TAurimixSound() override;
 
-  // A channel that is not an Aurimix channel counts as none; the result is
-  // the channel passed when the voice went onto its handle, else a new one.
+  /// A channel that is not an Aurimix channel counts as none; the result is
+  /// the channel passed when the voice went onto its handle, else a new one.
   Ref<TChannel> Play(TChannel* channel) override;
   Ref<TChannel> Cue(TChannel* channel) override;
 
-  // Wraps mixer sound data, taking over its reference (nullptr makes a
-  // silent sound). `sample` is what it was made from; the data is a copy.
+  /// Wraps mixer sound data, taking over its reference (nullptr makes a
+  /// silent sound). `sample` is what it was made from; the data is a copy.
   static Ref<TAurimixSound> CreateWithSound(aurimix::sounddata* sound, TAudioSample* sample);
 
   aurimix::sounddata* Data() const;
 
-  // The mixer's sound data, as an integer of pointer size.
+  /// The mixer's sound data, as an integer of pointer size.
   int64_t am_sound = 0;
 
  private:
@@ -49,14 +49,14 @@ class TAurimixChannel : public TChannel {
 
   int32_t Stop() override;
   int32_t SetPaused(int32_t paused) override;
-  // Volume, pan and depth times 4096, rate times 65536, truncated toward
-  // zero and held to the range of the mixer's integers.
+  /// Volume, pan and depth times 4096, rate times 65536, truncated toward
+  /// zero and held to the range of the mixer's integers.
   int32_t SetVolume(float volume) override;
   int32_t SetPan(float pan) override;
   int32_t SetDepth(float depth) override;
   int32_t SetRate(float rate) override;
   int32_t Playing() override;
-  // Frames played since the start, every loop counted.
+  /// Frames played since the start, every loop counted.
   virtual int32_t Position();
 
   static Ref<TAurimixChannel> CreateWithChannel(int32_t handle);
@@ -82,14 +82,14 @@ class TAurimixAudioDriver : public TAudioDriver {
 
 namespace aurimix {
 
-// Makes an unopened device of `kind` (0 timer-serviced, 1 thread-serviced),
-// or nullptr when there is none.
+/// Makes an unopened device of `kind` (0 timer-serviced, 1 thread-serviced),
+/// or nullptr when there is none.
 using DeviceOpener = audiodevice* (*)(int32_t kind);
-// Installs the opener (nullptr: no devices). Returns the previous one.
+/// Installs the opener (nullptr: no devices). Returns the previous one.
 DeviceOpener SetDeviceOpener(DeviceOpener opener);
 
-// Registers the classes and the drivers "Aurimix DirectSound" (mode 1),
-// "Aurimix Multimedia" (mode 0) and "Aurimix" (mode -1). Needs no device.
+/// Registers the classes and the drivers "Aurimix DirectSound" (mode 1),
+/// "Aurimix Multimedia" (mode 0) and "Aurimix" (mode -1). Needs no device.
 void Init();
 
 }  // namespace aurimix

@@ -14,8 +14,8 @@ namespace vrl::aurimix {
 
 class capturedevice : public audiodevice {
  public:
-  // `blockSamples` is the mixer's accumulator length (interleaved samples).
-  // A device made with `refuse` fails to open, as one without hardware does.
+  /// `blockSamples` is the mixer's accumulator length (interleaved samples).
+  /// A device made with `refuse` fails to open, as one without hardware does.
   explicit capturedevice(int32_t blockSamples = 2048, bool refuse = false)
       : _blockSamples(blockSamples), _refuse(refuse) {}
   ~capturedevice() override;
@@ -27,8 +27,8 @@ class capturedevice : public audiodevice {
   void settime(uint32_t ms) { _now.store(ms, std::memory_order_relaxed); }
   void advance(uint32_t ms) { _now.fetch_add(ms, std::memory_order_relaxed); }
 
-  // Mixes `frames` output frames, in blocks of at most the accumulator's
-  // length, and returns them interleaved (left, right). Empty while closed.
+  /// Mixes `frames` output frames, in blocks of at most the accumulator's
+  /// length, and returns them interleaved (left, right). Empty while closed.
   std::vector<int16_t> capture(int32_t frames);
 
   int32_t opened() const { return _opened; }  // successful opens

@@ -31,41 +31,41 @@ class loopstream {
   static constexpr int32_t kRate = 44100;
   static constexpr int32_t kFrameBytes = 4;  // 16-bit stereo
 
-  // Opens the default output with a zeroed, stopped buffer of `bytes` (a
-  // positive multiple of 4). nullptr when no output can be opened (`error`
-  // gets the reason).
+  /// Opens the default output with a zeroed, stopped buffer of `bytes` (a
+  /// positive multiple of 4). nullptr when no output can be opened (`error`
+  /// gets the reason).
   static loopstream* Open(int32_t bytes, std::string* error = nullptr);
-  // Closes the output (no callback runs afterwards) and deletes the stream.
+  /// Closes the output (no callback runs afterwards) and deletes the stream.
   void Close();
 
   int32_t Bytes() const { return int32_t(_buffer.size()); }
 
-  // Copies `bytes` into the buffer at `offset`, wrapping to the start;
-  // false when the range is larger than the buffer or not whole frames.
+  /// Copies `bytes` into the buffer at `offset`, wrapping to the start;
+  /// false when the range is larger than the buffer or not whole frames.
   bool Write(uint32_t offset, const void* data, uint32_t bytes);
   void Zero();
 
-  // Starts looping playback at the current position.
+  /// Starts looping playback at the current position.
   void Play();
-  // Stops, keeping the position.
+  /// Stops, keeping the position.
   void Stop();
-  // Stops and moves the position to the start of the buffer.
+  /// Stops and moves the position to the start of the buffer.
   void Reset();
   bool Playing() const { return _playing.load(std::memory_order_acquire); }
 
-  // Bytes played since the last Reset (or Open).
+  /// Bytes played since the last Reset (or Open).
   uint64_t Position() const { return _position.load(std::memory_order_acquire); }
-  // Where in the buffer the output reads next.
+  /// Where in the buffer the output reads next.
   uint32_t Cursor() const { return uint32_t(Position() % uint64_t(_buffer.size())); }
 
-  // The offsets (inside the buffer) whose passing raises the notification.
+  /// The offsets (inside the buffer) whose passing raises the notification.
   void SetNotifications(std::vector<uint32_t> offsets);
-  // Waits up to `ms` milliseconds for the notification, which resets when a
-  // wait takes it; true when it came. Wake() raises it from anywhere.
+  /// Waits up to `ms` milliseconds for the notification, which resets when a
+  /// wait takes it; true when it came. Wake() raises it from anywhere.
   bool Wait(int32_t ms);
   void Wake();
 
-  // Frames the output has taken so far, playing or not.
+  /// Frames the output has taken so far, playing or not.
   uint64_t FramesOut() const { return _framesOut.load(std::memory_order_acquire); }
 
  private:

@@ -32,10 +32,10 @@ namespace vrl::aurimix {
 
 class loopstream;
 
-// The fragment length in 16-bit samples for an operating-system version:
-// 1024 for platform id 2 (the NT family); for platform id 1, 2048 below
-// major version 5 and 1024 from 5 on; 2048 for anything else. This
-// platform answers the query as the NT family does.
+/// The fragment length in 16-bit samples for an operating-system version:
+/// 1024 for platform id 2 (the NT family); for platform id 1, 2048 below
+/// major version 5 and 1024 from 5 on; 2048 for anything else. This
+/// platform answers the query as the NT family does.
 int32_t WaveOutFragment(int32_t platformId, int32_t majorVersion);
 
 class winmmdevice : public audiodevice {
@@ -46,15 +46,15 @@ class winmmdevice : public audiodevice {
   static constexpr int32_t kPeriodMs = 5;
   static constexpr uint64_t kMaxPosition = 0x10000000;  // bytes; more means the query went wrong
 
-  // With `timer` false nothing services the device but calls of service()
-  // (tests drive it that way, one service at a time).
+  /// With `timer` false nothing services the device but calls of service()
+  /// (tests drive it that way, one service at a time).
   explicit winmmdevice(bool timer = true);
   ~winmmdevice() override;
 
   int32_t open() override;
   void close() override;
 
-  // One service (the timer's routine). Call it from one thread at a time.
+  /// One service (the timer's routine). Call it from one thread at a time.
   void service();
 
   int32_t fragment() const { return _fragment; }
@@ -66,8 +66,8 @@ class winmmdevice : public audiodevice {
   loopstream* stream() const { return _stream; }
 
  protected:
-  // The play position in bytes since the last restart; false when the
-  // query fails.
+  /// The play position in bytes since the last restart; false when the
+  /// query fails.
   virtual bool queryposition(uint64_t& bytes);
 
  private:
@@ -103,7 +103,7 @@ class dsounddevice : public audiodevice {
   int32_t open() override;
   void close() override;
 
-  // While the thread plays (from its start until its loop ends).
+  /// While the thread plays (from its start until its loop ends).
   bool playing() const { return _playing.load(std::memory_order_acquire); }
   int64_t written() const { return _written.load(std::memory_order_acquire); }  // bytes
   int32_t wakeups() const { return _wakeups.load(std::memory_order_acquire); }
@@ -122,15 +122,15 @@ class dsounddevice : public audiodevice {
   std::thread _thread;
 };
 
-// The default device opener: kind 0 the timer-serviced device, kind 1 the
-// thread-serviced one (AurimixAudioDriver.h).
+/// The default device opener: kind 0 the timer-serviced device, kind 1 the
+/// thread-serviced one (AurimixAudioDriver.h).
 audiodevice* OpenStreamDevice(int32_t kind);
 
 }  // namespace vrl::aurimix
 
 namespace vrl {
 
-// Unopened devices for MixerInit.
+/// Unopened devices for MixerInit.
 aurimix::audiodevice* MixerOpenWaveOut();
 aurimix::audiodevice* MixerOpenDirectSound();
 

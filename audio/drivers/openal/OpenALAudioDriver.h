@@ -29,19 +29,19 @@ namespace vrl {
 class String;
 class TOpenALSound;
 
-// One OpenAL source and its reuse state.
+/// One OpenAL source and its reuse state.
 class TOpenALSource : public Object {
   VRL_CLASS(TOpenALSource, Object)
   ~TOpenALSource() override;
 
-  // 1 while the source is playing.
+  /// 1 while the source is playing.
   virtual int32_t Playing();
-  // 1 while it is paused or not yet played (initial).
+  /// 1 while it is paused or not yet played (initial).
   virtual int32_t Paused();
-  // 1 unless it has stopped: initial, playing or paused.
+  /// 1 unless it has stopped: initial, playing or paused.
   virtual int32_t Active();
-  // Writes the state's name ("AL_INITIAL", "AL_PLAYING", "AL_PAUSED",
-  // "AL_STOPPED") and a line end to the debug log.
+  /// Writes the state's name ("AL_INITIAL", "AL_PLAYING", "AL_PAUSED",
+  /// "AL_STOPPED") and a line end to the debug log.
   virtual int32_t LogState();
 
  private:
@@ -49,8 +49,8 @@ class TOpenALSource : public Object {
   friend class TOpenALAudioDriver;
   friend struct OpenALTestPeer;
 
-  // The OpenAL state; AL_STOPPED for a source that was never made or
-  // belongs to a closed device.
+  /// The OpenAL state; AL_STOPPED for a source that was never made or
+  /// belongs to a closed device.
   int32_t SourceState();
   bool Live() const;
 
@@ -63,19 +63,19 @@ class TOpenALSource : public Object {
 
 class TOpenALSound : public TSound {
   VRL_CLASS(TOpenALSound, TSound)
-  // Deletes the buffer (when its device is still open).
+  /// Deletes the buffer (when its device is still open).
   ~TOpenALSound() override;
 
-  // Use the channel given when it is an OpenAL channel, else a new one made
-  // on the fly.
+  /// Use the channel given when it is an OpenAL channel, else a new one made
+  /// on the fly.
   Ref<TChannel> Play(TChannel* channel) override;
   Ref<TChannel> Cue(TChannel* channel) override;
 
-  // One buffer filled with the whole sample at its rate (big-endian samples
-  // converted first), looping when `flags` has SOUNDFLAG_LOOP. Throws the
-  // text "<call> failed (<error name>)" when OpenAL refuses the buffer, for
-  // example "alGenBuffers failed (INVALID_OPERATION)" when no OpenAL driver
-  // is started.
+  /// One buffer filled with the whole sample at its rate (big-endian samples
+  /// converted first), looping when `flags` has SOUNDFLAG_LOOP. Throws the
+  /// text "<call> failed (<error name>)" when OpenAL refuses the buffer, for
+  /// example "alGenBuffers failed (INVALID_OPERATION)" when no OpenAL driver
+  /// is started.
   static Ref<TOpenALSound> Create(TAudioSample* sample, int32_t flags);
 
  private:
@@ -89,31 +89,31 @@ class TOpenALSound : public TSound {
 
 class TOpenALChannel : public TChannel {
   VRL_CLASS(TOpenALChannel, TChannel)
-  // A source that is not playing is stopped and emptied; a playing one
-  // plays on. A static channel's source then goes to the recycling list.
+  /// A source that is not playing is stopped and emptied; a playing one
+  /// plays on. A static channel's source then goes to the recycling list.
   ~TOpenALChannel() override;
 
-  // Detaches every channel on the source, stops and empties it; a static
-  // channel then puts its source in the recycling list.
+  /// Detaches every channel on the source, stops and empties it; a static
+  /// channel then puts its source in the recycling list.
   int32_t Stop() override;
-  // Non-zero pauses; 0 plays a paused or not yet played source.
+  /// Non-zero pauses; 0 plays a paused or not yet played source.
   int32_t SetPaused(int32_t paused) override;
   int32_t SetVolume(float volume) override;  // the source's gain
-  // The source's position on the unit circle in front of the listener:
-  // (sin(pan * 90), 0, -cos(pan * 90)), -1 full left, 1 full right.
+  /// The source's position on the unit circle in front of the listener:
+  /// (sin(pan * 90), 0, -cos(pan * 90)), -1 full left, 1 full right.
   int32_t SetPan(float pan) override;
   int32_t SetDepth(float depth) override;  // no effect
   int32_t SetRate(float rate) override;    // the source's pitch
   int32_t Playing() override;
-  // Puts the sound on the source, rewound, with its looping; 1 when done, 0
-  // on a detached channel.
+  /// Puts the sound on the source, rewound, with its looping; 1 when done, 0
+  /// on a detached channel.
   virtual int32_t Cue(TOpenALSound* sound);
 
-  // A channel on a free source of the recycling list, or on a new source
-  // (detached from the start when OpenAL could not make one).
+  /// A channel on a free source of the recycling list, or on a new source
+  /// (detached from the start when OpenAL could not make one).
   static Ref<TOpenALChannel> Create(int32_t isStatic);
 
-  // The channel's number still equals its source's.
+  /// The channel's number still equals its source's.
   bool Attached() const;
 
  private:
@@ -129,21 +129,21 @@ class TOpenALAudioDriver : public TAudioDriver {
   ~TOpenALAudioDriver() override;
 
   Ref<String> Name() override;
-  // Opens the named device, or with no name the default one and, failing
-  // that, "Generic Hardware" and then "Generic Software"; makes a context
-  // current with the distance model none. 0, with nothing left open, when
-  // no device or no context could be had.
+  /// Opens the named device, or with no name the default one and, failing
+  /// that, "Generic Hardware" and then "Generic Software"; makes a context
+  /// current with the distance model none. 0, with nothing left open, when
+  /// no device or no context could be had.
   int32_t Startup() override;
-  // Empties the recycling list, destroys the context, closes the device.
+  /// Empties the recycling list, destroys the context, closes the device.
   int32_t Shutdown() override;
   Ref<TSound> CreateSound(TAudioSample* sample, int32_t flags) override;
   Ref<TChannel> AllocChannel() override;
 
-  // A driver named `name` on the device `devname` (empty: the default).
+  /// A driver named `name` on the device `devname` (empty: the default).
   static Ref<TOpenALAudioDriver> Create(String* name, String* devname);
 
-  // The driver whose Startup succeeded last and is not shut down, else
-  // nullptr; the generation, raised by every Shutdown.
+  /// The driver whose Startup succeeded last and is not shut down, else
+  /// nullptr; the generation, raised by every Shutdown.
   static TOpenALAudioDriver* Started();
   static int32_t Generation();
 
@@ -156,19 +156,19 @@ class TOpenALAudioDriver : public TAudioDriver {
   int64_t _context = 0;  // the ALCcontext, likewise
 };
 
-// Registers, once, one driver per device that OpenAL lists ("OpenAL "
-// followed by the device name, at most 100) and then "OpenAL Default" on
-// the default device it reports. 1 when the drivers are registered (also on
-// later calls), 0 when the library or its device query is missing.
+/// Registers, once, one driver per device that OpenAL lists ("OpenAL "
+/// followed by the device name, at most 100) and then "OpenAL Default" on
+/// the default device it reports. 1 when the drivers are registered (also on
+/// later calls), 0 when the library or its device query is missing.
 int32_t EnableOpenALDevices();
 
-// The name of an OpenAL error code: "INVALID_NAME", "INVALID_ENUM",
-// "INVALID_VALUE", "INVALID_OPERATION", "OUT_OF_MEMORY", else "?????".
+/// The name of an OpenAL error code: "INVALID_NAME", "INVALID_ENUM",
+/// "INVALID_VALUE", "INVALID_OPERATION", "OUT_OF_MEMORY", else "?????".
 const char* OpenALErrorName(int32_t error);
 
 namespace openal {
-// Registers the classes, opens the library and, when it opened, registers
-// the driver "OpenAL" on the default device. Needs no audio device.
+/// Registers the classes, opens the library and, when it opened, registers
+/// the driver "OpenAL" on the default device. Needs no audio device.
 void Init();
 }  // namespace openal
 

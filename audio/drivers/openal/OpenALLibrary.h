@@ -8,8 +8,8 @@
 
 namespace vrl::openal {
 
-// The entry points, in the order the driver names them. An entry the
-// library does not have stays null.
+/// The entry points, in the order the driver names them. An entry the
+/// library does not have stays null.
 struct EntryPoints {
   ALCdevice* (*alcOpenDevice)(const ALCchar* devicename) = nullptr;
   ALCcontext* (*alcCreateContext)(ALCdevice* device, const ALCint* attrlist) = nullptr;
@@ -32,23 +32,23 @@ struct EntryPoints {
   void (*alSourcePause)(ALuint source) = nullptr;
   void (*alSourceStop)(ALuint source) = nullptr;
   void (*alSourceRewind)(ALuint source) = nullptr;
-  // Not called by the driver itself; the tests read a source's position.
+  /// Not called by the driver itself; the tests read a source's position.
   void (*alGetSource3f)(ALuint source, ALenum param, ALfloat* v1, ALfloat* v2, ALfloat* v3) = nullptr;
 };
 
-// The library file the first Load opens; "libopenal.so.1" unless a program
-// (or a test) names another before the OpenAL module initialises.
+/// The library file the first Load opens; "libopenal.so.1" unless a program
+/// (or a test) names another before the OpenAL module initialises.
 void SetLibraryFile(const char* file);
 const char* LibraryFile();
 
-// Opens the library file once and looks up every entry point. True when the
-// library opened and has every entry the driver calls (alcGetString, used
-// only to list devices, and alGetSource3f may be missing). Later calls give
-// the first answer.
+/// Opens the library file once and looks up every entry point. True when the
+/// library opened and has every entry the driver calls (alcGetString, used
+/// only to list devices, and alGetSource3f may be missing). Later calls give
+/// the first answer.
 bool Load();
-// The answer of Load, false before it was called.
+/// The answer of Load, false before it was called.
 bool Loaded();
-// The table; all null unless the library was opened.
+/// The table; all null unless the library was opened.
 const EntryPoints& AL();
 
 }  // namespace vrl::openal
