@@ -11,6 +11,7 @@
 //     static const ClassRecord record = ClassRecord::Of<TThing>("TThing", [](auto& d) {
 //       d.template Field<&TThing::_size>("_size");
 //       d.template Method<&TThing::Grow>("Grow");
+//       d.template Function<&TThing::Create>("Create");  // static
 //     });
 //     return record;
 //   }
@@ -18,8 +19,11 @@
 // and registers it when its module initialises (vrRegisterClass). Type tags
 // are derived from the C++ types: "b" Byte, "s" Short, "i" Int, "l" Long,
 // "f" Float, "d" Double, "$" String, ":Name" object, "[]..." array,
-// "(args)ret" method signature. Pass a tag explicitly where the C++ type does
-// not say enough (the element type of an array).
+// "(args)ret" method signature, "*" or "*" + pointee tag for raw pointers,
+// out parameters and other C++ values (reflection skips those members, and
+// methods that take or return them get no invoker). Pass a tag explicitly
+// where the C++ type does not say enough (the element type of an array,
+// metadata) or to hide a member behind a pointer tag.
 #pragma once
 
 #include <cstdint>
@@ -236,15 +240,13 @@ T Unbox(const Value& v) {
 template <class T>
 Value Box(T&& result) {
   using U = std::remove_cvref_t<T>;
-  if constexpr (std::is_enum_v<U>)
-    return Value::FromInt(static_cast<int64_t>(result));
-  else if constexpr (std::is_same_v<U, float>)
+  if constexpr (std::is_same_v<U, float>)
     return Value::FromFloat(result);
   else if constexpr (std::is_same_v<U, double>)
     return Value::FromDouble(result);
   else if constexpr (std::is_same_v<U, int64_t> || std::is_same_v<U, uint64_t>)
     return Value::FromLong(static_cast<int64_t>(result));
-  else if constexpr (std::is_arithmetic_v<U>)
+  else if constexpr (std::is_arithmetic_v<U> || std::is_enum_v<U>)
     return Value::FromInt(static_cast<int64_t>(result));
   else if constexpr (IsRef<U>::value)
     return Value::FromObject(result.object());
@@ -325,9 +327,7 @@ bool FieldTagFits(std::string_view tag) {
   std::string_view base = tag.substr(0, tag.find('{'));
   if (base.empty()) return false;
   if (base[0] == '*' || base[0] == '(') return true;  // hidden from reflection: always safe
-  if constexpr (std::is_same_v<F, bool> || std::is_pointer_v<F> || std::is_member_pointer_v<F>) {
-    return false;
-  } else if constexpr (std::is_arithmetic_v<F> || std::is_enum_v<F>) {
+  if constexpr ((std::is_arithmetic_v<F> && !std::is_same_v<F, bool>) || std::is_enum_v<F>) {
     return base == TypeTag<F>();
   } else if constexpr (std::is_same_v<F, Ref<Array>>) {
     return base[0] == '[';
@@ -336,7 +336,7 @@ bool FieldTagFits(std::string_view tag) {
   } else if constexpr (IsRef<F>::value) {
     return base[0] == ':';
   } else {
-    return false;
+    return false;  // bool, raw and function pointers, other C++ values
   }
 }
 
