@@ -13,6 +13,7 @@ const ClassRecord& TSound::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TSound>("TSound", [](auto& d) {
     d.template Method<&TSound::Play>("Play");
     d.template Method<&TSound::Cue>("Cue");
+    d.template Function<&TSound::Load>("Load");
   });
   return record;
 }

@@ -19,12 +19,15 @@ const int32_t SampleChannels[7] = {0, 1, 1, 1, 2, 2, 2};
 
 const ClassRecord& TAudioSample::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TAudioSample>("TAudioSample", [](auto& d) {
+    d.template Field<&TAudioSample::samples>("samples");
     d.template Field<&TAudioSample::length>("length");
     d.template Field<&TAudioSample::hertz>("hertz");
     d.template Field<&TAudioSample::format>("format");
     d.template Field<&TAudioSample::capacity>("capacity");
     d.template Method<&TAudioSample::Copy>("Copy");
     d.template Method<&TAudioSample::Convert>("Convert");
+    d.template Function<&TAudioSample::Create>("Create");
+    d.template Function<&TAudioSample::CreateStatic>("CreateStatic");
   });
   return record;
 }

@@ -44,8 +44,10 @@ const ClassRecord& TList::StaticClass() {
     d.template Method<&TList::Copy>("Copy");
     d.template Method<&TList::Reverse>("Reverse");
     d.template Method<&TList::Reversed>("Reversed");
+    d.template Method<&TList::Sort>("Sort", "(i,(:Object,:Object)i)i");
     d.template Method<&TList::ObjectEnumerator>("ObjectEnumerator");
     d.template Method<&TList::ToArray>("ToArray", "()[]:Object");
+    d.template Function<&TList::FromArray>("FromArray", "([]:Object):TList");
   });
   return record;
 }

@@ -14,8 +14,26 @@
 
 namespace vrl {
 
-VRL_CLASS_RECORD(TGLGraphics, "TGLGraphics")
-VRL_CLASS_RECORD(TGLGraphicsDriver, "TGLGraphicsDriver")
+const ClassRecord& TGLGraphics::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TGLGraphics>("TGLGraphics", [](auto& d) {
+    d.template Field<&TGLGraphics::_context>("_context");
+    d.template Method<&TGLGraphics::Driver>("Driver");
+    d.template Method<&TGLGraphics::GetSettings>("GetSettings");
+    d.template Method<&TGLGraphics::Close>("Close");
+  });
+  return record;
+}
+
+const ClassRecord& TGLGraphicsDriver::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TGLGraphicsDriver>("TGLGraphicsDriver", [](auto& d) {
+    d.template Method<&TGLGraphicsDriver::GraphicsModes>("GraphicsModes", "()[]:TGraphicsMode");
+    d.template Method<&TGLGraphicsDriver::AttachGraphics>("AttachGraphics");
+    d.template Method<&TGLGraphicsDriver::CreateGraphics>("CreateGraphics");
+    d.template Method<&TGLGraphicsDriver::SetGraphics>("SetGraphics");
+    d.template Method<&TGLGraphicsDriver::Flip>("Flip");
+  });
+  return record;
+}
 
 namespace {
 

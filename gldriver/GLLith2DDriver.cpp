@@ -23,11 +23,19 @@ const ClassRecord& TGLImageFrame::StaticClass() {
     d.template Field<&TGLImageFrame::_vscale>("vscale");
     d.template Field<&TGLImageFrame::_name>("name");
     d.template Field<&TGLImageFrame::_seq>("seq");
+    d.template Method<&TGLImageFrame::Draw>("Draw");
+    d.template Function<&TGLImageFrame::CreateFromPixmap>("CreateFromPixmap");
   });
   return record;
 }
 
-VRL_CLASS_RECORD(TGLLith2DDriver, "TGLLith2DDriver")
+const ClassRecord& TGLLith2DDriver::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TGLLith2DDriver>("TGLLith2DDriver", [](auto& d) {
+    d.template Method<&TGLLith2DDriver::Create>("Create");
+    d.template Method<&TGLLith2DDriver::ResetGLContext>("ResetGLContext");
+  });
+  return record;
+}
 
 namespace {
 

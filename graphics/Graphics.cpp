@@ -13,8 +13,26 @@
 
 namespace vrl {
 
-VRL_CLASS_RECORD(TGraphicsDriver, "TGraphicsDriver")
-VRL_CLASS_RECORD(TGraphics, "TGraphics")
+const ClassRecord& TGraphicsDriver::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TGraphicsDriver>("TGraphicsDriver", [](auto& d) {
+    d.template Method<&TGraphicsDriver::GraphicsModes>("GraphicsModes", "()[]:TGraphicsMode");
+    d.template Method<&TGraphicsDriver::AttachGraphics>("AttachGraphics");
+    d.template Method<&TGraphicsDriver::CreateGraphics>("CreateGraphics");
+    d.template Method<&TGraphicsDriver::SetGraphics>("SetGraphics");
+    d.template Method<&TGraphicsDriver::Flip>("Flip");
+  });
+  return record;
+}
+
+const ClassRecord& TGraphics::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TGraphics>("TGraphics", [](auto& d) {
+    d.template Method<&TGraphics::_pad>("_pad");
+    d.template Method<&TGraphics::Driver>("Driver");
+    d.template Method<&TGraphics::GetSettings>("GetSettings");
+    d.template Method<&TGraphics::Close>("Close");
+  });
+  return record;
+}
 
 const ClassRecord& TGraphicsMode::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TGraphicsMode>("TGraphicsMode", [](auto& d) {

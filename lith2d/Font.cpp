@@ -7,12 +7,30 @@
 
 namespace vrl {
 
-VRL_CLASS_RECORD(TGlyph, "TGlyph")
-VRL_CLASS_RECORD(TFont, "TFont")
+const ClassRecord& TGlyph::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TGlyph>("TGlyph", [](auto& d) {
+    d.template Method<&TGlyph::Pixels>("Pixels");
+    d.template Method<&TGlyph::Advance>("Advance");
+    d.template Method<&TGlyph::GetRect>("GetRect");
+  });
+  return record;
+}
+const ClassRecord& TFont::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TFont>("TFont", [](auto& d) {
+    d.template Method<&TFont::Style>("Style");
+    d.template Method<&TFont::Height>("Height");
+    d.template Method<&TFont::CountGlyphs>("CountGlyphs");
+    d.template Method<&TFont::CharToGlyph>("CharToGlyph");
+    d.template Method<&TFont::LoadGlyph>("LoadGlyph");
+  });
+  return record;
+}
 
 const ClassRecord& TFontLoader::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TFontLoader>(
-      "TFontLoader", [](auto& d) { d.template Field<&TFontLoader::_succ>("_succ"); });
+  static const ClassRecord record = ClassRecord::Of<TFontLoader>("TFontLoader", [](auto& d) {
+    d.template Field<&TFontLoader::_succ>("_succ");
+    d.template Method<&TFontLoader::LoadFont>("LoadFont");
+  });
   return record;
 }
 

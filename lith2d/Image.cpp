@@ -8,7 +8,8 @@
 namespace vrl {
 
 const ClassRecord& TImageFrame::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TImageFrame>("TImageFrame");
+  static const ClassRecord record = ClassRecord::Of<TImageFrame>(
+      "TImageFrame", [](auto& d) { d.template Method<&TImageFrame::Draw>("Draw"); });
   return record;
 }
 
@@ -25,9 +26,13 @@ const ClassRecord& TImage::StaticClass() {
     d.template Field<&TImage::pixmaps>("pixmaps", "[]:TPixmap");
     d.template Field<&TImage::frames>("frames", "[]:TImageFrame");
     d.template Field<&TImage::seqs>("seqs", "[]i");
+    d.template Method<&TImage::_pad>("_pad");
     d.template Method<&TImage::Frame>("Frame");
     d.template Method<&TImage::Lock>("Lock");
     d.template Method<&TImage::SetPixmap>("SetPixmap");
+    d.template Function<&TImage::Create>("Create");
+    d.template Function<&TImage::Load>("Load");
+    d.template Function<&TImage::LoadAnim>("LoadAnim");
   });
   return record;
 }

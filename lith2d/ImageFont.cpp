@@ -15,6 +15,9 @@ const ClassRecord& TImageGlyph::StaticClass() {
     d.template Field<&TImageGlyph::_y>("_y");
     d.template Field<&TImageGlyph::_w>("_w");
     d.template Field<&TImageGlyph::_h>("_h");
+    d.template Method<&TImageGlyph::Pixels>("Pixels");
+    d.template Method<&TImageGlyph::Advance>("Advance");
+    d.template Method<&TImageGlyph::GetRect>("GetRect");
   });
   return record;
 }
@@ -29,6 +32,9 @@ const ClassRecord& TImageFont::StaticClass() {
     d.template Method<&TImageFont::CountGlyphs>("CountGlyphs");
     d.template Method<&TImageFont::CharToGlyph>("CharToGlyph");
     d.template Method<&TImageFont::LoadGlyph>("LoadGlyph");
+    d.template Method<&TImageFont::Draw>("Draw");
+    d.template Function<&TImageFont::Load>("Load");
+    d.template Function<&TImageFont::CreateDefault>("CreateDefault");
   });
   return record;
 }

@@ -27,16 +27,63 @@ const ClassRecord& TLith2DGraphics::StaticClass() {
     d.template Field<&TLith2DGraphics::tform_rot>("tform_rot");
     d.template Field<&TLith2DGraphics::tform_scale_x>("tform_scale_x");
     d.template Field<&TLith2DGraphics::tform_scale_y>("tform_scale_y");
+    d.template Field<&TLith2DGraphics::tform_ix>("tform_ix");
+    d.template Field<&TLith2DGraphics::tform_iy>("tform_iy");
+    d.template Field<&TLith2DGraphics::tform_jx>("tform_jx");
+    d.template Field<&TLith2DGraphics::tform_jy>("tform_jy");
+    d.template Field<&TLith2DGraphics::viewport_x>("viewport_x");
+    d.template Field<&TLith2DGraphics::viewport_y>("viewport_y");
+    d.template Field<&TLith2DGraphics::viewport_w>("viewport_w");
+    d.template Field<&TLith2DGraphics::viewport_h>("viewport_h");
     d.template Field<&TLith2DGraphics::origin_x>("origin_x");
     d.template Field<&TLith2DGraphics::origin_y>("origin_y");
+    d.template Field<&TLith2DGraphics::handle_x>("handle_x");
+    d.template Field<&TLith2DGraphics::handle_y>("handle_y");
+    d.template Field<&TLith2DGraphics::image_font>("image_font");
     d.template Field<&TLith2DGraphics::blend_mode>("blend_mode");
+    d.template Field<&TLith2DGraphics::vres_width>("vres_width");
+    d.template Field<&TLith2DGraphics::vres_height>("vres_height");
+    d.template Field<&TLith2DGraphics::vres_mousexscale>("vres_mousexscale");
+    d.template Field<&TLith2DGraphics::vres_mouseyscale>("vres_mouseyscale");
+    d.template Field<&TLith2DGraphics::g_width>("g_width");
+    d.template Field<&TLith2DGraphics::g_height>("g_height");
     d.template Field<&TLith2DGraphics::_graphics>("_graphics");
     d.template Field<&TLith2DGraphics::_driver>("_driver");
+    d.template Field<&TLith2DGraphics::_setup>("_setup");
+    d.template Method<&TLith2DGraphics::Driver>("Driver");
+    d.template Method<&TLith2DGraphics::GetSettings>("GetSettings");
+    d.template Method<&TLith2DGraphics::Close>("Close");
+    d.template Method<&TLith2DGraphics::Validate>("Validate");
+    d.template Method<&TLith2DGraphics::MakeCurrent>("MakeCurrent");
+    d.template Function<&TLith2DGraphics::ClearCurrent>("ClearCurrent");
+    d.template Function<&TLith2DGraphics::Current>("Current");
+    d.template Function<&TLith2DGraphics::Create>("Create");
   });
   return record;
 }
 
-VRL_CLASS_RECORD(TLith2DDriver, "TLith2DDriver")
+const ClassRecord& TLith2DDriver::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TLith2DDriver>("TLith2DDriver", [](auto& d) {
+    d.template Method<&TLith2DDriver::CreateFrameFromPixmap>("CreateFrameFromPixmap");
+    d.template Method<&TLith2DDriver::SetBlend>("SetBlend");
+    d.template Method<&TLith2DDriver::SetAlpha>("SetAlpha");
+    d.template Method<&TLith2DDriver::SetColor>("SetColor");
+    d.template Method<&TLith2DDriver::SetClsColor>("SetClsColor");
+    d.template Method<&TLith2DDriver::SetViewport>("SetViewport");
+    d.template Method<&TLith2DDriver::SetTransform>("SetTransform");
+    d.template Method<&TLith2DDriver::SetLineWidth>("SetLineWidth");
+    d.template Method<&TLith2DDriver::Cls>("Cls");
+    d.template Method<&TLith2DDriver::Plot>("Plot");
+    d.template Method<&TLith2DDriver::DrawLine>("DrawLine");
+    d.template Method<&TLith2DDriver::DrawRect>("DrawRect");
+    d.template Method<&TLith2DDriver::DrawOval>("DrawOval");
+    d.template Method<&TLith2DDriver::DrawPoly>("DrawPoly", "([]f,f,f,f,f)");
+    d.template Method<&TLith2DDriver::DrawPixmap>("DrawPixmap");
+    d.template Method<&TLith2DDriver::GrabPixmap>("GrabPixmap");
+    d.template Method<&TLith2DDriver::SetResolution>("SetResolution");
+  });
+  return record;
+}
 
 namespace {
 

@@ -26,7 +26,9 @@ const ClassRecord& TSocket::StaticClass() {
     d.template Field<&TSocket::_localPort>("_localPort");
     d.template Field<&TSocket::_remoteIp>("_remoteIp");
     d.template Field<&TSocket::_remotePort>("_remotePort");
-    // Send and Recv take raw buffers, which reflection cannot pass.
+    // Send and Recv take raw buffers: declared, and skipped by reflection.
+    d.template Method<&TSocket::Send>("Send");
+    d.template Method<&TSocket::Recv>("Recv");
     d.template Method<&TSocket::Close>("Close");
     d.template Method<&TSocket::Connected>("Connected");
     d.template Method<&TSocket::Bind>("Bind");
@@ -42,6 +44,9 @@ const ClassRecord& TSocket::StaticClass() {
     d.template Method<&TSocket::RemotePort>("RemotePort");
     d.template Method<&TSocket::UpdateLocalName>("UpdateLocalName");
     d.template Method<&TSocket::UpdateRemoteName>("UpdateRemoteName");
+    d.template Function<&TSocket::Create>("Create");
+    d.template Function<&TSocket::CreateUDP>("CreateUDP");
+    d.template Function<&TSocket::CreateTCP>("CreateTCP");
   });
   return record;
 }

@@ -10,9 +10,9 @@ const ClassRecord& TSocketStream::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TSocketStream>("TSocketStream", [](auto& d) {
     d.template Field<&TSocketStream::_socket>("_socket");
     d.template Field<&TSocketStream::_autoClose>("_autoClose");
-    d.template Method<&TSocketStream::Eof>("Eof");
-    d.template Method<&TSocketStream::Close>("Close");
     d.template Method<&TSocketStream::Socket>("Socket");
+    d.template Function<&TSocketStream::Create>("Create");
+    d.template Function<&TSocketStream::CreateClient>("CreateClient");
   });
   return record;
 }

@@ -36,6 +36,7 @@ const ClassRecord& TPipeStream::StaticClass() {
     d.template Method<&TPipeStream::ReadLine>("ReadLine");
     d.template Method<&TPipeStream::ReadAvail>("ReadAvail");
     d.template Method<&TPipeStream::ReadPipe>("ReadPipe", "()[]b");
+    d.template Function<&TPipeStream::Create>("Create");
   });
   return record;
 }
@@ -49,6 +50,9 @@ const ClassRecord& TProcess::StaticClass() {
     d.template Method<&TProcess::Status>("Status");
     d.template Method<&TProcess::Close>("Close");
     d.template Method<&TProcess::Terminate>("Terminate");
+    d.template Function<&TProcess::Create>("Create");
+    d.template Function<&TProcess::FlushZombies>("FlushZombies");
+    d.template Function<&TProcess::TerminateAll>("TerminateAll");
   });
   return record;
 }

@@ -10,11 +10,13 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/Runtime.h"
+#include "stream/Stream.h"
 
 namespace vrl {
 
 const ClassRecord& TPixmap::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TPixmap>("TPixmap", [](auto& d) {
+    d.template Field<&TPixmap::pixels>("pixels");
     d.template Field<&TPixmap::width>("width");
     d.template Field<&TPixmap::height>("height");
     d.template Field<&TPixmap::pitch>("pitch");
@@ -22,20 +24,25 @@ const ClassRecord& TPixmap::StaticClass() {
     d.template Field<&TPixmap::capacity>("capacity");
     d.template Field<&TPixmap::_source>("_source");
     d.template Method<&TPixmap::_pad>("_pad");
+    d.template Method<&TPixmap::PixelPtr>("PixelPtr");
     d.template Method<&TPixmap::Window>("Window");
     d.template Method<&TPixmap::Copy>("Copy");
     d.template Method<&TPixmap::Paste>("Paste");
     d.template Method<&TPixmap::Convert>("Convert");
     d.template Method<&TPixmap::ReadPixel>("ReadPixel");
     d.template Method<&TPixmap::WritePixel>("WritePixel");
+    d.template Function<&TPixmap::Create>("Create");
+    d.template Function<&TPixmap::CreateStatic>("CreateStatic");
     d.template Method<&TPixmap::ClearPixels>("ClearPixels");
   });
   return record;
 }
 
 const ClassRecord& TPixmapLoader::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TPixmapLoader>(
-      "TPixmapLoader", [](auto& d) { d.template Field<&TPixmapLoader::_succ>("_succ"); });
+  static const ClassRecord record = ClassRecord::Of<TPixmapLoader>("TPixmapLoader", [](auto& d) {
+    d.template Field<&TPixmapLoader::_succ>("_succ");
+    d.template Method<&TPixmapLoader::LoadPixmap>("LoadPixmap");
+  });
   return record;
 }
 

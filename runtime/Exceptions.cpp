@@ -18,6 +18,7 @@ const ClassRecord& TRuntimeException::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TRuntimeException>("TRuntimeException", [](auto& d) {
     d.template Field<&TRuntimeException::error>("error");
     d.template Method<&TRuntimeException::ToString>("ToString");
+    d.template Function<&TRuntimeException::Create>("Create");
   });
   return record;
 }

@@ -1,6 +1,7 @@
 #include "runtime/Object.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "runtime/ClassRecord.h"
@@ -70,5 +71,12 @@ void vrRegisterClass(const ClassRecord& record) { ClassList().push_back(&record)
 const std::vector<const ClassRecord*>& RegisteredClasses() { return ClassList(); }
 
 Ref<Object> vrNewObject(const ClassRecord& record) { return record.NewInstance(); }
+
+void detail::RefuseDeclaration(std::string_view className, std::string_view member, std::string_view tag) {
+  std::fprintf(stderr, "class record %.*s: member %.*s cannot carry the tag \"%.*s\"\n",
+               static_cast<int>(className.size()), className.data(), static_cast<int>(member.size()),
+               member.data(), static_cast<int>(tag.size()), tag.data());
+  std::abort();
+}
 
 }  // namespace vrl

@@ -36,11 +36,23 @@ const ClassRecord& String::StaticClass() {
     d.template Method<&String::ToLong>("ToLong");
     d.template Method<&String::ToFloat>("ToFloat");
     d.template Method<&String::ToDouble>("ToDouble");
+    d.template Method<&String::ToNarrowChars>("ToNarrowChars");
+    d.template Method<&String::ToWideChars>("ToWideChars");
+    d.template Function<&String::FromInt>("FromInt");
+    d.template Function<&String::FromLong>("FromLong");
+    d.template Function<&String::FromFloat>("FromFloat");
+    d.template Function<&String::FromDouble>("FromDouble");
+    d.template Function<&String::FromNarrowChars>("FromNarrowChars");
+    d.template Function<&String::FromWideChars>("FromWideChars");
+    d.template Function<&String::FromByteBuffer>("FromByteBuffer");
+    d.template Function<&String::FromUnitBuffer>("FromUnitBuffer");
     d.template Method<&String::StartsWith>("StartsWith");
     d.template Method<&String::EndsWith>("EndsWith");
     d.template Method<&String::Contains>("Contains");
     d.template Method<&String::Split>("Split", "($)[]$");
     d.template Method<&String::Join>("Join", "([]$)$");
+    d.template Function<static_cast<Ref<String> (*)(const char*)>(&String::FromUtf8)>("FromUtf8");
+    d.template Method<&String::ToUtf8>("ToUtf8");
   });
   return record;
 }

@@ -12,8 +12,10 @@
 namespace vrl {
 
 const ClassRecord& TClass::StaticClass() {
-  static const ClassRecord record =
-      ClassRecord::Of<TClass>("TClass", [](auto& d) { d.template Field<&TClass::_class>("_class"); });
+  static const ClassRecord record = ClassRecord::Of<TClass>("TClass", [](auto& d) {
+    d.template Field<&TClass::_class>("_class");
+    d.template Method<&TClass::SetClass>("SetClass");
+  });
   return record;
 }
 
@@ -61,9 +63,8 @@ const ClassRecord& TMethod::StaticClass() {
   return record;
 }
 
-// The class functions ForName, ForObject, EnumTypes and _Update, and Init and
-// SetClass (whose class argument is a record address), wait for the class
-// builder to describe functions and pointer arguments.
+// Init and SetClass take a class record address: their tags say "*" there,
+// so reflection leaves them out.
 const ClassRecord& TTypeId::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TTypeId>("TTypeId", [](auto& d) {
     d.template Field<&TTypeId::_name>("_name");
@@ -96,6 +97,12 @@ const ClassRecord& TTypeId::StaticClass() {
     d.template Method<&TTypeId::ArrayDimensions>("ArrayDimensions", "([]:Object)i");
     d.template Method<&TTypeId::GetArrayElement>("GetArrayElement", "([]:Object,i):Object");
     d.template Method<&TTypeId::SetArrayElement>("SetArrayElement", "([]:Object,i,:Object)i");
+    d.template Function<&TTypeId::ForName>("ForName");
+    d.template Function<&TTypeId::ForObject>("ForObject");
+    d.template Function<&TTypeId::EnumTypes>("EnumTypes");
+    d.template Method<&TTypeId::Init>("Init");
+    d.template Method<&TTypeId::SetClass>("SetClass");
+    d.template Function<&TTypeId::_Update>("_Update");
     d.template Method<&TTypeId::_Resolve>("_Resolve");
   });
   return record;

@@ -14,10 +14,13 @@ namespace vrl {
 
 const ClassRecord& TBank::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TBank>("TBank", [](auto& d) {
+    d.template Field<&TBank::_buf>("_buf");
     d.template Field<&TBank::_size>("_size");
     d.template Field<&TBank::_capacity>("_capacity");
     d.template Field<&TBank::_locked>("_locked");
     d.template Method<&TBank::_pad>("_pad");
+    d.template Method<&TBank::Buf>("Buf");
+    d.template Method<&TBank::Lock>("Lock");
     d.template Method<&TBank::Unlock>("Unlock");
     d.template Method<&TBank::Size>("Size");
     d.template Method<&TBank::Capacity>("Capacity");
@@ -37,6 +40,9 @@ const ClassRecord& TBank::StaticClass() {
     d.template Method<&TBank::PeekDouble>("PeekDouble");
     d.template Method<&TBank::PokeDouble>("PokeDouble");
     d.template Method<&TBank::Save>("Save");
+    d.template Function<&TBank::Load>("Load");
+    d.template Function<&TBank::Create>("Create");
+    d.template Function<&TBank::CreateStatic>("CreateStatic");
   });
   return record;
 }

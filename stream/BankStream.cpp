@@ -13,6 +13,7 @@ const ClassRecord& TBankStream::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TBankStream>("TBankStream", [](auto& d) {
     d.template Field<&TBankStream::_pos>("_pos");
     d.template Field<&TBankStream::_bank>("_bank");
+    d.template Function<&TBankStream::Create>("Create");
   });
   return record;
 }

@@ -8,7 +8,18 @@
 
 namespace vrl {
 
-VRL_CLASS_RECORD(TXEndianStream, "TXEndianStream")
+const ClassRecord& TXEndianStream::StaticClass() {
+  static const ClassRecord record = ClassRecord::Of<TXEndianStream>("TXEndianStream", [](auto& d) {
+    d.template Function<&TXEndianStream::Swap2>("Swap2");
+    d.template Function<&TXEndianStream::Swap4>("Swap4");
+    d.template Function<&TXEndianStream::Swap8>("Swap8");
+    d.template Function<&TXEndianStream::Create>("Create");
+    d.template Function<&TXEndianStream::BigEndian>("BigEndian");
+    d.template Function<&TXEndianStream::LittleEndian>("LittleEndian");
+  });
+  return record;
+}
+
 VRL_CLASS_RECORD(TXEndianStreamFactory, "TXEndianStreamFactory")
 
 void endianstream::Init() {

@@ -13,8 +13,10 @@ const ClassRecord& TRamStream::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TRamStream>("TRamStream", [](auto& d) {
     d.template Field<&TRamStream::_pos>("_pos");
     d.template Field<&TRamStream::_size>("_size");
+    d.template Field<&TRamStream::_buf>("_buf");
     d.template Field<&TRamStream::_read>("_read");
     d.template Field<&TRamStream::_write>("_write");
+    d.template Function<&TRamStream::Create>("Create");
   });
   return record;
 }

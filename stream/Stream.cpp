@@ -21,12 +21,16 @@ const ClassRecord& TIO::StaticClass() {
     d.template Method<&TIO::Seek>("Seek");
     d.template Method<&TIO::Flush>("Flush");
     d.template Method<&TIO::Close>("Close");
+    d.template Method<&TIO::Read>("Read");
+    d.template Method<&TIO::Write>("Write");
   });
   return record;
 }
 
 const ClassRecord& TStream::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TStream>("TStream", [](auto& d) {
+    d.template Method<&TStream::ReadBytes>("ReadBytes");
+    d.template Method<&TStream::WriteBytes>("WriteBytes");
     d.template Method<&TStream::SkipBytes>("SkipBytes");
     d.template Method<&TStream::ReadByte>("ReadByte");
     d.template Method<&TStream::WriteByte>("WriteByte");
@@ -63,8 +67,10 @@ const ClassRecord& TStreamWrapper::StaticClass() {
 }
 
 const ClassRecord& TStreamStream::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TStreamStream>(
-      "TStreamStream", [](auto& d) { d.template Method<&TStreamStream::Close>("Close"); });
+  static const ClassRecord record = ClassRecord::Of<TStreamStream>("TStreamStream", [](auto& d) {
+    d.template Method<&TStreamStream::Close>("Close");
+    d.template Function<&TStreamStream::Create>("Create");
+  });
   return record;
 }
 
@@ -82,7 +88,10 @@ const ClassRecord& TCStream::StaticClass() {
     d.Constant("MODE_WRITE", "i", "2");
     d.template Field<&TCStream::_pos>("_pos");
     d.template Field<&TCStream::_size>("_size");
+    d.template Field<&TCStream::_cstream>("_cstream");
     d.template Field<&TCStream::_mode>("_mode");
+    d.template Function<&TCStream::OpenFile>("OpenFile");
+    d.template Function<&TCStream::CreateWithCStream>("CreateWithCStream");
   });
   return record;
 }

@@ -22,6 +22,11 @@ const ClassRecord& TTextStream::StaticClass() {
     d.template Method<&TTextStream::ReadFile>("ReadFile");
     d.template Method<&TTextStream::ReadChar>("ReadChar");
     d.template Method<&TTextStream::WriteChar>("WriteChar");
+    d.template Function<&TTextStream::Create>("Create");
+    d.template Method<&TTextStream::ReadRawByte>("_ReadByte");
+    d.template Method<&TTextStream::WriteRawByte>("_WriteByte");
+    d.template Method<&TTextStream::FlushRead>("_FlushRead");
+    d.template Method<&TTextStream::FlushWrite>("_FlushWrite");
   });
   return record;
 }

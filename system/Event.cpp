@@ -19,6 +19,10 @@ const ClassRecord& TEvent::StaticClass() {
     d.template Field<&TEvent::y>("y");
     d.template Field<&TEvent::extra>("extra");
     d.template Method<&TEvent::Emit>("Emit");
+    d.template Function<&TEvent::Create>("Create");
+    d.template Function<&TEvent::AllocUserId>("AllocUserId");
+    d.template Function<&TEvent::RegisterId>("RegisterId");
+    d.template Function<&TEvent::DescriptionForId>("DescriptionForId");
     d.template Method<&TEvent::ToString>("ToString");
   });
   return record;

@@ -20,6 +20,7 @@ const ClassRecord& TTimer::StaticClass() {
     d.template Method<&TTimer::Stop>("Stop");
     d.template Method<&TTimer::Fire>("Fire");
     d.template Method<&TTimer::Wait>("Wait");
+    d.template Function<&TTimer::Create>("Create");
   });
   return record;
 }

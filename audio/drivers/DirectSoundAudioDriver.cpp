@@ -17,6 +17,7 @@ namespace vrl {
 const ClassRecord& TBuf::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TBuf>("TBuf", [](auto& d) {
     d.template Field<&TBuf::_succ>("_succ");
+    d.template Field<&TBuf::_buffer>("_buffer");
     d.template Field<&TBuf::_seq>("_seq");
     d.template Field<&TBuf::_paused>("_paused");
     d.template Method<&TBuf::Playing>("Playing");
@@ -28,9 +29,11 @@ const ClassRecord& TBuf::StaticClass() {
 const ClassRecord& TDirectSoundSound::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TDirectSoundSound>("TDirectSoundSound", [](auto& d) {
     d.template Field<&TDirectSoundSound::_seq>("_seq");
+    d.template Field<&TDirectSoundSound::_buffer>("_buffer");
     d.template Field<&TDirectSoundSound::_hertz>("_hertz");
     d.template Field<&TDirectSoundSound::_loop>("_loop");
     d.template Field<&TDirectSoundSound::_bufs>("_bufs");
+    d.template Function<&TDirectSoundSound::Create>("Create");
   });
   return record;
 }
@@ -47,6 +50,7 @@ const ClassRecord& TDirectSoundChannel::StaticClass() {
     d.template Field<&TDirectSoundChannel::_hertz>("_hertz");
     d.template Field<&TDirectSoundChannel::_playFlags>("_playFlags");
     d.template Method<&TDirectSoundChannel::Cue>("Cue");
+    d.template Function<&TDirectSoundChannel::Create>("Create");
   });
   return record;
 }
@@ -56,7 +60,9 @@ const ClassRecord& TDirectSoundAudioDriver::StaticClass() {
       ClassRecord::Of<TDirectSoundAudioDriver>("TDirectSoundAudioDriver", [](auto& d) {
         d.template Field<&TDirectSoundAudioDriver::_name>("_name");
         d.template Field<&TDirectSoundAudioDriver::_mode>("_mode");
+        d.template Field<&TDirectSoundAudioDriver::_dsound>("_dsound");
         d.template Field<&TDirectSoundAudioDriver::_lonely>("_lonely");
+        d.template Function<&TDirectSoundAudioDriver::Create>("Create");
         d.template Method<&TDirectSoundAudioDriver::AddLonely>("AddLonely");
         d.template Method<&TDirectSoundAudioDriver::FlushLonely>("FlushLonely");
       });

@@ -31,6 +31,7 @@ const ClassRecord& TFreeTypeGlyph::StaticClass() {
     d.template Field<&TFreeTypeGlyph::_h>("_h");
     d.template Method<&TFreeTypeGlyph::Pixels>("Pixels");
     d.template Method<&TFreeTypeGlyph::Advance>("Advance");
+    d.template Method<&TFreeTypeGlyph::GetRect>("GetRect");
   });
   return record;
 }
@@ -50,6 +51,7 @@ const ClassRecord& TFreeTypeFont::StaticClass() {
     d.template Method<&TFreeTypeFont::CountGlyphs>("CountGlyphs");
     d.template Method<&TFreeTypeFont::CharToGlyph>("CharToGlyph");
     d.template Method<&TFreeTypeFont::LoadGlyph>("LoadGlyph");
+    d.template Function<&TFreeTypeFont::Load>("Load");
   });
   return record;
 }

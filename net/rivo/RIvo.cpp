@@ -96,6 +96,7 @@ const ClassRecord& TGNetObject::StaticClass() {
     d.template Method<&TGNetObject::MessageMsg>("MessageMsg");
     d.template Method<&TGNetObject::PackSlots>("PackSlots", "(i)[]b");
     d.template Method<&TGNetObject::UnpackSlots>("UnpackSlots", "([]b)");
+    d.template Function<&TGNetObject::Create>("Create");
   });
   return record;
 }
@@ -109,7 +110,9 @@ const ClassRecord& TGNetPeer::StaticClass() {
     d.template Method<&TGNetPeer::Close>("Close");
     d.template Method<&TGNetPeer::MapLocalId>("MapLocalId");
     d.template Method<&TGNetPeer::UnmapLocalId>("UnmapLocalId");
+    d.template Method<&TGNetPeer::RecvMsg>("RecvMsg");
     d.template Method<&TGNetPeer::SendMsg>("SendMsg");
+    d.template Function<&TGNetPeer::Create>("Create");
   });
   return record;
 }
@@ -130,6 +133,7 @@ const ClassRecord& TGNetHost::StaticClass() {
     d.template Method<&TGNetHost::Sync>("Sync");
     d.template Method<&TGNetHost::Close>("Close");
     d.template Method<&TGNetHost::BroadCast>("BroadCast");
+    d.template Method<&TGNetHost::AddPeer>("AddPeer");
     d.template Method<&TGNetHost::Objects>("Objects");
     d.template Method<&TGNetHost::Peers>("Peers");
     d.template Method<&TGNetHost::ObjectsCreated>("ObjectsCreated");
@@ -143,6 +147,7 @@ const ClassRecord& TGNetHost::StaticClass() {
     d.template Method<&TGNetHost::UnmapObject>("UnmapObject");
     d.template Method<&TGNetHost::Listen>("Listen");
     d.template Method<&TGNetHost::Connect>("Connect");
+    d.template Function<&TGNetHost::Create>("Create");
   });
   return record;
 }

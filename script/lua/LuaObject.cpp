@@ -27,6 +27,7 @@ const ClassRecord& TLuaClass::StaticClass() {
     d.template Field<&TLuaClass::_chunk>("_chunk");
     d.template Method<&TLuaClass::SourceCode>("SourceCode");
     d.template Method<&TLuaClass::SetSourceCode>("SetSourceCode");
+    d.template Function<&TLuaClass::Create>("Create");
     d.template Method<&TLuaClass::lua_pushchunk>("lua_pushchunk");
   });
   return record;
@@ -38,6 +39,7 @@ const ClassRecord& TLuaObject::StaticClass() {
     d.template Field<&TLuaObject::_class>("_class");
     d.template Method<&TLuaObject::Init>("Init");
     d.template Method<&TLuaObject::Invoke>("Invoke");
+    d.template Function<&TLuaObject::Create>("Create");
     d.template Method<&TLuaObject::lua_pushfenv>("lua_pushfenv");
   });
   return record;

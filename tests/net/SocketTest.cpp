@@ -291,12 +291,32 @@ TEST_F(SocketTest, TheExceptionNamesItself) {
 TEST_F(SocketTest, ClassRecordsListTheFieldsAndMethodsInOrder) {
   std::vector<std::string> names;
   for (const Declaration& d : TSocket::StaticClass().Declarations()) names.push_back(d.name);
-  std::vector<std::string> expected = {
-      "_socket",         "_autoClose", "_localIp",  "_localPort",    "_remoteIp",
-      "_remotePort",     "Close",      "Connected", "Bind",          "Connect",
-      "Listen",          "Accept",     "ReadAvail", "SetTCPNoDelay", "Socket",
-      "LocalIp",         "LocalPort",  "RemoteIp",  "RemotePort",    "UpdateLocalName",
-      "UpdateRemoteName"};
+  std::vector<std::string> expected = {"_socket",
+                                       "_autoClose",
+                                       "_localIp",
+                                       "_localPort",
+                                       "_remoteIp",
+                                       "_remotePort",
+                                       "Send",
+                                       "Recv",
+                                       "Close",
+                                       "Connected",
+                                       "Bind",
+                                       "Connect",
+                                       "Listen",
+                                       "Accept",
+                                       "ReadAvail",
+                                       "SetTCPNoDelay",
+                                       "Socket",
+                                       "LocalIp",
+                                       "LocalPort",
+                                       "RemoteIp",
+                                       "RemotePort",
+                                       "UpdateLocalName",
+                                       "UpdateRemoteName",
+                                       "Create",
+                                       "CreateUDP",
+                                       "CreateTCP"};
   EXPECT_EQ(names, expected);
   EXPECT_EQ(TSocketStream::StaticClass().Super(), &TStream::StaticClass());
 }

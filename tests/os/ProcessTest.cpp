@@ -301,8 +301,9 @@ TEST_F(ProcessTest, ClassRecordsListTheFieldsAndMethods) {
     return out;
   };
   EXPECT_EQ(names(TPipeStream::StaticClass()),
-            "readbuffer bufferpos readhandle writehandle Close Flush ReadLine ReadAvail ReadPipe ");
-  EXPECT_EQ(names(TProcess::StaticClass()), "name handle pipe err Status Close Terminate ");
+            "readbuffer bufferpos readhandle writehandle Close Flush ReadLine ReadAvail ReadPipe Create ");
+  EXPECT_EQ(names(TProcess::StaticClass()),
+            "name handle pipe err Status Close Terminate Create FlushZombies TerminateAll ");
   EXPECT_TRUE(TPipeStream::StaticClass().Extends(TStream::StaticClass()));
 }
 

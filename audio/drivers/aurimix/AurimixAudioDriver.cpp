@@ -11,8 +11,10 @@
 namespace vrl {
 
 const ClassRecord& TAurimixSound::StaticClass() {
-  static const ClassRecord record = ClassRecord::Of<TAurimixSound>(
-      "TAurimixSound", [](auto& d) { d.template Field<&TAurimixSound::am_sound>("am_sound"); });
+  static const ClassRecord record = ClassRecord::Of<TAurimixSound>("TAurimixSound", [](auto& d) {
+    d.template Field<&TAurimixSound::am_sound>("am_sound");
+    d.template Function<&TAurimixSound::CreateWithSound>("CreateWithSound");
+  });
   return record;
 }
 
@@ -20,6 +22,7 @@ const ClassRecord& TAurimixChannel::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TAurimixChannel>("TAurimixChannel", [](auto& d) {
     d.template Field<&TAurimixChannel::am_channel>("am_channel");
     d.template Method<&TAurimixChannel::Position>("Position");
+    d.template Function<&TAurimixChannel::CreateWithChannel>("CreateWithChannel");
   });
   return record;
 }
@@ -28,6 +31,7 @@ const ClassRecord& TAurimixAudioDriver::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TAurimixAudioDriver>("TAurimixAudioDriver", [](auto& d) {
     d.template Field<&TAurimixAudioDriver::_name>("_name");
     d.template Field<&TAurimixAudioDriver::_mode>("_mode");
+    d.template Function<&TAurimixAudioDriver::Create>("Create");
   });
   return record;
 }

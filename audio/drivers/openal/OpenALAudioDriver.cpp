@@ -32,6 +32,7 @@ const ClassRecord& TOpenALSound::StaticClass() {
   static const ClassRecord record = ClassRecord::Of<TOpenALSound>("TOpenALSound", [](auto& d) {
     d.template Field<&TOpenALSound::_buffer>("_buffer");
     d.template Field<&TOpenALSound::_loop>("_loop");
+    d.template Function<&TOpenALSound::Create>("Create");
   });
   return record;
 }
@@ -42,6 +43,7 @@ const ClassRecord& TOpenALChannel::StaticClass() {
     d.template Field<&TOpenALChannel::_seq>("_seq");
     d.template Field<&TOpenALChannel::_static>("_static");
     d.template Method<&TOpenALChannel::Cue>("Cue");
+    d.template Function<&TOpenALChannel::Create>("Create");
   });
   return record;
 }
@@ -52,6 +54,7 @@ const ClassRecord& TOpenALAudioDriver::StaticClass() {
     d.template Field<&TOpenALAudioDriver::_devname>("_devname");
     d.template Field<&TOpenALAudioDriver::_device>("_device");
     d.template Field<&TOpenALAudioDriver::_context>("_context");
+    d.template Function<&TOpenALAudioDriver::Create>("Create");
   });
   return record;
 }
