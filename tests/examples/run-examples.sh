@@ -37,7 +37,8 @@ for example in window sprites sound text; do
   pid=$!
   # The window is mapped once the example is running its loop. Examples run
   # one at a time, so the framework's default window title finds it.
-  if ! timeout 30 xdotool search --sync --onlyvisible --name "^Vorlith Application$" >/dev/null; then
+  if ! window=$(timeout 30 xdotool search --sync --onlyvisible --name "^Vorlith Application$" | head -1) ||
+     [[ -z $window ]]; then
     echo "example-$example opened no window" >&2
     exit 1
   fi
@@ -45,7 +46,15 @@ for example in window sprites sound text; do
     mkdir -p "$shots"
     xwd -root -silent | convert xwd:- -trim "$shots/$example.png"
   fi
-  xdotool key Escape
+  # Without a window manager the keyboard follows the pointer, which a small
+  # window may not be under: give the window the focus, then press Escape
+  # until the example has ended (a press before its first poll is not lost,
+  # but one before the focus arrives would be).
+  for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    xdotool windowfocus "$window" key Escape 2>/dev/null || true
+    sleep 0.2
+  done
   status=0
   wait "$pid" || status=$?
   if [[ $status -ne 0 ]]; then
