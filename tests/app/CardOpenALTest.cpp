@@ -77,7 +77,7 @@ TEST_F(CardOpenALTest, TheMusicPlaysAndLoopsThroughOpenAL) {
   // Frames run (ten at least) until two seconds of music have been written.
   const std::string& file = WaveOutputEnvironment::File();
   int frames = 0;
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(WaitFor([&] {
     card::Frame();
     ++frames;
     Segment s = Measure(ReadWaveFrames(file), 0);

@@ -18,6 +18,7 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/String.h"
 #include "tests/support/Thrown.h"
+#include "tests/support/WaitFor.h"
 
 using namespace vrl;
 
@@ -26,17 +27,7 @@ namespace {
 Ref<String> S(const char* text) { return String::FromUtf8(text); }
 std::string N(String* s) { return s->ToUtf8String(); }
 
-// Waits until `condition` holds, checking every few milliseconds, for at most
-// ten seconds: the children run on their own schedule.
-template <class Condition>
-bool WaitFor(Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using testing_support::WaitFor;
 
 // The fields of /proc/<pid>/stat after the command name: state, ppid, pgrp,
 // session; state 0 when the process does not exist.

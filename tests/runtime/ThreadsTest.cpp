@@ -12,6 +12,7 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/String.h"
+#include "tests/support/WaitFor.h"
 
 using namespace vrl;
 
@@ -19,15 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits up to two seconds for a condition that another thread makes true.
-template <class Condition>
-bool Eventually(Condition condition) {
-  for (int i = 0; i < 2000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return condition();
-}
+using testing_support::WaitFor;
 
 // The threads of this process.
 std::size_t TaskCount() {
@@ -94,7 +87,7 @@ TEST(ThreadsTest, SuspendedThreadStopsUntilResumed) {
   Spinner spinner;
   ThreadRecord* thread = vrThreadCreate(&Spinner::Run, &spinner);
   vrThreadResume(thread);
-  ASSERT_TRUE(Eventually([&] { return spinner.count.load() > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return spinner.count.load() > 0; }));
 
   vrThreadSuspend(thread);
   vrThreadSuspend(thread);  // suspensions nest
@@ -108,7 +101,7 @@ TEST(ThreadsTest, SuspendedThreadStopsUntilResumed) {
   EXPECT_EQ(spinner.count.load(), stopped) << "one suspension is still in force";
 
   vrThreadResume(thread);
-  EXPECT_TRUE(Eventually([&] { return spinner.count.load() > stopped; }));
+  EXPECT_TRUE(WaitFor([&] { return spinner.count.load() > stopped; }));
   spinner.stop = true;
   EXPECT_EQ(vrThreadWait(thread), 7);
 }
@@ -119,7 +112,7 @@ TEST(ThreadsTest, SuspendOthersStopsEveryOtherThread) {
   ThreadRecord* second = vrThreadCreate(&Spinner::Run, &b);
   vrThreadResume(first);
   vrThreadResume(second);
-  ASSERT_TRUE(Eventually([&] { return a.count.load() > 0 && b.count.load() > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return a.count.load() > 0 && b.count.load() > 0; }));
 
   vrSuspendOtherThreads();
   int64_t stoppedA = a.count.load(), stoppedB = b.count.load();
@@ -130,7 +123,7 @@ TEST(ThreadsTest, SuspendOthersStopsEveryOtherThread) {
   EXPECT_NE(second->stackPointer, nullptr);
   vrResumeOtherThreads();
 
-  EXPECT_TRUE(Eventually([&] { return a.count.load() > stoppedA && b.count.load() > stoppedB; }));
+  EXPECT_TRUE(WaitFor([&] { return a.count.load() > stoppedA && b.count.load() > stoppedB; }));
   a.stop = b.stop = true;
   vrThreadWait(first);
   vrThreadWait(second);
@@ -154,7 +147,7 @@ TEST(ThreadsTest, WaitOnDetachedThreadFails) {
   release = true;
   // The detached thread ends on its own (and frees its record); later death
   // tests fork, which is safest with no other threads around.
-  EXPECT_TRUE(Eventually([&] { return TaskCount() == tasksBefore; }));
+  EXPECT_TRUE(WaitFor([&] { return TaskCount() == tasksBefore; }));
 }
 
 TEST(ThreadsTest, ExceptionEscapingAThreadReachesTheHook) {

@@ -20,6 +20,7 @@
 #include "runtime/Memory.h"
 #include "runtime/String.h"
 #include "tests/support/StackScrub.h"
+#include "tests/support/WaitFor.h"
 
 using namespace vrl;
 
@@ -75,15 +76,7 @@ int32_t BufferVolume(TDirectSoundChannel* c) {
   return v;
 }
 
-template <class Condition>
-bool WaitFor(Condition done, int ms = 3000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+using testing_support::WaitFor;
 
 class DirectSoundTest : public testing::Test {
  protected:

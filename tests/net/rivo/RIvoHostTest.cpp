@@ -22,6 +22,7 @@
 #include "net/rivo/RIvo.h"
 #include "net/rivo/RIvoWire.h"
 #include "tests/support/Thrown.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
@@ -33,12 +34,10 @@ constexpr int32_t kLoopback = 0x7f000001;
 
 // Runs `step` until `done` holds; false when the generous bound is hit.
 bool RunUntil(const std::function<void()>& step, const std::function<bool()>& done) {
-  for (int round = 0; round < 20000; ++round) {
+  return testing_support::WaitFor([&] {
     step();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+    return done();
+  });
 }
 
 // A bare ENet client: sends raw packets and keeps every packet it receives.

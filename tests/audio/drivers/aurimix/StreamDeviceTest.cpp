@@ -26,6 +26,7 @@
 #include "audio/drivers/aurimix/LoopStream.h"
 #include "runtime/String.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WaitFor.h"
 
 using namespace vrl;
 using aurimix::dsounddevice;
@@ -40,15 +41,7 @@ constexpr int32_t kPeriod = 100;  // frames: 441 Hz at 44100 Hz
 // Frames of silence after an underrun's restart: 2 x 8 fragments of 512 frames.
 constexpr size_t kRestartSilence = size_t{16} * 512;
 
-template <class Condition>
-bool WaitFor(Condition done, int ms = 20000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using testing_support::WaitFor;
 
 // A looping 441 Hz sine, ten whole periods.
 sounddata* Tone() {

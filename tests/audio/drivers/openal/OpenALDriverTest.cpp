@@ -125,7 +125,7 @@ class OpenALTest : public testing::Test {
     return ActiveAudioDriver()->CreateSound(sample, flags);
   }
   static bool Ends(TChannel* channel) {
-    return WaitUntil([&] { return IsChannelPlaying(channel) == 0; });
+    return WaitFor([&] { return IsChannelPlaying(channel) == 0; });
   }
 };
 
@@ -427,7 +427,7 @@ TEST_F(OpenALTest, ALoopingSoundPlaysOnWithoutAGap) {
   EXPECT_EQ(Peer::Loop(sound), 1);
   Ref<TChannel> channel = StartSound(sound);
   const std::string& file = WaveOutputEnvironment::File();
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(WaitFor([&] {
     Segment s = Measure(ReadWaveFrames(file));
     return s.first >= 0 && s.last - s.first > int64_t(6 * 4410);
   }));

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/WaitFor.h"
+
 namespace vrl::testing_support {
 
 inline constexpr int kWaveRate = 44100;
@@ -108,19 +110,6 @@ inline std::vector<int16_t> ReadWaveFrames(const std::string& file) {
 inline int64_t FileBytes(const std::string& file) {
   struct stat st {};
   return stat(file.c_str(), &st) == 0 ? int64_t(st.st_size) : -1;
-}
-
-// Waits until `done` holds, checking every few milliseconds; false when it
-// has not held after `seconds` (a bound for a broken build, not a guess at
-// how long anything takes).
-template <class Condition>
-bool WaitUntil(Condition done, int seconds = 30) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 // What a stretch of written output holds.
