@@ -10,7 +10,8 @@
 # RegisterEmbeddedFiles_<target>) registers the files under their names, in
 # the order given; the first registration of a name wins. Its declaration is
 # in the generated header "<fn>.h" on the target's include path. Relative
-# file paths are taken from the calling folder.
+# file paths are taken from the calling folder. An installed framework
+# brings this function with find_package(vrl).
 function(vrl_embed_files)
   cmake_parse_arguments(ARG "" "TARGET;FUNCTION" "FILES;NAMES" ${ARGN})
   if(NOT ARG_TARGET)
@@ -103,5 +104,11 @@ ${registrations}}
 ")
   target_sources(${ARG_TARGET} PRIVATE ${sources} "${out_dir}/${ARG_FUNCTION}.cpp")
   target_include_directories(${ARG_TARGET} PRIVATE "${out_dir}")
-  target_link_libraries(${ARG_TARGET} PRIVATE vrl_stream)
+  # In the tree the stream module is vrl_stream; an installed framework
+  # (find_package(vrl), which includes this file) imports it as vrl::stream.
+  if(TARGET vrl_stream)
+    target_link_libraries(${ARG_TARGET} PRIVATE vrl_stream)
+  else()
+    target_link_libraries(${ARG_TARGET} PRIVATE vrl::stream)
+  endif()
 endfunction()

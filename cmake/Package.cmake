@@ -25,6 +25,7 @@ configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/templates/vrlConfig.cm
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/vrlConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/vrlConfig.cmake ${PROJECT_BINARY_DIR}/vrlConfigVersion.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
   DESTINATION ${vrl_cmake_dir} COMPONENT devel)
 
 # The static libraries in link order: a module before those it uses, and

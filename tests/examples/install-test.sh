@@ -22,6 +22,41 @@ cmake -G Ninja -S "$source/examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$pref
 cmake --build "$work/cmake" >/dev/null
 "$source/tests/examples/run-examples.sh" "$work/cmake"
 
+# vrl_embed_files comes with find_package(vrl): a file compiled into an
+# outside program reads back through "incbin::".
+mkdir -p "$work/embed"
+printf 'snow on the roof\n' >"$work/embed/note.txt"
+cat >"$work/embed/main.cpp" <<'CPP'
+#include <cstdio>
+
+#include "RegisterNote.h"
+#include "runtime/Runtime.h"
+#include "runtime/Startup.h"
+#include "stream/RamStream.h"
+#include "stream/Stream.h"
+
+int main(int argc, char** argv) {
+  vrl::StartProgram(argc, argv, __builtin_frame_address(0));
+  vrl::ramstream::Init();
+  vrl::RegisterNote();
+  std::printf("%s", vrl::LoadString(vrl::String::FromUtf8("incbin::note.txt"))->ToUtf8String().c_str());
+  vrl::End();
+}
+CPP
+cat >"$work/embed/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(embed LANGUAGES CXX)
+set(CMAKE_CXX_STANDARD 20)
+find_package(vrl REQUIRED)
+add_executable(embed main.cpp)
+target_link_libraries(embed PRIVATE vrl::vrl)
+vrl_embed_files(TARGET embed FILES note.txt NAMES note.txt FUNCTION RegisterNote)
+CMAKE
+cmake -G Ninja -S "$work/embed" -B "$work/embed/build" -DCMAKE_PREFIX_PATH="$prefix" "${launcher[@]}" >/dev/null
+cmake --build "$work/embed/build" >/dev/null
+out=$("$work/embed/build/embed")
+[[ $out == "snow on the roof" ]] || { echo "the embedded file read back as: $out" >&2; exit 1; }
+
 # pkg-config: nothing but the compiler and the .pc file.
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 mkdir -p "$work/pc"
