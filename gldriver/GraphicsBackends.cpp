@@ -3,6 +3,7 @@
 #include "gldriver/GLGraphicsDriver.h"
 #include "gldriver/GLLith2DDriver.h"
 #include "lith2d/RecordingDriver.h"
+#include "swdriver/SoftLith2DDriver.h"
 
 namespace vrl {
 
@@ -10,11 +11,13 @@ namespace {
 
 constexpr GraphicsBackend kGraphicsDrivers[] = {
     {"OpenGL", &glgraphics::Init, []() -> TGraphicsDriver* { return OpenGLGraphicsDriver(); }},
+    {"Software", &softgraphics::Init, []() -> TGraphicsDriver* { return SoftwareGraphicsDriver(); }},
 };
 
 constexpr GraphicsBackend kLith2DDrivers[] = {
     {"Recording", &lith2d::Init, []() -> TGraphicsDriver* { return RecordingLith2DDriver(); }},
     {"OpenGL", &gl2d::InitBackend, []() -> TGraphicsDriver* { return OpenGL2DDriver(); }},
+    {"Software", &swdriver::Init, []() -> TGraphicsDriver* { return Software2DDriver(); }},
 };
 
 }  // namespace

@@ -9,9 +9,11 @@
 //
 // Graphics drivers:
 //   "OpenGL"     gldriver/GLGraphicsDriver.h   default candidate
+//   "Software"   swdriver/SoftGraphicsDriver.h never chosen automatically
 // 2D drivers:
 //   "Recording"  lith2d/RecordingDriver.h      never chosen automatically
 //   "OpenGL"     gldriver/GLLith2DDriver.h     default candidate: the default
+//   "Software"   swdriver/SoftLith2DDriver.h   never chosen automatically
 //
 // A new back-end gets an entry here, at the place where its module is to be
 // initialised.

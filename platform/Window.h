@@ -44,4 +44,18 @@ bool QueryDesktopMetrics(DesktopMetrics& metrics);
 uint32_t OpenPlainWindow(const std::string& title, int32_t width, int32_t height);
 void ClosePlainWindow(uint32_t window);
 
+/// Shows a frame of 32-bit pixels (0xAARRGGBB, alpha ignored), `pitch`
+/// bytes a row, in the window's client area, cut to the smaller of the two
+/// sizes. It goes through the window's surface, or through a streaming
+/// texture of a renderer made for the window when `texture` is set or the
+/// window has no surface; a window keeps the way its first frame took until
+/// ReleaseFramePresenter. False when neither way works.
+bool PresentFrame(uint32_t window, const uint32_t* pixels, int32_t width, int32_t height, int32_t pitch,
+                  bool texture);
+/// True when the window's frames go through a streaming texture.
+bool PresentsThroughTexture(uint32_t window);
+/// Gives back the renderer and texture PresentFrame made for the window;
+/// called before the window is destroyed.
+void ReleaseFramePresenter(uint32_t window);
+
 }  // namespace vrl::platform

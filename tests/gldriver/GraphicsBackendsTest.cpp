@@ -13,6 +13,7 @@
 #include "gldriver/GLLith2DDriver.h"
 #include "lith2d/RecordingDriver.h"
 #include "runtime/ClassRecord.h"
+#include "swdriver/SoftLith2DDriver.h"
 
 using namespace vrl;
 
@@ -32,11 +33,13 @@ std::ptrdiff_t RegisteredAt(const ClassRecord& record) {
 
 TEST(GraphicsBackendsTest, TablesListTheBackendsInOrderAndTheLastCandidateIsTheDefault) {
   gl2d::Init();
-  EXPECT_EQ(Names(GraphicsDriverBackends()), std::vector<std::string>{"OpenGL"});
-  EXPECT_EQ(Names(Lith2DDriverBackends()), (std::vector<std::string>{"Recording", "OpenGL"}));
+  EXPECT_EQ(Names(GraphicsDriverBackends()), (std::vector<std::string>{"OpenGL", "Software"}));
+  EXPECT_EQ(Names(Lith2DDriverBackends()), (std::vector<std::string>{"Recording", "OpenGL", "Software"}));
   EXPECT_EQ(GraphicsDriverBackends()[0].driver(), OpenGLGraphicsDriver());
   EXPECT_EQ(Lith2DDriverBackends()[0].driver(), RecordingLith2DDriver());
   EXPECT_EQ(Lith2DDriverBackends()[1].driver(), OpenGL2DDriver());
+  EXPECT_EQ(Lith2DDriverBackends()[2].driver(), Software2DDriver());
+  EXPECT_EQ(GraphicsDriverBackends()[1].driver(), SoftwareGraphicsDriver());
   EXPECT_EQ(SelectedGraphicsDriver(), OpenGL2DDriver()) << "the recording driver is never chosen by itself";
   EXPECT_EQ(SelectedGraphicsFlags(), GRAPHICS_BACKBUFFER);
 

@@ -176,6 +176,14 @@ const std::map<std::string, Members>& Documented() {
        {"f u0", "f v0", "f u1", "f v1", "f uscale", "f vscale", "f name", "f seq", "m Draw",
         "s CreateFromPixmap"}},
       {"TGLLith2DDriver", {"m Create", "m ResetGLContext"}},
+      // Software graphics and 2D driver.
+      {"TSoftGraphics",
+       {"f _kind", "f _width", "f _height", "f _depth", "f _hertz", "f _flags", "m Driver", "m GetSettings",
+        "m Close"}},
+      {"TSoftGraphicsDriver",
+       {"m GraphicsModes", "m AttachGraphics", "m CreateGraphics", "m SetGraphics", "m Flip"}},
+      {"TSoftImageFrame", {"f seq", "m Draw", "s CreateFromPixmap"}},
+      {"TSoftLith2DDriver", {}},
       // Graphics modes and drivers.
       {"TGraphicsDriver",
        {"m GraphicsModes", "m AttachGraphics", "m CreateGraphics", "m SetGraphics", "m Flip"}},
