@@ -68,6 +68,10 @@ void BuildGrid(TPixmap* matte) {
 bool Start(const StartOptions& options) {
   if (options.audioDriver != nullptr && UseAudioDriver(String::FromUnits(options.audioDriver)) == 0)
     return false;
+  // The music's decode begins now on other threads and overlaps the display
+  // and the pictures; its load below takes the samples (the same as its own
+  // decode would give).
+  if (options.music) oggloader::PrefetchAudioSample(String::FromUnits(kMusicUrl));
   Scene& s = TheScene();
   s.flakes = CreateList();
   if (OpenGraphics(1024, 768, 32, 60, 0).IsNull()) return false;

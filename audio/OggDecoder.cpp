@@ -2,8 +2,10 @@
 
 #include <vorbis/vorbisfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "runtime/CallbackTrap.h"
@@ -15,6 +17,10 @@ namespace pub {
 struct OggDecoder {
   OggVorbis_File file{};
   vrl::TStream* stream = nullptr;
+  // The bytes of a decoder over memory, and its read position.
+  const char* bytes = nullptr;
+  int64_t size = 0;
+  int64_t pos = 0;
   // A throw caught inside a callback, thrown again after vorbisfile returns.
   vrl::CallbackTrap trap;
 };
@@ -40,6 +46,10 @@ int SeekCallback(void* source, ogg_int64_t offset, int whence) {
   if (d->trap.Caught()) return -1;
   int result = -1;
   d->trap.Run([&] {
+    // A stream that cannot tell its size (Size 0) has no end for vorbisfile
+    // to find its length from, and searching for the last page before offset
+    // 0 would never end: it is read as a stream that cannot seek.
+    if (d->stream->Size() <= 0) return;
     auto low = int32_t(uint32_t(uint64_t(offset)));  // only the low 32 bits count
     int64_t target = 0;
     switch (whence) {
@@ -71,6 +81,46 @@ long TellCallback(void* source) {
   return pos;
 }
 
+// Memory callbacks: the same reads and seeks as over a TRamStream holding the
+// bytes (seeks clamp to the data, offsets count their low 32 bits), without
+// framework code.
+size_t MemoryReadCallback(void* buffer, size_t size, size_t count, void* source) {
+  auto* d = static_cast<OggDecoder*>(source);
+  if (size == 0) return 0;
+  uint64_t want = uint64_t(size) * count;
+  if (want > 0x7fffffff) want = 0x7fffffff;
+  const auto left = uint64_t(d->size - d->pos);
+  const uint64_t got = want < left ? want : left;
+  if (got > 0) std::memcpy(buffer, d->bytes + d->pos, got);
+  d->pos += int64_t(got);
+  errno = 0;
+  return size_t(got) / size;
+}
+
+int MemorySeekCallback(void* source, ogg_int64_t offset, int whence) {
+  auto* d = static_cast<OggDecoder*>(source);
+  auto low = int32_t(uint32_t(uint64_t(offset)));
+  int64_t target = 0;
+  switch (whence) {
+    case SEEK_SET:
+      target = low;
+      break;
+    case SEEK_CUR:
+      target = d->pos + low;
+      break;
+    case SEEK_END:
+      target = d->size + low;
+      break;
+    default:
+      return -1;
+  }
+  if (target < 0 || target > 0x7fffffff) return -1;
+  d->pos = std::min(target, d->size);
+  return 0;
+}
+
+long MemoryTellCallback(void* source) { return long(static_cast<OggDecoder*>(source)->pos); }
+
 void Free(OggDecoder* d, bool clear) {
   if (clear) ov_clear(&d->file);
   vrl::CallbackTrap trap = std::move(d->trap);
@@ -80,11 +130,10 @@ void Free(OggDecoder* d, bool clear) {
 
 }  // namespace
 
-OggDecoder* OggDecoderOpen(vrl::TStream* stream, int64_t* frames, int32_t* channels, int32_t* hertz) {
-  if (!stream) vrl::ThrowNullObjectException();
-  auto* d = new OggDecoder;
-  d->stream = stream;
-  ov_callbacks callbacks{&ReadCallback, &SeekCallback, &CloseCallback, &TellCallback};
+namespace {
+
+OggDecoder* Open(OggDecoder* d, const ov_callbacks& callbacks, int64_t* frames, int32_t* channels,
+                 int32_t* hertz) {
   if (ov_open_callbacks(d, &d->file, nullptr, 0, callbacks) < 0) {
     // A failed open leaves nothing for ov_clear to free.
     Free(d, false);
@@ -100,6 +149,44 @@ OggDecoder* OggDecoderOpen(vrl::TStream* stream, int64_t* frames, int32_t* chann
   *channels = info->channels;
   *hertz = int32_t(info->rate);
   return d;
+}
+
+}  // namespace
+
+OggDecoder* OggDecoderOpen(vrl::TStream* stream, int64_t* frames, int32_t* channels, int32_t* hertz) {
+  if (!stream) vrl::ThrowNullObjectException();
+  auto* d = new OggDecoder;
+  d->stream = stream;
+  return Open(d, {&ReadCallback, &SeekCallback, &CloseCallback, &TellCallback}, frames, channels, hertz);
+}
+
+OggDecoder* OggDecoderOpenMemory(const void* bytes, int64_t size, int64_t start, int64_t* frames,
+                                 int32_t* channels, int32_t* hertz) {
+  if (size < 0 || start < 0 || start > size) return nullptr;
+  auto* d = new OggDecoder;
+  d->bytes = static_cast<const char*>(bytes);
+  d->size = size;
+  d->pos = start;
+  return Open(d, {&MemoryReadCallback, &MemorySeekCallback, &CloseCallback, &MemoryTellCallback}, frames,
+              channels, hertz);
+}
+
+bool OggDecoderCanSeek(OggDecoder* d) { return ov_seekable(&d->file) != 0 && ov_streams(&d->file) == 1; }
+
+bool OggDecoderSeek(OggDecoder* d, int64_t frame) {
+  if (d->trap.Caught()) return false;
+  const bool moved = ov_pcm_seek(&d->file, frame) == 0;
+  return moved && !d->trap.Caught();
+}
+
+int64_t OggDecoderFrameTell(OggDecoder* d) {
+  const ogg_int64_t at = ov_pcm_tell(&d->file);
+  return at < 0 ? -1 : at;
+}
+
+int64_t OggDecoderByteTell(OggDecoder* d) {
+  const ogg_int64_t at = ov_raw_tell(&d->file);
+  return at < 0 ? -1 : at;
 }
 
 int64_t OggDecoderRead(OggDecoder* d, void* buffer, int64_t bytes) {

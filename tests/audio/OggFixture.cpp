@@ -16,11 +16,11 @@ void Append(std::vector<uint8_t>& out, const ogg_page& page) {
 
 }  // namespace
 
-std::vector<uint8_t> EncodeOgg(int channels, int rate, const std::vector<float>& interleaved) {
+std::vector<uint8_t> EncodeOgg(int channels, int rate, const std::vector<float>& interleaved, float quality) {
   std::vector<uint8_t> out;
   vorbis_info vi;
   vorbis_info_init(&vi);
-  if (vorbis_encode_init_vbr(&vi, channels, rate, 0.5f) != 0) std::abort();
+  if (vorbis_encode_init_vbr(&vi, channels, rate, quality) != 0) std::abort();
   vorbis_comment vc;
   vorbis_comment_init(&vc);
   vorbis_dsp_state vd;

@@ -8,8 +8,10 @@
 
 namespace vrl::testing_support {
 
-// Encodes `frames` frames of `channels` interleaved float samples (-1..1).
-std::vector<uint8_t> EncodeOgg(int channels, int rate, const std::vector<float>& interleaved);
+// Encodes `frames` frames of `channels` interleaved float samples (-1..1) at
+// a VBR quality from -0.1 to 1 (which picks the block sizes too).
+std::vector<uint8_t> EncodeOgg(int channels, int rate, const std::vector<float>& interleaved,
+                               float quality = 0.5f);
 
 // A sine of `hertz` at `rate` with amplitude `level`, `frames` long.
 std::vector<float> Sine(double hertz, int rate, int frames, double level);
