@@ -1,6 +1,7 @@
 #include "app/Snowfall.h"
 
 #include <cmath>
+#include <typeinfo>
 
 #include "lith2d/Lith2D.h"
 #include "maths/Maths.h"
@@ -44,16 +45,26 @@ namespace {
 float F(double value) { return static_cast<float>(value); }
 }  // namespace
 
+namespace {
+// ResetFlake for a display of w x h.
+void Reset(snowflake* f, double w, double h) {
+  // The seven draws in their order, taken at once: the same values and the
+  // same state afterwards as seven separate RandomReal and RandomInt calls.
+  double r[7];
+  RandomDoubles(r, 7);
+  f->x = F(RealFromDouble(r[0], 0, w - 1));
+  f->y = F(RealFromDouble(r[1], -h, -1));
+  f->col = IntFromDouble(r[2], 224, 255);
+  f->dirx = F(RealFromDouble(r[3], -1, 1));
+  f->diry = F(RealFromDouble(r[4], 0.5, 2));
+  f->style = static_cast<float>(IntFromDouble(r[5], 0, 3));
+  f->sinus = F(RealFromDouble(r[6], 360, 0));
+}
+}  // namespace
+
 void ResetFlake(snowflake* f) {
   const Scene& s = TheScene();
-  const double w = s.screenwidth, h = s.screenheight;
-  f->x = F(RandomReal(0, w - 1));
-  f->y = F(RandomReal(-h, -1));
-  f->col = RandomInt(224, 255);
-  f->dirx = F(RandomReal(-1, 1));
-  f->diry = F(RandomReal(0.5, 2));
-  f->style = static_cast<float>(RandomInt(0, 3));
-  f->sinus = F(RandomReal(360, 0));
+  Reset(f, s.screenwidth, s.screenheight);
 }
 
 void AddFlake() {
@@ -83,15 +94,24 @@ int32_t UpdateFlakes() {
   // 0.8 as the single-precision value, compared in double precision.
   const double settleThreshold = static_cast<double>(0.8f);
 
+  // The walk takes the list's values of class snowflake and skips others,
+  // as ListOf<snowflake> does; a value whose C++ type is snowflake itself is
+  // one (its class record is snowflake's or extends it), which saves the
+  // usual value the search of the class chain.
+  const ClassRecord& flakeClass = snowflake::StaticClass();
+  const double w = W, h = H;
   int32_t count = 0;
-  for (snowflake* f : ListOf<snowflake>(s.flakes)) {
+  for (Object* value : ListOf<Object>(s.flakes)) {
+    if (typeid(*value) != typeid(snowflake) && !InstanceOf(value, flakeClass)) continue;
+    auto* f = static_cast<snowflake*>(value);
     ++count;
-    f->sinus = F(f->sinus + std::fmod(RandomReal(3, 0), 360.0));
+    // The step modulo 360: a step in [0, 3) is its own remainder, exactly.
+    f->sinus = F(f->sinus + RandomReal(3, 0));
     // Float plus Float stays single precision; adding the sway is double.
     f->x = F(double(f->x + f->dirx) + Sin(f->sinus) * 0.5);
     f->y = f->y + f->diry;
-    if (f->y > static_cast<float>(H - 1)) ResetFlake(f);
-    if (f->y < 0) ResetFlake(f);
+    if (f->y > static_cast<float>(H - 1)) Reset(f, w, h);
+    if (f->y < 0) Reset(f, w, h);
 
     int32_t tx = 0, ty = 0;
     if (0 <= f->y && 0 <= f->x && f->x < static_cast<float>(W) && f->y < static_cast<float>(H)) {
@@ -105,7 +125,7 @@ int32_t UpdateFlakes() {
       if (ty < 1) ty = 1;
       if (ty > H - 2) ty = H - 2;
       if (cell(tx, ty) != 0 && RandomReal(1, 0) > settleThreshold) {
-        ResetFlake(f);
+        Reset(f, w, h);
         if (ty - 1 > 0) cell(tx, ty - 1) = 1;
         if (tx - 1 > 0) cell(tx - 1, ty) = 1;
         if (tx + 1 < W - 1) cell(tx + 1, ty) = 1;

@@ -5,19 +5,12 @@
 namespace vrl {
 
 namespace {
-// The degree product is formed in extended precision, so that angles such as
-// 90 and 180 land as close to the exact radian value as the unit allows.
-long double Radians(double degrees) {
-  return static_cast<long double>(degrees) * static_cast<long double>(kDegreesToRadians);
-}
 constexpr long double kLog2E = 1.442695040888963407359924681001892137L;
 constexpr long double kLn2 = 0.693147180559945309417232121458176568L;
 constexpr long double kLog10Of2 = 0.301029995663981195213738894724493027L;
 }  // namespace
 
-double Sin(double degrees) { return static_cast<double>(std::sin(Radians(degrees))); }
-double Cos(double degrees) { return static_cast<double>(std::cos(Radians(degrees))); }
-double Tan(double degrees) { return static_cast<double>(std::tan(Radians(degrees))); }
+// Sin, Cos and Tan: maths/Trig.cpp.
 
 double ASin(double x) { return std::atan2(x, std::sqrt(1 - x * x)) * kRadiansToDegrees; }
 double ACos(double x) { return std::atan2(std::sqrt(1 - x * x), x) * kRadiansToDegrees; }

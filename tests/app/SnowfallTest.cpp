@@ -12,6 +12,7 @@
 #include "lith2d/RecordingDriver.h"
 #include "maths/Maths.h"
 #include "maths/Random.h"
+#include "maths/Trig.h"
 
 using namespace vrl;
 using namespace vrl::card;
@@ -126,6 +127,38 @@ TEST_F(SnowfallTest, FreeCellsLetFlakesFallOnAndTheyAreDrawn) {
   EXPECT_EQ(d.sx, 6.0f) << "sprite 2";
   EXPECT_EQ(d.x1 - d.x0, 3.0f);
   EXPECT_EQ(d.sw, 3.0f);
+}
+
+TEST_F(SnowfallTest, TheSwayPhaseGrowsWithoutWrapAndUsesTheExtendedSine) {
+  // Far into a long run the phase is large; it is never brought back into a
+  // turn, and the sway is the sine of the extended-precision product.
+  snowflake* f = Place(300.5f, 100.25f, 0.5f, 1, 6.7e7f);
+  Ref<snowflake> g = New<snowflake>();
+  g->x = 400;
+  g->y = 100;
+  g->dirx = 0;
+  g->diry = 1;
+  g->sinus = 359.5f;
+  int32_t state = RandomSeed();
+  double stepF = RandomReal(3, 0);
+  RandomInt(-1, 1);  // f's settle test over a free cell
+  double stepG = RandomReal(3, 0);
+  SeedRandom(state);
+  EXPECT_EQ(UpdateFlakes(), 2);
+  EXPECT_EQ(f->sinus, static_cast<float>(6.7e7f + stepF));
+  EXPECT_EQ(f->x, static_cast<float>(double(300.5f + 0.5f) + trig::ReferenceSin(f->sinus) * 0.5));
+  EXPECT_EQ(g->sinus, static_cast<float>(359.5f + stepG));
+  EXPECT_EQ(g->x, static_cast<float>(400.0 + trig::ReferenceSin(g->sinus) * 0.5));
+}
+
+TEST_F(SnowfallTest, OtherValuesInTheFlakeListAreSkipped) {
+  snowflake* f = Place(100, 100, 0, 1, 0);
+  TheScene().flakes->AddLast(CreateList());
+  TheScene().flakes->AddLast(Null());
+  snowflake* g = Place(200, 100, 0, 1, 0);
+  EXPECT_EQ(UpdateFlakes(), 2) << "only the flakes count";
+  EXPECT_EQ(f->y, 101.0f);
+  EXPECT_EQ(g->y, 101.0f) << "the flake after the other values moves too";
 }
 
 // Finds a generator state from which the sway draw is followed by the

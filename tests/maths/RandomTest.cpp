@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace vrl;
 
 namespace {
@@ -76,6 +78,70 @@ TEST_F(RandomTest, SequenceIsTheSameOnEveryRun) {
   for (double& v : first) v = RandomReal(-768, -1);
   SeedRandom(0x1234);
   for (double v : first) EXPECT_EQ(RandomReal(-768, -1), v);
+}
+
+// One step by Schrage's method in 32-bit arithmetic, the way the generator
+// is defined.
+int32_t SchrageStep(int32_t s) {
+  s = (s % 44488) * 48271 - (s / 44488) * 3399;
+  return s < 0 ? s + 2147483647 : s;
+}
+
+TEST_F(RandomTest, StepsEqualSchragesMethodOverTheWholeRange) {
+  std::vector<int32_t> states = {1,     2,          3,          44487,      44488,     44489,
+                                 48271, 1073741823, 1073741824, 2147483645, 2147483646};
+  uint32_t x = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    x = x * 1664525u + 1013904223u;
+    states.push_back(static_cast<int32_t>(x % 2147483646u) + 1);
+  }
+  for (int32_t s : states) {
+    SeedRandom(s);
+    ASSERT_EQ(RandomSeed(), s);
+    RandomFloat();
+    ASSERT_EQ(RandomSeed(), SchrageStep(s)) << s;
+    SeedRandom(s);
+    const int32_t first = SchrageStep(s), second = SchrageStep(first);
+    ASSERT_EQ(RandomDouble(), ((first & 0x1FFFFFFC) + (second & 0x1FFFFFF8) / 134217728.0) / 536870912.0)
+        << s;
+    ASSERT_EQ(RandomSeed(), second) << s;
+  }
+}
+
+TEST_F(RandomTest, ABatchOfDoublesEqualsSuccessiveDraws) {
+  for (int32_t count = 0; count <= 20; ++count) {  // across the internal batch of 8
+    SeedRandom(0x2468ACE);
+    std::vector<double> one(size_t(count) + 1, -1.0), batch(size_t(count) + 1, -1.0);
+    for (int32_t i = 0; i < count; ++i) one[size_t(i)] = RandomDouble();
+    const int32_t state = RandomSeed();
+    SeedRandom(0x2468ACE);
+    RandomDoubles(batch.data(), count);
+    EXPECT_EQ(RandomSeed(), state) << count;
+    EXPECT_EQ(batch, one) << count;  // the element past the end is untouched
+  }
+}
+
+TEST_F(RandomTest, RealAndIntAreFunctionsOfTheDoubleTheyDraw) {
+  const struct { double a, b; } reals[] = {{0, 1023}, {-768, -1}, {360, 0}, {1, 0}, {-1, 1}, {5, 5}};
+  for (const auto& bounds : reals) {
+    const int32_t state = RandomSeed();
+    const double value = RandomReal(bounds.a, bounds.b);
+    SeedRandom(state);
+    EXPECT_EQ(RealFromDouble(RandomDouble(), bounds.a, bounds.b), value);
+  }
+  const struct {
+    int32_t a, b;
+  } ints[] = {{224, 255}, {0, 3}, {1, -1}, {7, 7}, {INT32_MIN, INT32_MAX}, {INT32_MAX, INT32_MIN}};
+  for (const auto& bounds : ints) {
+    const int32_t state = RandomSeed();
+    const int32_t value = RandomInt(bounds.a, bounds.b);
+    SeedRandom(state);
+    EXPECT_EQ(IntFromDouble(RandomDouble(), bounds.a, bounds.b), value);
+  }
+  EXPECT_EQ(IntFromDouble(0.999999, 1, 3), 3);
+  EXPECT_EQ(IntFromDouble(0.999999, 3, 1), 3);
+  EXPECT_EQ(IntFromDouble(0, 3, 1), 1);
+  EXPECT_EQ(RealFromDouble(0.5, 10, 0), 5.0);
 }
 
 }  // namespace
