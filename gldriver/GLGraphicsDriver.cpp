@@ -45,6 +45,7 @@ struct State {
   bool sharedTried = false;
   bool videoAcquired = false;
   bool displayModeFailed = false;  // a focus gain could not take the mode back
+  void (*closingHook)(GLWindowRecord*) = nullptr;
 };
 
 State& S() {
@@ -227,6 +228,12 @@ int FocusWatch(void*, SDL_Event* event) {
 }
 
 void CloseRecord(GLWindowRecord* record) {
+  if (S().closingHook && record->context && record->kind != 0) {
+    bool other = S().current != record;
+    if (other) SDL_GL_MakeCurrent(record->window, static_cast<SDL_GLContext>(record->context));
+    S().closingHook(record);
+    if (other) RestoreCurrent();
+  }
   Unlink(record);
   if (record->window && record->kind != 0) SetWindowEventSource(SDL_GetWindowID(record->window), nullptr);
   ReleaseDisplayMode(record, false);
@@ -257,6 +264,8 @@ void SetSwapInterval(int32_t interval) {
 }
 
 GLWindowRecord* CurrentGLRecord() { return S().current; }
+
+void SetGLContextClosingHook(void (*hook)(GLWindowRecord* record)) { S().closingHook = hook; }
 GLWindowRecord* DisplayModeOwner() { return S().displayOwner; }
 
 bool CreateSharedContext() {

@@ -87,6 +87,11 @@ bool CreateSharedContext();
 /// Sets the swap interval of the current context when the platform supports
 /// it, and notes it in that context's record.
 void SetSwapInterval(int32_t interval);
+/// Runs `hook` whenever a record of a window is closed, with that record's
+/// context current and just before the context is deleted, so that whoever
+/// keeps GL objects made for that context can delete them. The hook must not
+/// throw. One hook at a time (the 2D driver's); nullptr removes it.
+void SetGLContextClosingHook(void (*hook)(GLWindowRecord* record));
 
 namespace glgraphics {
 /// Registers the classes and "gldrawtextfont.bin" and selects the driver.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <memory>
 
 #include "gldriver/GraphicsBackends.h"
 #include "maths/Maths.h"
@@ -44,18 +46,22 @@ Ref<TPixmap> AsRgba(TPixmap* pixmap) {
 }
 
 // Uploads the RGBA pixmap into the bound texture, level by level.
-void UploadTexture(Ref<TPixmap> pixmap, int32_t flags) {
+void UploadTexture(Ref<TPixmap> pixmap, int32_t flags, GLFrameCounters& counters) {
   bool mipmapped = flags & IMAGEFLAG_MIPMAPPED;
   for (int32_t level = 0;; ++level) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, pixmap->pitch / 4);
     glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, pixmap->width, pixmap->height, GL_RGBA, GL_UNSIGNED_BYTE,
                     pixmap->pixels);
+    counters.stateChanges += 2;
+    counters.uploads += 1;
+    counters.uploadBytes += int64_t(pixmap->width) * pixmap->height * 4;
     int32_t w = pixmap->width, h = pixmap->height;
     if (!mipmapped || (w == 1 && h == 1)) break;
     pixmap = ScalePixmap(pixmap, w > 1 ? w / 2 : 1, h > 1 ? h / 2 : 1);
   }
   glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  counters.stateChanges += 1;
 }
 
 void Ortho(float width, float height) {
@@ -65,8 +71,44 @@ void Ortho(float width, float height) {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
 }
+constexpr int64_t kOrthoCalls = 5;
+
+// Sizes of textures other than powers of two are core from OpenGL 2.0.
+bool AnyTextureSize() {
+  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  if (version && version[0] >= '2' && version[0] <= '9') return true;
+  const auto* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+  return extensions && std::strstr(extensions, "GL_ARB_texture_non_power_of_two");
+}
 
 }  // namespace
+
+// The texture DrawPixmap keeps of a pixmap, owned by the pixmap.
+class GLPixmapTexture final : public PixmapAttachment {
+ public:
+  explicit GLPixmapTexture(TGLLith2DDriver* driver) : _driver(driver) {
+    _driver->_pixmapTextureList.push_back(this);
+  }
+  GLPixmapTexture(const GLPixmapTexture&) = delete;
+  GLPixmapTexture& operator=(const GLPixmapTexture&) = delete;
+  // The pixmap is being freed, maybe while another context is current or
+  // none: the name is deleted later, in its own context.
+  ~GLPixmapTexture() override {
+    auto& list = _driver->_pixmapTextureList;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    if (record && name) _driver->_pendingDeletions.emplace_back(record, name);
+  }
+
+  GLWindowRecord* record = nullptr;  // the context the texture was made in; nullptr: none
+  GLuint name = 0;
+  // What the texture was made from and what it holds.
+  uint8_t* pixels = nullptr;
+  int32_t width = 0, height = 0, pitch = 0, format = 0;
+  uint64_t uploaded = 0;  // the pixmap's change count at the last upload
+
+ private:
+  TGLLith2DDriver* _driver;  // the singleton, which outlives every pixmap
+};
 
 // ---------------------------------------------------------------------------
 // TGLImageFrame
@@ -113,7 +155,7 @@ Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(TGLLith2DDriver* driver, TPix
   Ref<TGLImageFrame> frame = New<TGLImageFrame>();
   frame->_driver = driver;
   frame->_name = static_cast<int32_t>(driver->CreateTexture(tw, th, flags));
-  UploadTexture(texels, flags);
+  UploadTexture(texels, flags, driver->_frame);
   frame->_uscale = 1.0f / static_cast<float>(tw);
   frame->_vscale = 1.0f / static_cast<float>(th);
   frame->_u1 = static_cast<float>(w) * frame->_uscale;
@@ -158,6 +200,9 @@ int32_t TGLLith2DDriver::SetGraphics(TGraphics* graphics) {
 
 int32_t TGLLith2DDriver::Flip(int32_t sync) {
   FlushBatch();
+  DeletePendingTextures(CurrentGLRecord());
+  _lastFrame = _frame;
+  _frame = {};
   return OpenGLGraphicsDriver()->Flip(sync);
 }
 
@@ -179,6 +224,15 @@ void TGLLith2DDriver::ResetGLContext(TGraphics* graphics) {
   glColor4ubv(_color);
   Ortho(static_cast<float>(width), static_cast<float>(height));
   glViewport(0, 0, width, height);
+  _frame.stateChanges += 3 + kOrthoCalls;
+  _orthoWidth = static_cast<float>(width);
+  _orthoHeight = static_cast<float>(height);
+  _viewWidth = width;
+  _viewHeight = height;
+  GLint maxSize = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+  _maxTextureSize = maxSize;
+  _anyTextureSize = AnyTextureSize();
 }
 
 Ref<TImageFrame> TGLLith2DDriver::CreateFrameFromPixmap(TPixmap* pixmap, int32_t flags) {
@@ -192,6 +246,7 @@ void TGLLith2DDriver::SetBlend(int32_t blend) {
   if (blend == _blend) return;
   FlushBatch();
   _blend = blend;
+  _frame.stateChanges += blend >= BLEND_MASK && blend <= BLEND_SHADE && blend != BLEND_SOLID ? 3 : 2;
   switch (blend) {
     case BLEND_MASK:
       glEnable(GL_ALPHA_TEST);
@@ -228,6 +283,7 @@ void TGLLith2DDriver::SetAlpha(float alpha) {
   FlushBatch();
   _color[3] = a;
   glColor4ubv(_color);
+  ++_frame.stateChanges;
 }
 
 void TGLLith2DDriver::SetColor(int32_t red, int32_t green, int32_t blue) {
@@ -239,11 +295,13 @@ void TGLLith2DDriver::SetColor(int32_t red, int32_t green, int32_t blue) {
   _color[1] = g;
   _color[2] = b;
   glColor4ubv(_color);
+  ++_frame.stateChanges;
 }
 
 void TGLLith2DDriver::SetClsColor(int32_t red, int32_t green, int32_t blue) {
   auto unit = [](int32_t v) { return static_cast<float>(std::clamp(v, 0, 255)) / 255.0f; };
   glClearColor(unit(red), unit(green), unit(blue), 1.0f);
+  ++_frame.stateChanges;
 }
 
 int32_t TGLLith2DDriver::DeviceHeight() const {
@@ -257,6 +315,7 @@ void TGLLith2DDriver::SetViewport(int32_t x, int32_t y, int32_t width, int32_t h
   int32_t deviceWidth = record ? record->width : 0, deviceHeight = DeviceHeight();
   if (x == 0 && y == 0 && width == deviceWidth && height == deviceHeight) {
     glDisable(GL_SCISSOR_TEST);
+    ++_frame.stateChanges;
     return;
   }
   // The scissor box is the viewport cut to the device (empty when they do
@@ -265,6 +324,7 @@ void TGLLith2DDriver::SetViewport(int32_t x, int32_t y, int32_t width, int32_t h
   int64_t right = std::clamp<int64_t>(int64_t(x) + std::max(width, 0), left, deviceWidth);
   int64_t top = std::clamp<int64_t>(y, 0, deviceHeight);
   int64_t bottom = std::clamp<int64_t>(int64_t(y) + std::max(height, 0), top, deviceHeight);
+  _frame.stateChanges += 2;
   glEnable(GL_SCISSOR_TEST);
   glScissor(static_cast<GLint>(left), static_cast<GLint>(deviceHeight - bottom),
             static_cast<GLsizei>(right - left), static_cast<GLsizei>(bottom - top));
@@ -280,11 +340,15 @@ void TGLLith2DDriver::SetTransform(float ix, float iy, float jx, float jy) {
 void TGLLith2DDriver::SetLineWidth(float width) {
   FlushBatch();
   glLineWidth(width);
+  ++_frame.stateChanges;
 }
 
 void TGLLith2DDriver::SetResolution(float width, float height) {
   FlushBatch();
   Ortho(width, height);
+  _frame.stateChanges += kOrthoCalls;
+  _orthoWidth = width;
+  _orthoHeight = height;
 }
 
 // ---------------------------------------------------------------------------
@@ -300,6 +364,7 @@ void TGLLith2DDriver::BindTexture(int32_t texture) {
   FlushBatch();
   _boundTexture = texture;
   glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
+  ++_frame.stateChanges;
 }
 
 void TGLLith2DDriver::DisableTexturing() {
@@ -307,6 +372,7 @@ void TGLLith2DDriver::DisableTexturing() {
   FlushBatch();
   _texturing = false;
   glDisable(GL_TEXTURE_2D);
+  ++_frame.stateChanges;
 }
 
 void TGLLith2DDriver::TexturedQuad(int32_t texture, const float* corners, float u0, float v0, float u1,
@@ -317,6 +383,7 @@ void TGLLith2DDriver::TexturedQuad(int32_t texture, const float* corners, float 
     FlushBatch();
     _texturing = true;
     glEnable(GL_TEXTURE_2D);
+    ++_frame.stateChanges;
   }
   _batchTexture = texture;
   const float uv[8] = {u0, v0, u1, v0, u1, v1, u0, v1};
@@ -334,6 +401,8 @@ void TGLLith2DDriver::FlushBatch() {
   glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(_batch.size() / 4));
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glDisableClientState(GL_VERTEX_ARRAY);
+  _frame.stateChanges += 6;
+  ++_frame.drawCalls;
   _batch.clear();
 }
 
@@ -341,7 +410,7 @@ uint32_t TGLLith2DDriver::CreateTexture(int32_t tw, int32_t th, int32_t flags) {
   FlushBatch();
   int32_t generation = GraphicsGeneration();
   if (_deferredGeneration == generation && !_deferred.empty()) {
-    glDeleteTextures(static_cast<GLsizei>(_deferred.size()), _deferred.data());
+    DeleteTextures(_deferred.data(), static_cast<int32_t>(_deferred.size()));
   }
   _deferred.clear();
   _deferredGeneration = generation;
@@ -359,15 +428,27 @@ uint32_t TGLLith2DDriver::CreateTexture(int32_t tw, int32_t th, int32_t flags) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_NEAREST_MIPMAP_NEAREST : GL_NEAREST);
   }
+  _frame.stateChanges += 4;
   int32_t level = 0;
   for (;;) {
     glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    ++_frame.stateChanges;
     if (!mipmapped || (tw == 1 && th == 1)) break;
     if (tw > 1) tw /= 2;
     if (th > 1) th /= 2;
     ++level;
   }
   return name;
+}
+
+void TGLLith2DDriver::DeleteTextures(const uint32_t* names, int32_t count) {
+  if (count <= 0) return;
+  glDeleteTextures(count, names);
+  ++_frame.stateChanges;
+  // A deleted bound texture leaves the binding at 0, and the name may come
+  // back from glGenTextures: the cache must not claim it is still bound.
+  if (std::find(names, names + count, static_cast<uint32_t>(_boundTexture)) != names + count)
+    _boundTexture = 0;
 }
 
 void TGLLith2DDriver::DeferTextureDeletion(int32_t name, int32_t generation) {
@@ -385,6 +466,7 @@ void TGLLith2DDriver::Plot(float x, float y) {
   glBegin(GL_POINTS);
   glVertex2f(x + 0.5f, y + 0.5f);
   glEnd();
+  ++_frame.drawCalls;
 }
 
 void TGLLith2DDriver::DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) {
@@ -397,6 +479,7 @@ void TGLLith2DDriver::DrawLine(float x0, float y0, float x1, float y1, float tx,
   glVertex2f(ax + 0.5f, ay + 0.5f);
   glVertex2f(bx + 0.5f, by + 0.5f);
   glEnd();
+  ++_frame.drawCalls;
 }
 
 void TGLLith2DDriver::DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) {
@@ -410,6 +493,7 @@ void TGLLith2DDriver::DrawRect(float x0, float y0, float x1, float y1, float tx,
     glVertex2f(x, y);
   }
   glEnd();
+  ++_frame.drawCalls;
 }
 
 void TGLLith2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) {
@@ -430,6 +514,7 @@ void TGLLith2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx,
     glVertex2f(x, y);
   }
   glEnd();
+  ++_frame.drawCalls;
 }
 
 void TGLLith2DDriver::DrawPoly(Array* xy, float handleX, float handleY, float originX, float originY) {
@@ -444,11 +529,51 @@ void TGLLith2DDriver::DrawPoly(Array* xy, float handleX, float handleY, float or
     glVertex2f(x, y);
   }
   glEnd();
+  ++_frame.drawCalls;
 }
 
 void TGLLith2DDriver::DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) {
   if (!pixmap) ThrowNullObjectException();
   FlushBatch();
+  DeletePendingTextures(CurrentGLRecord());
+  GLPixmapTexture* texture = PixmapTexture(pixmap);
+  if (!texture) {
+    DrawPixmapFromMemory(pixmap, x, y);
+    return;
+  }
+  int32_t blend = _blend;
+  SetBlend(BLEND_SOLID);
+  BindTexture(static_cast<int32_t>(texture->name));
+  if (!_texturing) {
+    _texturing = true;
+    glEnable(GL_TEXTURE_2D);
+    ++_frame.stateChanges;
+  }
+  // The texels replace the colour, so the current colour and alpha do not
+  // apply; the quad covers the pixmap's pixels 1:1 in window pixels from
+  // (x, y), whatever the logical resolution, as glDrawPixels would place it.
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+  double sx = double(_orthoWidth) / _viewWidth, sy = double(_orthoHeight) / _viewHeight;
+  auto lx = [&](int64_t px) { return static_cast<float>(double(px) * sx); };
+  auto ly = [&](int64_t py) { return static_cast<float>(double(py) * sy); };
+  int64_t x1 = int64_t(x) + pixmap->width, y1 = int64_t(y) + pixmap->height;
+  glBegin(GL_QUADS);
+  glTexCoord2f(0, 0);
+  glVertex2f(lx(x), ly(y));
+  glTexCoord2f(1, 0);
+  glVertex2f(lx(x1), ly(y));
+  glTexCoord2f(1, 1);
+  glVertex2f(lx(x1), ly(y1));
+  glTexCoord2f(0, 1);
+  glVertex2f(lx(x), ly(y1));
+  glEnd();
+  ++_frame.drawCalls;
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  _frame.stateChanges += 2;
+  SetBlend(blend);
+}
+
+void TGLLith2DDriver::DrawPixmapFromMemory(TPixmap* pixmap, int32_t x, int32_t y) {
   int32_t blend = _blend;
   DisableTexturing();
   SetBlend(BLEND_SOLID);
@@ -472,7 +597,146 @@ void TGLLith2DDriver::DrawPixmap(TPixmap* pixmap, int32_t x, int32_t y) {
   glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glPixelZoom(1.0f, 1.0f);
+  _frame.stateChanges += 8;
+  ++_frame.drawCalls;
+  ++_frame.uploads;
+  _frame.uploadBytes += int64_t(source->width) * source->height * bytes;
   SetBlend(blend);
+}
+
+GLPixmapTexture* TGLLith2DDriver::PixmapTexture(TPixmap* pixmap) {
+  GLWindowRecord* record = CurrentGLRecord();
+  bool projected = std::isfinite(_orthoWidth) && std::isfinite(_orthoHeight) && _orthoWidth != 0 &&
+                   _orthoHeight != 0 && _viewWidth > 0 && _viewHeight > 0;
+  if (!_pixmapTextures || !record || !projected || !_anyTextureSize || pixmap->width <= 0 ||
+      pixmap->height <= 0 || pixmap->width > _maxTextureSize || pixmap->height > _maxTextureSize ||
+      !pixmap->pixels) {
+    return nullptr;
+  }
+  auto* texture = dynamic_cast<GLPixmapTexture*>(pixmap->Attachment());
+  if (!texture) {
+    auto made = std::make_unique<GLPixmapTexture>(this);
+    texture = made.get();
+    pixmap->SetAttachment(std::move(made));
+  }
+  bool fresh = texture->record != record || texture->name == 0 || texture->width != pixmap->width ||
+               texture->height != pixmap->height;
+  if (fresh) {
+    // A texture of another context, or of another size: made again here.
+    if (texture->record && texture->name) _pendingDeletions.emplace_back(texture->record, texture->name);
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    texture->record = record;
+    texture->name = name;
+    texture->width = pixmap->width;
+    texture->height = pixmap->height;
+    BindTexture(static_cast<int32_t>(name));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, pixmap->width, pixmap->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 nullptr);
+    _frame.stateChanges += 5;
+  }
+  uint64_t count = pixmap->ChangeCount();
+  bool sameMemory = texture->pixels == pixmap->pixels && texture->pitch == pixmap->pitch &&
+                    texture->format == pixmap->format;
+  if (!fresh && sameMemory && texture->uploaded == count) return texture;
+  BindTexture(static_cast<int32_t>(texture->name));
+  PixmapArea whole{0, 0, pixmap->width, pixmap->height};
+  if (fresh || !sameMemory || !pixmap->ChangedAreas(texture->uploaded, _areas)) {
+    UploadPixmapArea(pixmap, whole);
+  } else {
+    for (const PixmapArea& area : _areas) UploadPixmapArea(pixmap, area);
+  }
+  pixmap->TrackChanges();
+  texture->pixels = pixmap->pixels;
+  texture->pitch = pixmap->pitch;
+  texture->format = pixmap->format;
+  texture->uploaded = count;
+  return texture;
+}
+
+void TGLLith2DDriver::UploadPixmapArea(TPixmap* pixmap, const PixmapArea& area) {
+  // RGB and RGBA rows go to GL as they lie in memory when GL can step from
+  // row to row: a pitch of whole pixels, or the width rounded up to an
+  // alignment GL knows.
+  GLenum format = pixmap->format == PIXFMT_RGB24 ? GL_RGB : GL_RGBA;
+  int32_t bytes = pixmap->format == PIXFMT_RGB24 ? 3 : 4, rowLength = 0, alignment = 0;
+  if (pixmap->format == PIXFMT_RGB24 || pixmap->format == PIXFMT_RGBA32) {
+    if (pixmap->pitch % bytes == 0) {
+      rowLength = pixmap->pitch / bytes;
+      alignment = 1;
+    } else {
+      int64_t rowBytes = int64_t(pixmap->width) * bytes;
+      for (int32_t a : {2, 4, 8}) {
+        if ((rowBytes + a - 1) / a * a == pixmap->pitch) {
+          rowLength = pixmap->width;
+          alignment = a;
+          break;
+        }
+      }
+    }
+  }
+  const uint8_t* data = nullptr;
+  if (alignment) {
+    data = pixmap->PixelPtr(area.x, area.y);
+  } else {
+    // The same colours GL would see from a pixmap converted to RGBA.
+    format = GL_RGBA;
+    bytes = 4;
+    _converted.resize(std::size_t(area.width) * std::size_t(area.height) * 4);
+    for (int32_t row = 0; row < area.height; ++row) {
+      ConvertPixels(pixmap->PixelPtr(area.x, area.y + row), pixmap->format,
+                    _converted.data() + std::size_t(row) * std::size_t(area.width) * 4, PIXFMT_RGBA32,
+                    area.width);
+    }
+    data = _converted.data();
+    rowLength = area.width;
+    alignment = 1;
+  }
+  glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength);
+  glTexSubImage2D(GL_TEXTURE_2D, 0, area.x, area.y, area.width, area.height, format, GL_UNSIGNED_BYTE, data);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  _frame.stateChanges += 4;
+  ++_frame.uploads;
+  _frame.uploadBytes += int64_t(area.width) * area.height * bytes;
+}
+
+void TGLLith2DDriver::DeletePendingTextures(GLWindowRecord* record) {
+  if (!record || _pendingDeletions.empty()) return;
+  std::vector<uint32_t> names;
+  auto kept = _pendingDeletions.begin();
+  for (const auto& pending : _pendingDeletions) {
+    if (pending.first == record)
+      names.push_back(pending.second);
+    else
+      *kept++ = pending;
+  }
+  _pendingDeletions.erase(kept, _pendingDeletions.end());
+  DeleteTextures(names.data(), static_cast<int32_t>(names.size()));
+}
+
+void TGLLith2DDriver::ReleaseContext(GLWindowRecord* record) {
+  if (CurrentGLRecord() == record) FlushBatch();
+  DeletePendingTextures(record);
+  std::vector<uint32_t> names;
+  for (GLPixmapTexture* texture : _pixmapTextureList) {
+    if (texture->record != record) continue;
+    if (texture->name) names.push_back(texture->name);
+    texture->record = nullptr;
+    texture->name = 0;
+  }
+  DeleteTextures(names.data(), static_cast<int32_t>(names.size()));
+}
+
+int32_t TGLLith2DDriver::PixmapTextureName(TPixmap* pixmap) const {
+  auto* texture = pixmap ? dynamic_cast<GLPixmapTexture*>(pixmap->Attachment()) : nullptr;
+  if (!texture || !texture->record || texture->record != CurrentGLRecord()) return 0;
+  return static_cast<int32_t>(texture->name);
 }
 
 Ref<TPixmap> TGLLith2DDriver::GrabPixmap(int32_t x, int32_t y, int32_t width, int32_t height) {
@@ -619,6 +883,7 @@ void gl2d::InitBackend() {
   lith2d::Init();
   vrRegisterClass(TGLImageFrame::StaticClass());
   vrRegisterClass(TGLLith2DDriver::StaticClass());
+  SetGLContextClosingHook([](GLWindowRecord* record) { OpenGL2DDriver()->ReleaseContext(record); });
   Ref<TGLLith2DDriver> driver = OpenGL2DDriver()->Create();
   if (!driver.IsNull()) SelectGraphicsDriver(driver, GRAPHICS_BACKBUFFER);
 }

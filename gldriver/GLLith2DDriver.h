@@ -7,9 +7,19 @@
 // consecutive textured quads of one texture into one draw call; the batch is
 // drawn before anything else touches the GL state, so every pixel comes out
 // as if each quad were drawn on its own. Main thread only.
+//
+// DrawPixmap keeps a texture of each pixmap it draws (attached to the
+// pixmap, see pixmap/Pixmap.h) and copies into it only what the pixmap's
+// change marks say was written since the last draw; the texture is drawn
+// 1:1 without filtering or blending, so the screen shows exactly the pixels
+// of drawing the whole pixmap from memory. The texture belongs to the
+// context it was made in: it is deleted when the pixmap dies (at the next
+// draw or flip in that context) or when the context closes, and a pixmap
+// drawn in another context gets a new one there.
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "gldriver/GLGraphicsDriver.h"
@@ -19,6 +29,22 @@
 namespace vrl {
 
 class TGLLith2DDriver;
+class GLPixmapTexture;
+
+/// What the 2D driver sent to OpenGL during one frame.
+struct GLFrameCounters {
+  /// Calls that draw: glBegin/glEnd blocks, glDrawArrays, glDrawPixels
+  /// (glClear is not one).
+  int64_t drawCalls = 0;
+  /// Calls that hand pixels to GL (glTexImage2D with data, glTexSubImage2D,
+  /// glDrawPixels) and the bytes they read.
+  int64_t uploads = 0;
+  int64_t uploadBytes = 0;
+  /// Other calls that change GL state: enables, blend and alpha functions,
+  /// texture bindings and parameters, colours, matrices, pixel storage,
+  /// vertex arrays, scissor and viewport.
+  int64_t stateChanges = 0;
+};
 
 class TGLImageFrame : public TImageFrame {
   VRL_CLASS(TGLImageFrame, TImageFrame)
@@ -95,6 +121,21 @@ class TGLLith2DDriver : public TLith2DDriver {
   /// Draws whatever quads are gathered. Code that draws with OpenGL itself
   /// calls it (BeginRaw2D does) before it touches the GL state.
   void FlushBatch();
+  /// The counts of the frame being drawn, since the last Flip.
+  const GLFrameCounters& FrameCounters() const { return _frame; }
+  /// The counts of the last frame that Flip presented.
+  const GLFrameCounters& LastFrameCounters() const { return _lastFrame; }
+  /// Whether DrawPixmap keeps textures of pixmaps (the default); without,
+  /// every DrawPixmap sends the whole pixmap with glDrawPixels. The screen
+  /// shows the same pixels either way. Pixmaps wider or taller than the GL
+  /// implementation's textures are always drawn the second way.
+  void UsePixmapTextures(bool use) { _pixmapTextures = use; }
+  /// The GL texture of the pixmap for the current context, 0 when none.
+  int32_t PixmapTextureName(TPixmap* pixmap) const;
+  /// Deletes the pixmap textures of a context that is closing, with that
+  /// context current (the graphics driver's closing hook calls it); their
+  /// pixmaps get new textures where they are drawn next.
+  void ReleaseContext(GLWindowRecord* record);
   /// Notes a texture name to delete at the next texture creation, when it
   /// belongs to the generation of the last creation; older names died with
   /// their context and are dropped.
@@ -105,6 +146,7 @@ class TGLLith2DDriver : public TLith2DDriver {
   /// matrix, gathers its quad into the driver's batch and makes its texture
   /// through the driver, so that the cached GL state stays the driver's.
   friend class TGLImageFrame;
+  friend class GLPixmapTexture;  // leaves its texture to be deleted when its pixmap dies
 
   int32_t DeviceHeight() const;
   /// Maps a local point with the matrix of SetTransform and the translation.
@@ -117,6 +159,18 @@ class TGLLith2DDriver : public TLith2DDriver {
   /// Allocates a texture of tw x th (and its mipmap levels) without data and
   /// leaves it bound; deletes the deferred names of this generation first.
   uint32_t CreateTexture(int32_t tw, int32_t th, int32_t flags);
+  /// Deletes texture names, forgetting the binding when it is among them.
+  void DeleteTextures(const uint32_t* names, int32_t count);
+
+  void DrawPixmapFromMemory(TPixmap* pixmap, int32_t x, int32_t y);
+  /// The pixmap's texture for the current context, made or brought up to
+  /// date; nullptr when it cannot have one.
+  GLPixmapTexture* PixmapTexture(TPixmap* pixmap);
+  /// Copies a rectangle of the pixmap into the bound texture at the same
+  /// place.
+  void UploadPixmapArea(TPixmap* pixmap, const PixmapArea& area);
+  /// Deletes the textures of dropped pixmaps that belong to the record.
+  void DeletePendingTextures(GLWindowRecord* record);
 
   int32_t _blend = 0;
   int32_t _boundTexture = 0;
@@ -128,6 +182,20 @@ class TGLLith2DDriver : public TLith2DDriver {
   /// Textures whose frames were dropped, and the generation they belong to.
   std::vector<uint32_t> _deferred;
   int32_t _deferredGeneration = 0;
+
+  GLFrameCounters _frame, _lastFrame;
+  // The projection's logical size and the viewport's size in pixels, to
+  // place a pixmap in window pixels whatever the logical resolution.
+  float _orthoWidth = 0, _orthoHeight = 0;
+  int32_t _viewWidth = 0, _viewHeight = 0;
+  // What the context's textures can be (read in ResetGLContext).
+  int32_t _maxTextureSize = 0;
+  bool _anyTextureSize = false;  // sizes other than powers of two
+  bool _pixmapTextures = true;
+  std::vector<GLPixmapTexture*> _pixmapTextureList;  // the live ones; the pixmaps own them
+  std::vector<std::pair<GLWindowRecord*, uint32_t>> _pendingDeletions;
+  std::vector<PixmapArea> _areas;
+  std::vector<uint8_t> _converted;  // rows of a pixmap in another format, as RGBA
 };
 
 /// The OpenGL 2D driver, made on first use.

@@ -25,6 +25,7 @@ GLuint FontTexture() {
       for (int32_t k = 0; k < 8; ++k) row[8 * j + k] = (byte >> k) & 1 ? 0xFFFFFFFFu : 0u;
     }
   }
+  sheet->MarkChanged();  // filled through PixelPtr
   texture = static_cast<GLuint>(TextureFromPixmap(sheet, 1));
   return texture;
 }

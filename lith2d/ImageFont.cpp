@@ -120,6 +120,7 @@ Ref<TImageFont> TImageFont::CreateDefault() {
       for (int32_t k = 0; k < 8; ++k) row[8 * j + k] = (byte >> k) & 1 ? 0xFFFFFFFFu : 0u;
     }
   }
+  sheet->MarkChanged();  // filled through PixelPtr
   for (int32_t j = 0; j < 96; ++j) {
     Ref<TImageGlyph> glyph = New<TImageGlyph>();
     glyph->_advance = 8.0f;

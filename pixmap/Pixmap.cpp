@@ -1,5 +1,6 @@
 #include "pixmap/Pixmap.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -110,7 +111,115 @@ TPixmap* Checked(TPixmap* pixmap) {
 }  // namespace
 
 TPixmap::~TPixmap() {
+  _attachment.reset();
   if (capacity >= 0) vrRawFree(pixels);
+}
+
+// ---------------------------------------------------------------------------
+// Change marks
+
+namespace {
+constexpr uint64_t kUntracked = ~uint64_t(0);
+
+int32_t SpansPerRow(int32_t width) {
+  return width > 0 ? int32_t((int64_t(width) + TPixmap::kChangeSpan - 1) / TPixmap::kChangeSpan) : 0;
+}
+}  // namespace
+
+uint64_t TPixmap::ChangeCount() const { return Root()._changes; }
+
+void TPixmap::MarkChanged(int32_t x, int32_t y, int32_t w, int32_t h) {
+  int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+  int64_t x1 = std::min<int64_t>(int64_t(x) + std::max(w, 0), width);
+  int64_t y1 = std::min<int64_t>(int64_t(y) + std::max(h, 0), height);
+  if (x0 >= x1 || y0 >= y1) return;
+  TPixmap& root = Root();
+  x0 += _rootX;
+  x1 += _rootX;
+  y0 += _rootY;
+  y1 += _rootY;
+  ++root._changes;
+  if (root._spanChanges.empty()) return;
+  // Marks kept for another size (the fields were changed) cannot be read.
+  if (root._spansPerRow != SpansPerRow(root.width) ||
+      root._spanChanges.size() != std::size_t(root._spansPerRow) * std::size_t(std::max(root.height, 0)) ||
+      x1 > root.width || y1 > root.height) {
+    root._spanChanges.clear();
+    root._trackedFrom = kUntracked;
+    return;
+  }
+  auto first = std::size_t(x0 / kChangeSpan), last = std::size_t((x1 - 1) / kChangeSpan);
+  for (int64_t row = y0; row < y1; ++row) {
+    uint64_t* spans = root._spanChanges.data() + std::size_t(row) * std::size_t(root._spansPerRow);
+    for (std::size_t i = first; i <= last; ++i) spans[i] = root._changes;
+  }
+}
+
+void TPixmap::MarkChanged() {
+  if (_root) {
+    MarkChanged(0, 0, width, height);
+    return;
+  }
+  ++_changes;
+  _wholeChange = _changes;
+}
+
+void TPixmap::TrackChanges() {
+  TPixmap& root = Root();
+  int32_t spans = SpansPerRow(root.width);
+  std::size_t size = std::size_t(spans) * std::size_t(std::max(root.height, 0));
+  if (!root._spanChanges.empty() && root._spansPerRow == spans && root._spanChanges.size() == size) return;
+  root._spansPerRow = spans;
+  root._spanChanges.assign(size, 0);
+  root._trackedFrom = size ? root._changes : kUntracked;
+}
+
+bool TPixmap::ChangedAreas(uint64_t since, std::vector<PixmapArea>& areas) const {
+  areas.clear();
+  const TPixmap& root = Root();
+  if (since == root._changes) return true;
+  if (since > root._changes || root._spanChanges.empty() || since < root._trackedFrom ||
+      root._wholeChange > since || root._spansPerRow != SpansPerRow(root.width) ||
+      root._spanChanges.size() != std::size_t(root._spansPerRow) * std::size_t(std::max(root.height, 0))) {
+    return false;
+  }
+  // This pixmap's rectangle in the root, cut to it.
+  int64_t left = _rootX, top = _rootY;
+  int64_t right = std::min<int64_t>(left + std::max(width, 0), root.width);
+  int64_t bottom = std::min<int64_t>(top + std::max(height, 0), root.height);
+  if (left >= right || top >= bottom) return true;
+  // Runs of changed spans per row; a run that repeats the run of the row
+  // above extends that rectangle downwards.
+  std::vector<std::size_t> open, next;  // indices into `areas` ending at the row above
+  auto first = std::size_t(left / kChangeSpan), last = std::size_t((right - 1) / kChangeSpan);
+  for (int64_t row = top; row < bottom; ++row) {
+    const uint64_t* spans = root._spanChanges.data() + std::size_t(row) * std::size_t(root._spansPerRow);
+    next.clear();
+    std::size_t o = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+      if (spans[i] <= since) continue;
+      std::size_t j = i;
+      while (j < last && spans[j + 1] > since) ++j;
+      auto x0 = int32_t(std::max<int64_t>(int64_t(i) * kChangeSpan, left) - left);
+      auto x1 = int32_t(std::min<int64_t>(int64_t(j + 1) * kChangeSpan, right) - left);
+      auto y = int32_t(row - top);
+      while (o < open.size() && areas[open[o]].x < x0) ++o;
+      if (o < open.size() && areas[open[o]].x == x0 && areas[open[o]].width == x1 - x0) {
+        ++areas[open[o]].height;
+        next.push_back(open[o]);
+      } else {
+        areas.push_back({x0, y, x1 - x0, 1});
+        next.push_back(areas.size() - 1);
+      }
+      i = j;
+    }
+    open.swap(next);
+  }
+  return true;
+}
+
+void TPixmap::SetAttachment(std::unique_ptr<PixmapAttachment> attachment) {
+  _attachment = std::move(attachment);
 }
 
 void TPixmap::CheckInside(int32_t x, int32_t y, int32_t w, int32_t h) const {
@@ -157,12 +266,16 @@ Ref<TPixmap> TPixmap::Window(int32_t x, int32_t y, int32_t w, int32_t h) {
   CheckInside(x, y, w, h);
   Ref<TPixmap> window = CreateStatic(PixelPtr(x, y), w, h, pitch, format);
   window->_source = this;
+  window->_root = &Root();
+  window->_rootX = _rootX + x;
+  window->_rootY = _rootY + y;
   return window;
 }
 
 Ref<TPixmap> TPixmap::Copy() {
   Ref<TPixmap> copy = Create(width, height, format, 4);
   for (int32_t y = 0; y < height; ++y) CopyPixels(PixelPtr(0, y), copy->PixelPtr(0, y), format, width);
+  copy->MarkChanged();
   return copy;
 }
 
@@ -172,6 +285,7 @@ int32_t TPixmap::Paste(TPixmap* source, int32_t x, int32_t y) {
   for (int32_t i = 0; i < source->height; ++i) {
     ConvertPixels(source->PixelPtr(0, i), source->format, PixelPtr(x, y + i), format, source->width);
   }
+  MarkChanged(x, y, source->width, source->height);
   return 0;
 }
 
@@ -180,6 +294,7 @@ Ref<TPixmap> TPixmap::Convert(int32_t newFormat) {
   for (int32_t y = 0; y < height; ++y) {
     ConvertPixels(PixelPtr(0, y), format, converted->PixelPtr(0, y), newFormat, width);
   }
+  converted->MarkChanged();
   return converted;
 }
 
@@ -207,11 +322,13 @@ int32_t TPixmap::ReadPixel(int32_t x, int32_t y) {
 int32_t TPixmap::WritePixel(int32_t x, int32_t y, int32_t argb) {
   CheckInside(x, y, 1, 1);
   StorePixel(PixelPtr(x, y), format, argb);
+  MarkChanged(x, y, 1, 1);
   return 0;
 }
 
 int32_t TPixmap::ClearPixels(int32_t argb) {
   int32_t rowBytes = width * PixelBytes[format];
+  MarkChanged();
   if (argb == 0 && rowBytes == pitch) {
     if (pixels) std::memset(pixels, 0, std::size_t(pitch) * std::size_t(height));
     return 0;
@@ -300,6 +417,7 @@ Ref<TPixmap> ColourKeyPixmap(TPixmap* pixmap, int32_t red, int32_t green, int32_
       out[3] = 0;
     }
   }
+  result->MarkChanged();
   return result;
 }
 
@@ -312,6 +430,7 @@ Ref<TPixmap> MirrorPixmapX(TPixmap* pixmap) {
       std::memcpy(result->PixelPtr(x, y), pixmap->PixelPtr(pixmap->width - 1 - x, y), std::size_t(bytes));
     }
   }
+  result->MarkChanged();
   return result;
 }
 
@@ -322,6 +441,7 @@ Ref<TPixmap> MirrorPixmapY(TPixmap* pixmap) {
     CopyPixels(pixmap->PixelPtr(0, pixmap->height - 1 - y), result->PixelPtr(0, y), pixmap->format,
                pixmap->width);
   }
+  result->MarkChanged();
   return result;
 }
 
@@ -378,6 +498,7 @@ Ref<TPixmap> ScalePixmap(TPixmap* pixmap, int32_t newWidth, int32_t newHeight) {
     }
     ConvertPixels(row.data(), PIXFMT_RGBA32, result->PixelPtr(0, y), result->format, newWidth);
   }
+  result->MarkChanged();
   return result;
 }
 

@@ -270,6 +270,7 @@ Ref<TFreeTypeGlyph> TFreeTypeFont::Render(int32_t freeTypeIndex) {
     glyph->_w += 2;
     glyph->_h += 2;
   }
+  pixmap->MarkChanged();  // filled through PixelPtr
   glyph->_pixmap = pixmap;
   return glyph;
 }
