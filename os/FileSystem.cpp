@@ -16,6 +16,7 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
+#include "stream/AtomicFile.h"
 #include "stream/Bank.h"
 #include "stream/BankStream.h"
 #include "stream/CStream.h"
@@ -306,21 +307,21 @@ namespace {
 // stopped before the end, a write that could not be delivered) is a failed
 // copy; any other exception propagates. True only when every byte arrived
 // and the target closed cleanly.
-bool CopyAndClose(TStream* in, TStream* out) {
-  // Declared in this order so that a way out by an exception closes the
-  // source first, as the way to success does.
-  StreamCloser writer(out);
+// Copies into a save (stream/AtomicFile.h), so that the target is replaced
+// only by a complete copy. The source is closed first on every way out (the
+// caller's save outlives this function); a copy that failed leaves the save
+// to be abandoned by its owner.
+bool CopyAndCommit(TStream* in, AtomicFile& out) {
   StreamCloser reader(in);
   bool copied = true;
   try {
-    CopyStream(in, out, 4096);
+    CopyStream(in, out.Stream(), 4096);
   } catch (const ThrownObject& e) {
     if (!e.As<TStreamException>()) throw;
     copied = false;
   }
   reader.Close();
-  if (!writer.CloseSave()) copied = false;
-  return copied;
+  return copied && out.Commit();
 }
 
 bool SameFile(const char* a, const char* b) {
@@ -345,12 +346,12 @@ int32_t DuplicateFile(String* from, String* to) {
   // has opened.
   Ref<TStream> in = ReadStream(S(source));
   if (in.IsNull()) return 0;
-  Ref<TStream> out = WriteStream(S(target));
+  AtomicFile out(S(target));
   if (out.IsNull()) {
     in->Close();
     return 0;
   }
-  return CopyAndClose(in, out) ? 1 : 0;
+  return CopyAndCommit(in, out) ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -452,12 +453,12 @@ bool CopyFileNative(const std::string& source, const std::string& target) {
   if (SameFile(source.c_str(), target.c_str())) return false;
   Ref<TCStream> in = TCStream::OpenNative(source.c_str(), 1, 0);
   if (in.IsNull()) return false;
-  Ref<TCStream> out = TCStream::OpenNative(target.c_str(), 0, 1);
+  AtomicFile out(AtomicFile::NativeName{target});
   if (out.IsNull()) {
     in->Close();
     return false;
   }
-  return CopyAndClose(in, out);
+  return CopyAndCommit(in, out);
 }
 
 bool CopyLink(const std::string& source, const std::string& target) {

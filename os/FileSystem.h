@@ -84,7 +84,9 @@ int32_t RemoveFile(String* path);
 int32_t MoveFile(String* from, String* to);
 /// Copies the bytes; 1 only when the copy completed and reached the disk: a
 /// source that cannot be read to its end (stream/Stream.h, ReadPiece) gives 0
-/// like a write that fails. A file is never copied onto itself (0).
+/// like a write that fails. A file is never copied onto itself (0). The
+/// target is replaced only by a complete copy (stream/AtomicFile.h): a failed
+/// copy leaves it as it was; DuplicateDirectory copies its files the same way.
 int32_t DuplicateFile(String* from, String* to);
 /// 1 when the directory exists afterwards; with recurse every missing parent
 /// is made too.

@@ -8,6 +8,7 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Memory.h"
 #include "runtime/Runtime.h"
+#include "stream/AtomicFile.h"
 #include "stream/StreamCloser.h"
 
 namespace vrl {
@@ -189,11 +190,10 @@ void TBank::PokeDouble(int32_t o, double v) {
 }
 
 int32_t TBank::Save(Object* url) {
-  Ref<TStream> stream = WriteStream(url);
-  if (stream.IsNull()) return 0;
-  StreamCloser closer(stream);
-  stream->WriteBytes(_buf, _size);
-  return closer.CloseSave() ? 1 : 0;
+  AtomicFile file(url);
+  if (file.IsNull()) return 0;
+  file.Stream()->WriteBytes(_buf, _size);
+  return file.Commit() ? 1 : 0;
 }
 
 Ref<TBank> TBank::Load(Object* url) {

@@ -56,7 +56,8 @@ class TBank : public Object {
   double PeekDouble(int32_t offset);
   void PokeDouble(int32_t offset, double value);
   /// 1 when every byte was written and the stream closed cleanly; 0 when the
-  /// URL cannot be opened for writing or the final flush or close failed.
+  /// URL cannot be opened for writing or the final flush or close failed. A
+  /// file is replaced only once all of it is written (stream/AtomicFile.h).
   int32_t Save(Object* url);
 
   /// Null when the URL cannot be opened; TStreamReadException when its data

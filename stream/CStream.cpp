@@ -113,6 +113,36 @@ int32_t TCStream::Read(void* buf, int32_t count) {
   return n;
 }
 
+std::span<const uint8_t> TCStream::PeekBuffered() {
+#if defined(__GLIBC__)
+  if (!_cstream || _pos == INT32_MAX) return {};
+  Switch(LastOp::Read);
+  std::FILE* f = _cstream;
+  if (f->_IO_read_ptr >= f->_IO_read_end) {
+    // Refill: the byte taken goes straight back into the buffer it came from.
+    int c = getc_unlocked(f);
+    if (c == EOF) return {};
+    if (std::ungetc(c, f) == EOF) return {};
+  }
+  auto* begin = reinterpret_cast<const uint8_t*>(f->_IO_read_ptr);
+  auto count = std::size_t(f->_IO_read_end - f->_IO_read_ptr);
+  if (_pos >= 0) count = std::min(count, std::size_t(INT32_MAX - _pos));
+  return {begin, count};
+#else
+  return {};
+#endif
+}
+
+void TCStream::SkipBuffered(int32_t count) {
+#if defined(__GLIBC__)
+  if (!_cstream || count <= 0) return;
+  _cstream->_IO_read_ptr += count;
+  if (_pos >= 0) _pos += count;
+#else
+  (void)count;
+#endif
+}
+
 int32_t TCStream::Write(const void* buf, int32_t count) {
   if (_pos >= 0) count = std::min(count, INT32_MAX - _pos);
   if (!_cstream || count <= 0) return 0;

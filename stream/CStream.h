@@ -29,6 +29,11 @@ class TCStream : public TStream {
   /// wrapping round).
   int32_t Read(void* buf, int32_t count) override;
   int32_t Write(const void* buf, int32_t count) override;
+  /// The C library's read buffer, so that lines are scanned in bulk (where
+  /// the C library lets us see it; elsewhere the view is empty and the line
+  /// readers use Read). Cut at the position limit above.
+  std::span<const uint8_t> PeekBuffered() override;
+  void SkipBuffered(int32_t count) override;
   /// -1 when buffered data could not be written.
   int32_t Flush() override;
   /// Flushes and closes; -1 when data written earlier was lost: a failed

@@ -8,7 +8,9 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
+#include "stream/AtomicFile.h"
 #include "stream/CStream.h"
+#include "stream/LineScan.h"
 #include "stream/StreamCloser.h"
 
 namespace vrl {
@@ -239,12 +241,55 @@ double TStream::ReadDouble() {
 }
 void TStream::WriteDouble(double d) { WriteBytes(&d, 8); }
 
+namespace {
+
+// Appends the bytes without their carriage returns, which a line drops
+// wherever they stand.
+void AppendWithoutReturns(std::string& line, const uint8_t* bytes, std::size_t count) {
+  const uint8_t* end = bytes + count;
+  while (bytes < end) {
+    const auto* cr = static_cast<const uint8_t*>(std::memchr(bytes, 13, std::size_t(end - bytes)));
+    const uint8_t* stop = cr ? cr : end;
+    line.append(reinterpret_cast<const char*>(bytes), std::size_t(stop - bytes));
+    bytes = cr ? cr + 1 : end;
+  }
+}
+
+}  // namespace
+
+// Byte by byte through Read, or in bulk over the stream's own buffer where it
+// offers one: the line end is found with memchr and the string built once.
 Ref<String> TStream::ReadLine() {
   std::string line;
-  uint8_t c = 0;
-  while (Read(&c, 1) == 1) {
-    if (c == 0 || c == 10) break;
-    if (c != 13) line += char(c);
+  for (;;) {
+    std::span<const uint8_t> ahead = PeekBuffered();
+    if (ahead.empty()) {
+      uint8_t c = 0;
+      if (Read(&c, 1) != 1 || c == 0 || c == 10) break;
+      if (c != 13) line += char(c);
+      continue;
+    }
+    const uint8_t* bytes = ahead.data();
+    std::size_t count = ahead.size();
+    const auto* lf = static_cast<const uint8_t*>(std::memchr(bytes, 10, count));
+    if (lf && line.empty()) {
+      // The common case: the whole line in the buffer, no 0 byte and no CR
+      // but the one before its end.
+      const auto upto = std::size_t(lf - bytes);
+      const std::size_t length = linescan::WithoutReturn(bytes, upto);
+      if (linescan::PlainBytes(bytes, length, false)) {
+        Ref<String> whole = linescan::PlainString(bytes, length);
+        SkipBuffered(static_cast<int32_t>(upto + 1));
+        return whole;
+      }
+    }
+    std::size_t upto = lf ? std::size_t(lf - bytes) : count;
+    const auto* nul = static_cast<const uint8_t*>(std::memchr(bytes, 0, upto));
+    if (nul) upto = std::size_t(nul - bytes);
+    const bool ended = lf || nul;
+    AppendWithoutReturns(line, bytes, upto);
+    SkipBuffered(static_cast<int32_t>(ended ? upto + 1 : upto));
+    if (ended) break;
   }
   return String::FromNarrow(line);
 }
@@ -267,6 +312,9 @@ int32_t TStream::WriteString(String* s) {
 
 Ref<Object> TStream::ReadObject() { vrThrowText("Unable to read object"); }
 int32_t TStream::WriteObject(Object*) { vrThrowText("Unable to write object"); }
+
+std::span<const uint8_t> TStream::PeekBuffered() { return {}; }
+void TStream::SkipBuffered(int32_t) {}
 
 // ---------------------------------------------------------------------------
 // Exceptions
@@ -311,6 +359,8 @@ int32_t TStreamWrapper::SetStream(TStream* stream) {
 }
 
 int32_t TStreamStream::Close() { return SetStream(nullptr); }
+std::span<const uint8_t> TStreamStream::PeekBuffered() { return _stream->PeekBuffered(); }
+void TStreamStream::SkipBuffered(int32_t count) { _stream->SkipBuffered(count); }
 
 Ref<TStreamStream> TStreamStream::Create(TStream* stream) {
   Ref<TStreamStream> wrapper = New<TStreamStream>();
@@ -420,16 +470,15 @@ Ref<String> LoadString(Object* url) {
 
 namespace {
 
-// Writes through `write`, then closes; a failed close (the data did not
-// reach its destination) is a failed write. The stream is closed on every
-// path, so a failed save leaves no file open.
+// Writes through `write`, then commits (stream/AtomicFile.h): a file is
+// replaced only once all of it is written, and a failed save (a failed
+// write, flush or close) leaves the old file as it was and no file open.
 template <class Body>
 void SaveThrough(Object* url, Body&& write) {
-  Ref<TStream> stream = WriteStream(url);
-  if (stream.IsNull()) ThrowStreamWriteException();
-  StreamCloser closer(stream);
-  write(*stream);
-  closer.CloseSaveOrThrow();
+  AtomicFile file(url);
+  if (file.IsNull()) ThrowStreamWriteException();
+  write(*file.Stream());
+  file.CommitOrThrow();
 }
 
 }  // namespace

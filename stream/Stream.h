@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "runtime/Array.h"
 #include "runtime/Object.h"
@@ -79,6 +80,17 @@ class TStream : public TIO {
   /// "Unable to write object".
   virtual Ref<Object> ReadObject();
   virtual int32_t WriteObject(Object* obj);
+
+  /// Bulk access for the line readers: the bytes that the stream already
+  /// holds at its position, as Read would deliver them next, without moving.
+  /// When its buffer is empty the stream may refill it first (blocking as a
+  /// Read would). An empty view means "use Read": the default, for streams
+  /// that keep no buffer, and at the end of the data. The view stays valid
+  /// until the next operation on the stream. SkipBuffered(n) moves past the
+  /// first n bytes of the last view (at most its size), as a Read of them
+  /// would.
+  virtual std::span<const uint8_t> PeekBuffered();
+  virtual void SkipBuffered(int32_t count);
 };
 
 class TStreamException : public Object {
@@ -139,6 +151,9 @@ class TStreamWrapper : public TStream {
 class TStreamStream : public TStreamWrapper {
   VRL_CLASS(TStreamStream, TStreamWrapper)
   int32_t Close() override;
+  /// The caller's stream's buffer: this wrapper reads exactly what it reads.
+  std::span<const uint8_t> PeekBuffered() override;
+  void SkipBuffered(int32_t count) override;
   static Ref<TStreamStream> Create(TStream* stream);
 };
 
@@ -194,7 +209,9 @@ int32_t ReadUpTo(TStream* stream, void* buf, int32_t count);
 /// Whole-stream functions. The loads throw TStreamReadException and the saves
 /// TStreamWriteException when the URL cannot be opened; the loads also throw
 /// it when the data stops before its end (above), the saves when the data
-/// could not be delivered in full (a failed write, flush or close).
+/// could not be delivered in full (a failed write, flush or close). A save to
+/// a file replaces it only once all of it is written (stream/AtomicFile.h);
+/// a failed save leaves the old file as it was.
 Ref<Array> LoadByteArray(Object* url);
 /// Reads an opened stream to its end into a byte array of exactly the bytes
 /// read. Does not close the stream. More than 2^31 - 1 bytes is the runtime

@@ -1,12 +1,18 @@
 #include "stream/TextStream.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
+#include "stream/AtomicFile.h"
+#include "stream/LineScan.h"
 #include "stream/StreamCloser.h"
 
 namespace vrl {
@@ -76,34 +82,64 @@ int32_t TTextStream::FlushWrite() {
 // ---------------------------------------------------------------------------
 // Characters
 
-int32_t TTextStream::DecodeAfter(int32_t c) {
-  switch (_encoding) {
-    case LATIN1:
+namespace {
+
+// The bytes of the character that starts with `lead`, lead included.
+int32_t CharLength(int32_t encoding, int32_t lead) {
+  switch (encoding) {
+    case TTextStream::UTF8:
+      return lead < 128 ? 1 : lead < 224 ? 2 : lead < 240 ? 3 : 4;
+    case TTextStream::UTF16BE:
+    case TTextStream::UTF16LE:
+      return 2;
+    default:
+      return 1;
+  }
+}
+
+// The unit that the CharLength(encoding, bytes[0]) bytes of one character
+// read as; a character beyond 16 bits gives its high surrogate and leaves
+// the low one in `low` (untouched otherwise). Byte values are ints: a
+// wrapped stream's ReadByte is not bound to 0..255.
+int32_t DecodeChar(int32_t encoding, const int32_t* bytes, int32_t& low) {
+  const int32_t c = bytes[0];
+  switch (encoding) {
+    case TTextStream::LATIN1:
       return c;
-    case UTF8: {
+    case TTextStream::UTF8: {
       if (c < 128) return c;
-      int32_t c2 = ReadRawByte();
+      const int32_t c2 = bytes[1];
       // Continuation bytes are not validated; the result stays a 16-bit unit.
       if (c < 224) return (c * 64 + c2 - 12416) & 0xFFFF;
-      int32_t c3 = ReadRawByte();
+      const int32_t c3 = bytes[2];
       if (c < 240) return (c * 4096 + c2 * 64 + c3 - 925824) & 0xFFFF;
       // Four bytes: a character beyond 16 bits comes back as its surrogate
       // pair, the low unit on the next read. Values that are no character
       // (overlong forms, beyond U+10FFFF) read as 0.
-      int32_t c4 = ReadRawByte();
+      const int32_t c4 = bytes[3];
       int32_t cp = (c & 7) << 18 | (c2 & 63) << 12 | (c3 & 63) << 6 | (c4 & 63);
       if (c >= 248 || cp < 0x10000 || cp > 0x10FFFF) return 0;
       cp -= 0x10000;
-      _pendingLow = 0xDC00 | (cp & 0x3FF);
+      low = 0xDC00 | (cp & 0x3FF);
       return 0xD800 | cp >> 10;
     }
-    case UTF16BE:
-      return c << 8 | ReadRawByte();
-    case UTF16LE:
-      return c | ReadRawByte() << 8;
+    case TTextStream::UTF16BE:
+      return c << 8 | bytes[1];
+    case TTextStream::UTF16LE:
+      return c | bytes[1] << 8;
     default:
       return 0;
   }
+}
+
+}  // namespace
+
+int32_t TTextStream::DecodeAfter(int32_t first) {
+  if (!HasEncoding()) return 0;
+  int32_t bytes[4] = {first, 0, 0, 0};
+  const int32_t length = CharLength(_encoding, first);
+  for (int32_t i = 1; i < length; ++i) bytes[i] = ReadRawByte();
+  return DecodeChar(_encoding, bytes, _pendingLow);
 }
 
 bool TTextStream::HasEncoding() const { return _encoding >= LATIN1 && _encoding <= UTF16LE; }
@@ -190,11 +226,83 @@ bool IsLowSurrogate(int32_t u) { return u >= 0xDC00 && u < 0xE000; }
 
 }  // namespace
 
+std::span<const uint8_t> TTextStream::BufferedBytes() {
+  if (_pendingLow != 0 || !HasEncoding()) return {};
+  std::span<const uint8_t> ahead = _stream->PeekBuffered();
+  if (ahead.empty()) return {};
+  // Only what lies before Size: the end of the data is where Eof says, as
+  // for the character-by-character loop.
+  if (const int32_t pos = _stream->Pos(); pos >= 0) {
+    const int32_t left = _stream->Size() - pos;
+    if (left <= 0) return {};
+    return ahead.first(std::min(ahead.size(), std::size_t(left)));
+  }
+  return ahead;
+}
+
+bool TTextStream::WholeBufferedLine(Ref<String>& whole) {
+  if (_encoding != LATIN1 && _encoding != UTF8) return false;
+  std::span<const uint8_t> ahead = BufferedBytes();
+  if (ahead.empty()) return false;
+  const auto* lf = static_cast<const uint8_t*>(std::memchr(ahead.data(), 10, ahead.size()));
+  if (!lf) return false;
+  const uint8_t* bytes = ahead.data();
+  const auto upto = std::size_t(lf - bytes);
+  const std::size_t length = linescan::WithoutReturn(bytes, upto);
+  if (!linescan::PlainBytes(bytes, length, _encoding == UTF8)) return false;
+  whole = linescan::PlainString(bytes, length);
+  _stream->SkipBuffered(static_cast<int32_t>(upto + 1));
+  return true;
+}
+
+bool TTextStream::ScanBuffered(std::u16string& line, bool& ended) {
+  std::span<const uint8_t> ahead = BufferedBytes();
+  const std::size_t count = ahead.size();
+  if (count == 0) return false;
+  // The character loop raises "Stream too large" at the exact unit.
+  if (line.size() + count * 2 >= std::size_t(INT32_MAX)) return false;
+  const uint8_t* bytes = ahead.data();
+  const bool single = _encoding == LATIN1 || _encoding == UTF8;
+  std::size_t i = 0;
+  while (i < count) {
+    int32_t c = bytes[i];
+    int32_t low = 0;
+    if (single && c < 128) {
+      ++i;
+    } else {
+      const auto length = std::size_t(CharLength(_encoding, c));
+      if (i + length > count) break;  // the character goes on past the buffer
+      int32_t units[4] = {c, 0, 0, 0};
+      for (std::size_t k = 1; k < length; ++k) units[k] = bytes[i + k];
+      c = DecodeChar(_encoding, units, low);
+      i += length;
+    }
+    if (c == 10 || c == 0) {
+      ended = true;
+      break;
+    }
+    if (c != 13) line += char16_t(c);
+    if (low != 0) line += char16_t(low);
+  }
+  _stream->SkipBuffered(static_cast<int32_t>(i));
+  return i > 0;
+}
+
 Ref<String> TTextStream::ReadLine() {
   FlushRead();
+  // Most lines lie whole in the wrapped stream's buffer as plain bytes.
+  if (Ref<String> whole; WholeBufferedLine(whole)) return whole;
   std::u16string line;
+  bool ended = false;
   int32_t c = 0;
-  while (!AtEnd() && NextChar(c)) {
+  for (;;) {
+    // Whole characters straight from the wrapped stream's buffer; one at a
+    // time below where it has none or a character crosses its end.
+    if (ScanBuffered(line, ended)) {
+      if (ended) break;
+      continue;
+    }
+    if (AtEnd() || !NextChar(c)) break;
     if (c == 10 || c == 0) break;
     if (c != 13) Append(line, c);
   }
@@ -386,17 +494,15 @@ int32_t SaveText(String* str, Object* url) {
     SaveString(text, url);
     return 1;
   }
-  Ref<TStream> stream = WriteStream(url);
-  if (stream.IsNull()) ThrowStreamWriteException();
-  StreamCloser closer(stream);
+  AtomicFile file(url);
+  if (file.IsNull()) ThrowStreamWriteException();
   static const uint8_t kMark[2] = {255, 254};
-  stream->WriteBytes(kMark, 2);
-  Ref<TTextStream> out = TTextStream::Create(stream, TTextStream::UTF16LE);
+  file.Stream()->WriteBytes(kMark, 2);
+  Ref<TTextStream> out = TTextStream::Create(file.Stream(), TTextStream::UTF16LE);
   out->WriteString(text);
-  // The text stream's Close closes the stream under it; either close failing
-  // is a failed save.
-  const int32_t closed = out->Close();
-  if (!closer.CloseSave() || closed != 0) ThrowStreamWriteException();
+  // The text stream holds nothing back (WriteString ends any hexadecimal
+  // line first); the save closes the stream under it.
+  file.CommitOrThrow();
   return 1;
 }
 

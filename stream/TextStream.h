@@ -16,6 +16,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
 
 #include "stream/Stream.h"
 
@@ -84,6 +86,21 @@ class TTextStream : public TStreamWrapper {
   /// beforehand (standard input) still ends its last line cleanly.
   bool NextChar(int32_t& c);
   int32_t DecodeAfter(int32_t first);
+  /// The wrapped stream's buffered bytes (stream/Stream.h, PeekBuffered) that
+  /// lie before its Size; none while a low surrogate is pending or without an
+  /// encoding.
+  std::span<const uint8_t> BufferedBytes();
+  /// A Latin-1 or UTF-8 line that lies whole in that buffer as bytes that read
+  /// one unit each (no CR but the one before the LF, no 0, for UTF-8 no byte
+  /// above 127), taken in one step into `whole`; false otherwise, nothing
+  /// consumed.
+  bool WholeBufferedLine(Ref<String>& whole);
+  /// ReadLine's bulk step: appends the characters that lie whole in the
+  /// wrapped stream's buffer (stream/Stream.h, PeekBuffered) up to the line
+  /// end, and sets `ended` when it was reached. False when it took nothing
+  /// (no buffer, a pending low surrogate, a character crossing the buffer's
+  /// end), so the caller reads one character the ordinary way.
+  bool ScanBuffered(std::u16string& line, bool& ended);
   bool HasEncoding() const;
   /// No pending unit and the wrapped stream at its end.
   bool AtEnd();
@@ -107,7 +124,8 @@ class TTextStreamFactory : public TStreamFactory {
 Ref<String> LoadText(Object* url);
 /// Latin-1 when every character fits in a byte, else UTF-16LE with a
 /// byte-order mark. Returns 1; throws TStreamWriteException when the URL cannot
-/// be opened or the data could not be delivered in full.
+/// be opened or the data could not be delivered in full (a file is replaced
+/// only once all of it is written: stream/AtomicFile.h).
 int32_t SaveText(String* str, Object* url);
 
 namespace textstream {

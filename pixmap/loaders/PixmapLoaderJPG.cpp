@@ -14,6 +14,7 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
+#include "stream/AtomicFile.h"
 #include "stream/Stream.h"
 #include "stream/StreamCloser.h"
 
@@ -266,17 +267,18 @@ Ref<TPixmap> LoadPixmapJPG(Object* url) {
 
 int32_t SavePixmapJPG(TPixmap* pixmap, Object* url, int32_t quality) {
   if (!pixmap) ThrowNullObjectException();
-  Ref<TStream> stream = WriteStream(url);
-  if (stream.IsNull()) return 0;
-  StreamCloser closer(stream);
+  // A file is replaced only once the whole picture is written
+  // (stream/AtomicFile.h): a failed save leaves the old one as it was.
+  AtomicFile file(url);
+  if (file.IsNull()) return 0;
   Ref<TPixmap> rgb = pixmap->format == PIXFMT_RGB24 ? Ref<TPixmap>(pixmap) : pixmap->Convert(PIXFMT_RGB24);
   JpegWriteJob job;
-  job.stream = stream;
+  job.stream = file.Stream();
   bool encoded = EncodeJpeg(&job, rgb, quality);
   jpeg_destroy_compress(&job.cinfo);
   job.trap.Rethrow();
   // libjpeg's failures are failures: a truncated file is not a saved one.
-  return encoded && closer.CloseSave() ? 1 : 0;
+  return encoded && file.Commit() ? 1 : 0;
 }
 
 }  // namespace vrl

@@ -38,8 +38,9 @@ Ref<TPixmap> LoadPixmapJPG(Object* url);
 /// Writes the pixmap (converted to format 4) as a baseline JPEG of the given
 /// quality (1 to 100). 1 on success; 0 when the URL cannot be opened for
 /// writing, libjpeg fails (a short write among the causes), or the stream
-/// loses the data (a failed close). A Null pixmap throws TNullObjectException
-/// before anything is opened.
+/// loses the data (a failed close). A file is replaced only by the complete
+/// picture (stream/AtomicFile.h): a failed save leaves it as it was. A Null
+/// pixmap throws TNullObjectException before anything is opened.
 int32_t SavePixmapJPG(TPixmap* pixmap, Object* url, int32_t quality);
 
 namespace jpgloader {

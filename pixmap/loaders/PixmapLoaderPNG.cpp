@@ -10,6 +10,7 @@
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Runtime.h"
+#include "stream/AtomicFile.h"
 #include "stream/Stream.h"
 #include "stream/StreamCloser.h"
 
@@ -236,12 +237,13 @@ int32_t SavePixmapPNG(TPixmap* pixmap, Object* url, int32_t level) {
       break;
   }
 
-  Ref<TStream> stream = WriteStream(url);
-  if (stream.IsNull()) return 0;
-  StreamCloser closer(stream);
+  // A file is replaced only once the whole picture is written
+  // (stream/AtomicFile.h): a failed save leaves the old one as it was.
+  AtomicFile file(url);
+  if (file.IsNull()) return 0;
   PngJob job;
   job.writing = true;
-  job.stream = stream;
+  job.stream = file.Stream();
   job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, OnPngError, OnPngWarning);
   if (!job.png) return 0;
   job.info = png_create_info_struct(job.png);
@@ -254,7 +256,7 @@ int32_t SavePixmapPNG(TPixmap* pixmap, Object* url, int32_t level) {
   bool encoded = EncodePng(&job, source, colourType, transforms, level);
   job.Destroy();
   job.trap.Rethrow();
-  return encoded && closer.CloseSave() ? 1 : 0;
+  return encoded && file.Commit() ? 1 : 0;
 }
 
 }  // namespace vrl

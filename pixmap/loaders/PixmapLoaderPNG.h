@@ -40,8 +40,9 @@ Ref<TPixmap> LoadPixmapPNG(Object* url);
 /// 6 as RGBA, any other format converted to 6 first. The level (0 to 9,
 /// clamped) is zlib's compression level. 1 on success; 0 when the URL cannot
 /// be opened for writing, libpng fails, or the stream loses the data (a
-/// failed flush or close). A Null pixmap throws TNullObjectException before
-/// anything is opened; an exception from the stream (TStreamWriteException
+/// failed flush or close); a file is replaced only by the complete picture
+/// (stream/AtomicFile.h), so a failed save leaves it as it was. A Null pixmap
+/// throws TNullObjectException before anything is opened; an exception from the stream (TStreamWriteException
 /// for a short write) is raised again after clean-up.
 int32_t SavePixmapPNG(TPixmap* pixmap, Object* url, int32_t level);
 
