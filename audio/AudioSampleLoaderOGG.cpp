@@ -12,6 +12,7 @@
 
 #include "audio/OggDecoder.h"
 #include "runtime/ClassRecord.h"
+#include "runtime/Limits.h"
 #include "runtime/Memory.h"
 #include "runtime/Runtime.h"
 #include "runtime/Startup.h"
@@ -355,7 +356,7 @@ void oggloader::PrefetchAudioSample(Object* url) {
     const int32_t format = channels == 1 ? SAMPLE_MONO16LE : SAMPLE_STEREO16LE;
     const int64_t frameBytes = SampleBytes[format];
     if (!seekable || (channels != 1 && channels != 2) || frames < 2 * kMinPieceFrames ||
-        frames * frameBytes > std::numeric_limits<int32_t>::max() ||
+        frames * frameBytes > limits::kSampleBytes ||
         frames > PlausibleFrames(int64_t(p->bytes.size()), frameBytes))
       return;
     p->frames = frames;
@@ -388,7 +389,7 @@ Ref<TAudioSample> TAudioSampleLoaderOGG::LoadAudioSample(TStream* stream) {
   try {
     const int32_t format = channels == 1 ? SAMPLE_MONO16LE : SAMPLE_STEREO16LE;
     const int64_t frameBytes = SampleBytes[format];
-    if ((channels == 1 || channels == 2) && frames * frameBytes <= std::numeric_limits<int32_t>::max()) {
+    if (channels >= 1 && channels <= limits::kSampleChannels && frames * frameBytes <= limits::kSampleBytes) {
       sample = TakePrefetched(stream, start, frames, format, hertz);
       if (!sample.IsNull()) {
         decoded = frames;

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Memory.h"
 #include "runtime/Runtime.h"
 #include "stream/EndianStream.h"
@@ -91,7 +91,7 @@ Ref<TAudioSample> TAudioSampleLoaderWAV::LoadAudioSample(TStream* raw) {
     return nullptr;
   // The stream's bytes are at most 2^31 - 1, so a longer skip or data chunk
   // cannot be present.
-  constexpr uint32_t kMaxBytes = std::numeric_limits<int32_t>::max();
+  constexpr uint32_t kMaxBytes = limits::kSampleBytes;
   if (fmtSize > 16) {
     if (fmtSize - 16 > kMaxBytes) return nullptr;
     stream->SkipBytes(int32_t(fmtSize - 16));

@@ -36,6 +36,9 @@ class TFuzzInputFactory : public vrl::TStreamFactory {
 
 VRL_CLASS_RECORD(TFuzzInputFactory, "TFuzzInputFactory")
 
+// Where the sums of the bytes read go, so that the reads are not left out.
+volatile uint32_t gSink = 0;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   vrl::StartRuntime(__builtin_frame_address(0));
   vrl::ramstream::Init();
@@ -73,8 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           for (int32_t i = 0; i < w; ++i) sum += p[i];
         }
       }
-      static volatile uint32_t sink;
-      sink = sum;
+      gSink = sum;
     }
   }
   GCCollect();

@@ -1,36 +1,64 @@
-# The fuzz targets, included into the top-level directory once every module
-# folder has been added (see Fuzz.cmake); paths are absolute for that reason.
-add_executable(audiosample_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/AudioSampleFuzzer.cpp)
-target_link_libraries(audiosample_fuzzer PRIVATE vrl_audio)
-target_link_options(audiosample_fuzzer PRIVATE -fsanitize=fuzzer)
-vrl_set_warnings(audiosample_fuzzer)
+# The fuzz targets, one per parser, declared in two ways from the same
+# sources:
+# - in the clang build of scripts/fuzz.sh (through Fuzz.cmake, once every
+#   module folder has been added): NAME_fuzzer, a libFuzzer program;
+# - in every normal build (through tests/fuzz/, VRL_FUZZ_REPLAY set):
+#   NAME_replay, the same target under the small main of Replay.cpp, and the
+#   test fuzz.NAME, which replays the committed seed corpus corpus/NAME/ and
+#   the inputs of past findings in regressions/NAME/.
+# A target whose libraries this build does not have is left out.
+set(VRL_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-add_executable(pixmap_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/PixmapFuzz.cpp)
-target_link_libraries(pixmap_fuzzer PRIVATE vrl_pixmaploaders)
-target_link_options(pixmap_fuzzer PRIVATE -fsanitize=fuzzer)
-vrl_set_warnings(pixmap_fuzzer)
+function(vrl_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;DEFINES" ${ARGN})
+  foreach(dep IN LISTS ARG_DEPS)
+    if(NOT TARGET ${dep})
+      return()
+    endif()
+  endforeach()
+  list(TRANSFORM ARG_SOURCES PREPEND ${VRL_FUZZ_DIR}/)
+  if(VRL_FUZZ_REPLAY)
+    set(exe ${name}_replay)
+    add_executable(${exe} ${ARG_SOURCES} ${VRL_FUZZ_DIR}/Replay.cpp)
+  else()
+    set(exe ${name}_fuzzer)
+    add_executable(${exe} ${ARG_SOURCES})
+    target_link_options(${exe} PRIVATE -fsanitize=fuzzer)
+  endif()
+  target_link_libraries(${exe} PRIVATE ${ARG_DEPS})
+  target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR})
+  if(ARG_DEFINES)
+    target_compile_definitions(${exe} PRIVATE ${ARG_DEFINES})
+  endif()
+  vrl_set_warnings(${exe})
+  if(VRL_FUZZ_REPLAY)
+    set(dirs ${VRL_FUZZ_DIR}/corpus/${name})
+    if(EXISTS ${VRL_FUZZ_DIR}/regressions/${name})
+      list(APPEND dirs ${VRL_FUZZ_DIR}/regressions/${name})
+    endif()
+    add_test(NAME fuzz.${name} COMMAND ${exe} ${dirs})
+    set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+  endif()
+endfunction()
 
-add_executable(font_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/FontFuzz.cpp)
-target_link_libraries(font_fuzzer PRIVATE vrl_freetype)
-target_link_options(font_fuzzer PRIVATE -fsanitize=fuzzer)
-vrl_set_warnings(font_fuzzer)
+# Pictures: each loader alone, then the whole chain.
+vrl_fuzz_target(tga SOURCES PixmapFuzz.cpp DEPS vrl_pixmaploaders DEFINES FUZZ_ONLY_LOADER=tgaloader)
+vrl_fuzz_target(bmp SOURCES PixmapFuzz.cpp DEPS vrl_pixmaploaders DEFINES FUZZ_ONLY_LOADER=bmploader)
+vrl_fuzz_target(png SOURCES PixmapFuzz.cpp DEPS vrl_pixmaploaders DEFINES FUZZ_ONLY_LOADER=pngloader)
+vrl_fuzz_target(jpeg SOURCES PixmapFuzz.cpp DEPS vrl_pixmaploaders DEFINES FUZZ_ONLY_LOADER=jpgloader)
+vrl_fuzz_target(pixmap SOURCES PixmapFuzz.cpp DEPS vrl_pixmaploaders)
 
-add_executable(httpheader_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/HttpHeaderFuzz.cpp)
-target_link_libraries(httpheader_fuzzer PRIVATE vrl_net)
-target_link_options(httpheader_fuzzer PRIVATE -fsanitize=fuzzer)
-vrl_set_warnings(httpheader_fuzzer)
+# Samples: each loader alone, then the whole chain.
+vrl_fuzz_target(wav SOURCES AudioSampleFuzzer.cpp DEPS vrl_audio DEFINES FUZZ_ONLY_LOADER=wavloader)
+vrl_fuzz_target(ogg SOURCES AudioSampleFuzzer.cpp DEPS vrl_audio DEFINES FUZZ_ONLY_LOADER=oggloader)
+vrl_fuzz_target(audiosample SOURCES AudioSampleFuzzer.cpp DEPS vrl_audio)
 
-add_executable(metadata_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/MetaDataFuzz.cpp)
-target_link_libraries(metadata_fuzzer PRIVATE vrl_script)
-target_link_options(metadata_fuzzer PRIVATE -fsanitize=fuzzer)
-vrl_set_warnings(metadata_fuzzer)
+# Text.
+vrl_fuzz_target(text SOURCES TextFuzz.cpp DEPS vrl_stream)
+vrl_fuzz_target(string SOURCES StringFuzz.cpp DEPS vrl_runtime)
 
-add_executable(rivo_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/RivoFuzz.cpp)
-target_link_libraries(rivo_fuzzer PRIVATE vrl_rivo)
-target_link_options(rivo_fuzzer PRIVATE -fsanitize=fuzzer)
-vrl_set_warnings(rivo_fuzzer)
-
-add_executable(lua_fuzzer ${CMAKE_SOURCE_DIR}/fuzz/LuaFuzz.cpp)
-target_link_libraries(lua_fuzzer PRIVATE vrl_lua)
-target_link_options(lua_fuzzer PRIVATE -fsanitize=fuzzer)
-vrl_set_warnings(lua_fuzzer)
+vrl_fuzz_target(font SOURCES FontFuzz.cpp DEPS vrl_freetype)
+vrl_fuzz_target(httpheader SOURCES HttpHeaderFuzz.cpp DEPS vrl_net)
+vrl_fuzz_target(metadata SOURCES MetaDataFuzz.cpp DEPS vrl_script)
+vrl_fuzz_target(rivo SOURCES RivoFuzz.cpp DEPS vrl_rivo)
+vrl_fuzz_target(lua SOURCES LuaFuzz.cpp DEPS vrl_lua)

@@ -5,6 +5,7 @@
 
 #include "net/SocketStream.h"
 #include "runtime/ClassRecord.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 
 namespace vrl {
@@ -26,7 +27,7 @@ void httpstream::Init() {
 
 namespace {
 
-int32_t gHeaderTimeout = 15000;
+int32_t gHeaderTimeout = limits::kHttpHeaderTimeoutMs;
 
 using Clock = std::chrono::steady_clock;
 

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 
+#include "runtime/Limits.h"
 #include "stream/Stream.h"
 
 namespace vrl {
@@ -28,8 +29,8 @@ class THTTPStreamFactory : public TStreamFactory {
                             int32_t writeable) override;
 };
 
-inline constexpr int32_t kHttpMaxLine = 8192;
-inline constexpr int32_t kHttpMaxHeaders = 65536;
+inline constexpr int32_t kHttpMaxLine = limits::kHttpLine;
+inline constexpr int32_t kHttpMaxHeaders = limits::kHttpHeaderBytes;
 
 int32_t HttpHeaderTimeout();
 void SetHttpHeaderTimeout(int32_t milliseconds);

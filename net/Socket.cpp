@@ -14,6 +14,7 @@
 #include <chrono>
 
 #include "runtime/ClassRecord.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 
 namespace vrl {
@@ -66,7 +67,7 @@ void sockets::Init() {
 
 namespace {
 
-int32_t gConnectTimeout = 10000;
+int32_t gConnectTimeout = limits::kSocketConnectTimeoutMs;
 
 using Clock = std::chrono::steady_clock;
 

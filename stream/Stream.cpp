@@ -7,6 +7,7 @@
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "stream/AtomicFile.h"
 #include "stream/CStream.h"
@@ -441,7 +442,7 @@ Ref<Array> ReadAllBytes(TStream* stream) {
   std::size_t count = 0;
   while (!in.Eof()) {
     if (count == bytes.size()) {
-      std::size_t grown = std::min<std::size_t>(bytes.size() * 3 / 2, INT32_MAX);
+      std::size_t grown = std::min<std::size_t>(bytes.size() * 3 / 2, limits::kStreamBytes);
       if (grown <= count) vrRuntimeError(u"Stream too large"_vs);
       bytes.resize(grown);
     }

@@ -10,6 +10,7 @@
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "stream/AtomicFile.h"
 #include "stream/LineScan.h"
@@ -217,7 +218,7 @@ namespace {
 
 // A string holds at most 2^31 - 1 units.
 void Append(std::u16string& text, int32_t c) {
-  if (text.size() >= std::size_t(INT32_MAX)) vrRuntimeError(u"Stream too large"_vs);
+  if (text.size() >= std::size_t(limits::kTextUnits)) vrRuntimeError(u"Stream too large"_vs);
   text += char16_t(c);
 }
 
@@ -480,7 +481,7 @@ Ref<String> LoadText(Object* url) {
   }
   Ref<Array> rest = ReadAllBytes(stream);
   closer.Close();
-  if (rest->Length() > INT32_MAX - kept) vrRuntimeError(u"Stream too large"_vs);
+  if (rest->Length() > limits::kTextUnits - kept) vrRuntimeError(u"Stream too large"_vs);
   std::string bytes(reinterpret_cast<const char*>(head), std::size_t(kept));
   bytes.append(static_cast<const char*>(rest->Data()), std::size_t(rest->Length()));
   return String::FromNarrow(bytes);

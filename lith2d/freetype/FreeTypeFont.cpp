@@ -14,6 +14,7 @@
 #include "runtime/Array.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "runtime/String.h"
 #include "stream/NativePath.h"
@@ -188,7 +189,7 @@ Ref<TFreeTypeFont> TFreeTypeFont::Load(Object* src, int32_t size, int32_t style)
       if (!e.As<TStreamException>()) throw;
       return {};
     }
-    if (bytes->Length() <= 0) return {};
+    if (bytes->Length() <= 0 || bytes->Length() > limits::kFontFileBytes) return {};
     const auto count = static_cast<std::size_t>(bytes->Length());
     font->_buf = std::make_unique<uint8_t[]>(count);
     std::memcpy(font->_buf.get(), bytes->Data(), count);

@@ -12,6 +12,7 @@
 #include "net/rivo/RIvoWire.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "runtime/Startup.h"
 
@@ -179,7 +180,7 @@ namespace {
 
 // A host never sends or accepts more than one message's worth in a packet,
 // so a peer cannot make it gather megabytes of fragments.
-constexpr std::size_t kMaxPacketSize = std::size_t(kHeaderSize) + std::size_t(kMaxPackedSize);
+constexpr std::size_t kMaxPacketSize = limits::kRivoPacketBytes;
 // One Sync handles at most this many events; the rest wait for the next, so
 // a peer that floods the host cannot keep Sync from returning.
 constexpr int32_t kMaxEventsPerSync = 16384;

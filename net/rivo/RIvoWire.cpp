@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 
 namespace vrl::rivo {
 
@@ -74,7 +75,8 @@ void AppendSlot(std::vector<uint8_t>& out, int32_t index, int32_t type, int32_t 
                 std::u16string_view text) {
   if (type == SLOT_UNSET) return;
   if (type < SLOT_UNSET || type > SLOT_FLOAT) vrThrowText("Invalid RIvo data type");
-  if (type == SLOT_STRING && text.size() > 0xffff) vrThrowText("RIvo message data too large");
+  if (type == SLOT_STRING && text.size() > std::size_t(limits::kRivoStringBytes))
+    vrThrowText("RIvo message data too large");
   out.push_back(uint8_t(type << 5 | (index & 31)));
   switch (type) {
     case SLOT_INT:

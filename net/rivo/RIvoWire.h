@@ -27,6 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/Limits.h"
+
 namespace vrl::rivo {
 
 /// Object and message states.
@@ -54,8 +56,8 @@ inline constexpr int32_t kSlotCount = 32;
 /// Object ids run from 1 to kMaxId; 0 is no object.
 inline constexpr int32_t kMaxId = 4095;
 inline constexpr int32_t kIdSpace = kMaxId + 1;
-inline constexpr int32_t kHeaderSize = 2;
-inline constexpr int32_t kMaxPackedSize = 65520;
+inline constexpr int32_t kHeaderSize = limits::kRivoHeaderBytes;
+inline constexpr int32_t kMaxPackedSize = limits::kRivoPackedBytes;
 
 /// IEEE 754 binary16 conversions. FloatToHalf rounds to nearest, ties to
 /// even; values beyond the half range become infinities, NaN stays NaN.

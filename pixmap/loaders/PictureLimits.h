@@ -4,12 +4,15 @@
 
 #include <cstdint>
 
+#include "runtime/Limits.h"
+
 namespace vrl {
 
 class TStream;
 
-inline constexpr int64_t kMaxPictureSide = 16384;
-inline constexpr int64_t kMaxPicturePixels = int64_t(1) << 26;
+/// The values and their reasons are in runtime/Limits.h.
+inline constexpr int64_t kMaxPictureSide = limits::kPictureSide;
+inline constexpr int64_t kMaxPicturePixels = limits::kPicturePixels;
 
 /// False for a side below 1 or above kMaxPictureSide, or for more than
 /// kMaxPicturePixels pixels. The product is taken in 64 bits, so any two
@@ -29,16 +32,16 @@ int64_t StreamBytesLeft(TStream* stream);
 /// The most a byte of stored data can stand for, per kind of data, used as
 /// `ratio` below.
 /// Uncompressed rows: a byte is a byte.
-inline constexpr int64_t kStoredRatio = 1;
+inline constexpr int64_t kStoredRatio = limits::kStoredRatio;
 /// Run-length packets: a BMP packet of 2 bytes gives at most 255 pixels, a
 /// TGA packet of 1 + n bytes at most 128 pixels of n bytes.
-inline constexpr int64_t kRunLengthRatio = 128;
+inline constexpr int64_t kRunLengthRatio = limits::kRunLengthRatio;
 /// Deflate (PNG): a 258-byte match costs at least 2 bits, so no stream
 /// inflates by more than about 1032 to 1.
-inline constexpr int64_t kDeflateRatio = 1032;
+inline constexpr int64_t kDeflateRatio = limits::kDeflateRatio;
 /// JPEG, counted in pixels: every 8 x 8 block that a scan codes costs at
 /// least one bit, so a byte holds at most 512 pixels.
-inline constexpr int64_t kJpegPixelsPerByte = 512;
+inline constexpr int64_t kJpegPixelsPerByte = limits::kJpegPixelsPerByte;
 
 /// Whether `decoded` units (bytes, or pixels for JPEG) can come from
 /// `bytesLeft` stored bytes at the ratio. Always true for a stream of

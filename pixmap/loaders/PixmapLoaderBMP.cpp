@@ -8,6 +8,7 @@
 #include "pixmap/loaders/PictureLimits.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "stream/Stream.h"
 
@@ -45,7 +46,7 @@ constexpr uint32_t kInfoHeaderBytes = 40;
 constexpr uint32_t kOs2HeaderBytes = 64;
 // The largest header in use is V5's 124 bytes; far larger sizes are not
 // headers.
-constexpr uint32_t kMaxInfoHeaderBytes = 4096;
+constexpr uint32_t kMaxInfoHeaderBytes = limits::kBmpInfoHeaderBytes;
 
 // File rows are padded to a multiple of 4 bytes.
 inline int64_t PaddedRow(int64_t bytes) { return (bytes + 3) & ~int64_t(3); }

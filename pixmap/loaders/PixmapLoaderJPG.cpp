@@ -13,6 +13,7 @@
 #include "runtime/CallbackTrap.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "stream/AtomicFile.h"
 #include "stream/Stream.h"
@@ -47,7 +48,7 @@ constexpr int32_t kBlockBytes = 4096;
 // A progressive picture is decoded once per scan; real files have a few
 // dozen at most. Hostile ones can hold thousands of tiny scans, each of which
 // costs a pass over the whole coefficient buffer.
-constexpr int32_t kMaxScans = 500;
+constexpr int32_t kMaxScans = limits::kJpegScans;
 
 // The state shared by the reader and the writer: libjpeg's error manager
 // with our jump target, the stream, and a throw caught in a callback. It

@@ -7,6 +7,7 @@
 #include "pixmap/loaders/PictureLimits.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "stream/Stream.h"
 
@@ -51,7 +52,7 @@ void tgaloader::Init() {
 
 namespace {
 
-constexpr int32_t kMaxTgaSide = 4096;
+constexpr int32_t kMaxTgaSide = limits::kTgaSide;
 
 // One pixel of a 15- or 16-bit file as B, G, R, A bytes.
 inline void Put16(uint8_t* out, uint32_t v, bool alphaBit) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/Limits.h"
+
 namespace pub {
 
 using vrl::Ref;
@@ -52,6 +54,10 @@ namespace {
 int LoadText(lua_State* L, std::string_view text, const char* chunkName) {
   if (IsBinaryChunk(text.data(), text.size())) {
     lua_pushliteral(L, "binary chunks are not accepted");
+    return LUA_ERRSYNTAX;
+  }
+  if (text.size() > std::size_t(vrl::limits::kLuaSourceBytes)) {
+    lua_pushliteral(L, "script too large");
     return LUA_ERRSYNTAX;
   }
   return luaL_loadbuffer(L, text.data(), text.size(), chunkName);

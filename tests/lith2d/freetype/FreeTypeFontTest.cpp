@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "lith2d/ImageFont.h"
+#include "runtime/Limits.h"
 #include "runtime/String.h"
 #include "stream/EmbeddedFiles.h"
 #include "stream/EndianStream.h"
@@ -268,6 +270,21 @@ TEST_F(FreeTypeFontTest, IncbinLoadsFromMemoryAndThePlainNameOpensTheFile) {
   EXPECT_FALSE(TFreeTypeFont::Load(Name(backslashed), 13, 0).IsNull());
   EXPECT_TRUE(TFreeTypeFont::Load(Name("incbin::no-such-font"), 13, 0).IsNull());
   EXPECT_TRUE(TFreeTypeFont::Load(Name(Root() + "/no-such-font.ttf"), 13, 0).IsNull());
+}
+
+TEST_F(FreeTypeFontTest, FontFilesAboveTheSizeLimitAreRefused) {
+  // DejaVu Sans padded with zeros, which FreeType does not read: as long as
+  // the limit it loads, a byte longer it is refused before FreeType sees it.
+  std::vector<uint8_t> bytes = FileBytes(kDejaVu);
+  ASSERT_FALSE(bytes.empty());
+  bytes.resize(std::size_t(limits::kFontFileBytes));
+  const std::string path = Root() + "/padded.ttf";
+  // Through the stream layer ("littleendian::" reads the file as it is).
+  WriteFile(path, bytes);
+  EXPECT_FALSE(TFreeTypeFont::Load(Name("littleendian::" + path), 13, 0).IsNull());
+  bytes.push_back(0);
+  WriteFile(path, bytes);
+  EXPECT_TRUE(TFreeTypeFont::Load(Name("littleendian::" + path), 13, 0).IsNull());
 }
 
 TEST_F(FreeTypeFontTest, AFontFromAURLOwnsItsBytes) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "stream/Stream.h"
 #include "tests/pixmap/loaders/LoaderTestUtil.h"
 
@@ -215,6 +218,19 @@ TEST_F(BmpLoaderTest, PaletteFollowsAnInfoHeaderOfAnySize) {
   core.infoSize = 12;
   core.pixels = {1, 2, 3, 0};
   EXPECT_TRUE(Load(core.Build()).IsNull()) << "os2-v1-header.bmp";
+}
+
+TEST_F(BmpLoaderTest, InfoHeadersAboveTheLimitAreRefused) {
+  // The loader skips what it does not read of an info header, up to the
+  // limit; a byte more is refused.
+  for (int64_t infoSize : {int64_t(limits::kBmpInfoHeaderBytes), int64_t(limits::kBmpInfoHeaderBytes) + 1}) {
+    BmpFile f;
+    f.width = 2;
+    f.infoSize = infoSize;
+    f.pixels = {1, 2, 3, 4, 5, 6, 0, 0};
+    Ref<TPixmap> p = Load(f.Build());
+    EXPECT_EQ(p.IsNull(), infoSize > limits::kBmpInfoHeaderBytes) << infoSize;
+  }
 }
 
 TEST_F(BmpLoaderTest, RowsStartAtThePixelDataOffset) {

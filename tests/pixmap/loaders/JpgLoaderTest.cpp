@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <jpeglib.h>
 
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "stream/BankStream.h"
 #include "stream/Stream.h"
 #include "tests/pixmap/loaders/LoaderTestUtil.h"
@@ -134,6 +137,55 @@ TEST_F(JpgLoaderTest, DecompressionBombsAreRefused) {
   Ref<TPixmap> p = Load(flat);
   ASSERT_FALSE(p.IsNull()) << flat.size() << " bytes";
   EXPECT_EQ(p->width, 2048);
+}
+
+// The offsets of the SOS markers and of EOI, walking the segments and the
+// entropy-coded data after each scan.
+std::vector<std::size_t> ScanOffsets(const std::vector<uint8_t>& file, std::size_t* eoi) {
+  std::vector<std::size_t> scans;
+  for (std::size_t i = 2; i + 1 < file.size();) {
+    const uint8_t marker = file[i + 1];
+    if (marker == 0xD9) {
+      *eoi = i;
+      return scans;
+    }
+    if (i + 3 >= file.size()) break;
+    const std::size_t length = std::size_t(file[i + 2]) << 8 | file[i + 3];
+    if (marker == 0xDA) scans.push_back(i);
+    i += 2 + length;
+    if (marker != 0xDA) continue;
+    // Coded data runs to the next marker that is neither a stuffed 0 nor a
+    // restart.
+    while (i + 1 < file.size() && !(file[i] == 0xFF && file[i + 1] != 0 && (file[i + 1] & 0xF8) != 0xD0)) ++i;
+  }
+  *eoi = 0;
+  return scans;
+}
+
+TEST_F(JpgLoaderTest, ScansBeyondTheLimitAreRefused) {
+  auto file = EncodeJpeg(8, 8, 1, JCS_GRAYSCALE, Gradient(8, 8, 1), 90, true);
+  std::size_t eoi = 0;
+  const std::vector<std::size_t> scans = ScanOffsets(file, &eoi);
+  ASSERT_GE(scans.size(), 2u);
+  ASSERT_NE(eoi, 0u);
+  // The last scan (a refinement) again and again: libjpeg warns about the
+  // progression and goes on, so only the count can stop it.
+  const std::vector<uint8_t> last(file.begin() + std::ptrdiff_t(scans.back()),
+                                  file.begin() + std::ptrdiff_t(eoi));
+  auto withScans = [&](std::size_t count) {
+    std::vector<uint8_t> out(file.begin(), file.begin() + std::ptrdiff_t(eoi));
+    for (std::size_t n = scans.size(); n < count; ++n) out.insert(out.end(), last.begin(), last.end());
+    out.insert(out.end(), file.begin() + std::ptrdiff_t(eoi), file.end());
+    return out;
+  };
+  auto atLimit = withScans(std::size_t(limits::kJpegScans));
+  std::size_t end = 0;
+  ASSERT_EQ(ScanOffsets(atLimit, &end).size(), std::size_t(limits::kJpegScans));
+  Ref<TPixmap> p = Load(atLimit);
+  ASSERT_FALSE(p.IsNull());
+  EXPECT_EQ(p->width, 8);
+  auto over = withScans(std::size_t(limits::kJpegScans) + 1);
+  EXPECT_TRUE(Load(over).IsNull());
 }
 
 TEST_F(JpgLoaderTest, WriterRoundTrip) {

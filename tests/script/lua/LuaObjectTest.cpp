@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
@@ -12,6 +13,7 @@
 #include "pixmap/Pixmap.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Memory.h"
 #include "script/lua/LuaApi.h"
 #include "tests/support/StackScrub.h"
@@ -338,6 +340,20 @@ TEST_F(LuaTest, CompileErrorsArePrintedAndCreateGivesNull) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ERROR\nlate\n");
   ASSERT_FALSE(failing.IsNull());
   EXPECT_EQ(Call(failing, "f"), "1");
+}
+
+TEST_F(LuaTest, SourcesAboveTheSizeLimitAreRefused) {
+  // A comment as long as the limit compiles; a byte more is refused before
+  // Lua's parser sees it.
+  auto commentOf = [](std::size_t bytes) { return "--" + std::string(bytes - 2, 'x'); };
+  const auto limit = static_cast<std::size_t>(limits::kLuaSourceBytes);
+  Ref<TLuaClass> atLimit = TLuaClass::Create(String::FromNarrow(commentOf(limit)));
+  EXPECT_EQ(atLimit->lua_pushchunk(), 1);
+  lua_pop(LuaState(), 1);
+  ::testing::internal::CaptureStdout();
+  Ref<TLuaClass> over = TLuaClass::Create(String::FromNarrow(commentOf(limit + 1)));
+  EXPECT_EQ(over->lua_pushchunk(), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Error loading script :\nscript too large\n");
 }
 
 TEST_F(LuaTest, BinaryChunksAreRefusedEverywhere) {

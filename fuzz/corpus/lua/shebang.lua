@@ -1,0 +1,2 @@
+#!/usr/bin/lua
+print('hi')
