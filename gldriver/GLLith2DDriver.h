@@ -184,11 +184,11 @@ class TGLLith2DDriver : public TLith2DDriver {
   int32_t _deferredGeneration = 0;
 
   GLFrameCounters _frame, _lastFrame;
-  // The projection's logical size and the viewport's size in pixels, to
-  // place a pixmap in window pixels whatever the logical resolution.
+  /// The projection's logical size and the viewport's size in pixels, to
+  /// place a pixmap in window pixels whatever the logical resolution.
   float _orthoWidth = 0, _orthoHeight = 0;
   int32_t _viewWidth = 0, _viewHeight = 0;
-  // What the context's textures can be (read in ResetGLContext).
+  /// What the context's textures can be (read in ResetGLContext).
   int32_t _maxTextureSize = 0;
   bool _anyTextureSize = false;  // sizes other than powers of two
   bool _pixmapTextures = true;

@@ -113,11 +113,11 @@ class TPixmap : public Object {
 
  private:
   Ref<Object> _source;  // the pixmap whose memory a window views
-  // The pixmap that owns the change marks (nullptr: this one) and this
-  // pixmap's place in it; the _source chain keeps it alive.
+  /// The pixmap that owns the change marks (nullptr: this one) and this
+  /// pixmap's place in it; the _source chain keeps it alive.
   TPixmap* _root = nullptr;
   int32_t _rootX = 0, _rootY = 0;
-  // Change marks, kept in the root only.
+  /// Change marks, kept in the root only.
   uint64_t _changes = 0;
   uint64_t _trackedFrom = 0;  // the count when TrackChanges started
   uint64_t _wholeChange = 0;  // the count of the last whole-pixmap mark
