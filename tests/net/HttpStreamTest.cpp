@@ -13,6 +13,7 @@
 #include "stream/RamStream.h"
 #include "tests/net/TestServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WaitFor.h"
 
 namespace vrl {
 namespace {
@@ -191,12 +192,10 @@ class PythonHttpServer {
     if (lines && std::fgets(line, sizeof line, lines))
       std::sscanf(line, "Serving HTTP on %*s port %d", &_port);
     if (lines) std::fclose(lines);
-    // Waited for by connecting, within a bound.
-    for (int i = 0; _port > 0 && i < 100; ++i) {
-      Ref<TSocket> probe = TSocket::CreateTCP();
-      if (probe->Connect(kLoopback, _port)) return;
-      usleep(20000);
-    }
+    // Waited for by connecting, within the tests' bound.
+    if (_port > 0 &&
+        testing_support::WaitFor([&] { return TSocket::CreateTCP()->Connect(kLoopback, _port) != 0; }))
+      return;
     _port = 0;
   }
   ~PythonHttpServer() {
