@@ -41,6 +41,16 @@ bool ReadTag(TStream* stream, char tag[4]) {
 
 bool TagIs(const char tag[4], const char* want) { return std::memcmp(tag, want, 4) == 0; }
 
+// The tag of the chunk after one of `previous` bytes. RIFF pads a chunk of
+// odd length with a zero byte, which some writers leave out; a chunk tag
+// never starts with 0, so a zero there is the pad and is passed over.
+bool ReadNextTag(TStream* stream, uint32_t previous, char tag[4]) {
+  if (!ReadTag(stream, tag)) return false;
+  if ((previous & 1) == 0 || tag[0] != 0) return true;
+  std::memmove(tag, tag + 1, 3);
+  return stream->Read(tag + 3, 1) == 1;
+}
+
 // Reads `bytes` bytes into the sample, growing it as the data arrives when
 // the stream cannot say how much it holds. False when the data runs out.
 bool ReadData(TStream* stream, TAudioSample* sample, int32_t bytes) {
@@ -96,12 +106,14 @@ Ref<TAudioSample> TAudioSampleLoaderWAV::LoadAudioSample(TStream* raw) {
     if (fmtSize - 16 > kMaxBytes) return nullptr;
     stream->SkipBytes(int32_t(fmtSize - 16));
   }
+  uint32_t previous = fmtSize;
   while (!stream->Eof()) {
-    if (!ReadTag(stream, tag)) return nullptr;
+    if (!ReadNextTag(stream, previous, tag)) return nullptr;
     uint32_t size = uint32_t(stream->ReadInt());
     if (size > kMaxBytes) return nullptr;
     if (!TagIs(tag, "data")) {
       stream->SkipBytes(int32_t(size));
+      previous = size;
       continue;
     }
     // Whole frames only: a trailing partial frame is not read.

@@ -7,7 +7,9 @@
 namespace vrl {
 
 /// Reads "RIFF", "WAVE" and a "fmt " chunk straight after it, then walks the
-/// chunks (without pad bytes) to "data". Null for anything else: another
+/// chunks to "data", with or without the pad byte after a chunk of odd
+/// length (RIFF asks for it; some writers leave it out). Null for anything
+/// else: another
 /// format tag than 1, other sample sizes or channel counts, a chunk between
 /// "WAVE" and "fmt ", no "data" chunk, or a "data" chunk that claims more
 /// bytes than the stream holds.

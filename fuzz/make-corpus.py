@@ -304,6 +304,8 @@ def make_wav():
           riff([(b"fmt ", fmt(1, 8000, 8)), (b"data", b"\x10\x20"), (b"junk", b"tail")]))
     write("wav", "fmt-with-extra-bytes.wav",
           riff([(b"fmt ", fmt(2, 44100, 16) + u16(0)), (b"data", b"\0\1\2\3")]))
+    write("wav", "odd-chunk-padded.wav",
+          riff([(b"fmt ", fmt(1, 8000, 8)), (b"LIST", b"INFOx"), (b"data", b"\x80\x90")]))
 
 
 # --- Ogg Vorbis ----------------------------------------------------------------

@@ -28,8 +28,8 @@ target=${FUZZ_TARGET:-audiosample}
 # input the parser accepts (the RIvo packet, the metadata and string texts
 # the targets take), or enough for the format's features elsewhere.
 case $target in
-  tga | bmp | wav | string | metadata | httpheader) max_len=4096 ;;
-  text) max_len=1024 ;;
+  tga | bmp | wav | string | httpheader) max_len=4096 ;;
+  text | metadata) max_len=1024 ;;
   lua) max_len=8192 ;;
   rivo) max_len=65600 ;;
   png | jpeg | pixmap | ogg | audiosample) max_len=32768 ;;

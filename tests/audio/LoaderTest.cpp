@@ -177,15 +177,32 @@ TEST_F(LoaderTest, WavLoadsEachPcmLayout) {
 
 TEST_F(LoaderTest, WavChunkWalk) {
   std::vector<uint8_t> data = {10, 20, 30, 40};
-  // A LIST chunk (odd length: no pad byte is skipped) before "data" loads.
-  Bytes listed;
-  listed.Tag("RIFF").U32(0).Tag("WAVE");
-  FmtChunk(listed, 1, 1, 8000, 8);
-  listed.Tag("LIST").U32(3).Raw({'a', 'b', 'c'}).Tag("data").U32(4).Raw(data);
-  Ref<TAudioSample> s = Read(listed.data);
-  ASSERT_FALSE(s.IsNull());
-  EXPECT_EQ(s->length, 4);
-  EXPECT_EQ(s->samples[3], 40);
+  // Chunks of odd length before "data", each followed by the pad byte RIFF
+  // asks for, or without it as some writers leave it: both load.
+  for (bool padded : {true, false}) {
+    Bytes listed;
+    listed.Tag("RIFF").U32(0).Tag("WAVE");
+    FmtChunk(listed, 1, 1, 8000, 8);
+    listed.Tag("LIST").U32(3).Raw({'a', 'b', 'c'});
+    if (padded) listed.Raw({0});
+    listed.Tag("JUNK").U32(1).Raw({0});
+    if (padded) listed.Raw({0});
+    listed.Tag("data").U32(4).Raw(data);
+    Ref<TAudioSample> s = Read(listed.data);
+    ASSERT_FALSE(s.IsNull()) << padded;
+    EXPECT_EQ(s->length, 4);
+    EXPECT_EQ(s->samples[3], 40);
+  }
+
+  // A 17-byte fmt chunk and its pad byte.
+  Bytes oddFmt;
+  oddFmt.Tag("RIFF").U32(0).Tag("WAVE").Tag("fmt ").U32(17);
+  oddFmt.Raw({1, 0, 1, 0, 0x40, 0x1f, 0, 0, 0x40, 0x1f, 0, 0, 1, 0, 8, 0, 0xee, 0});
+  oddFmt.Tag("data").U32(4).Raw(data);
+  Ref<TAudioSample> odd = Read(oddFmt.data);
+  ASSERT_FALSE(odd.IsNull());
+  EXPECT_EQ(odd->hertz, 8000);
+  EXPECT_EQ(odd->samples[0], 10);
 
   // A chunk between "WAVE" and "fmt " is refused.
   Bytes early;
