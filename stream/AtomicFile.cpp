@@ -1,6 +1,8 @@
 #include "stream/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 
 #include "runtime/Exceptions.h"
 #include "stream/CStream.h"
@@ -63,6 +66,48 @@ std::string RandomSuffix() {
   return suffix;
 }
 
+// The process id a temporary file's name carries, or 0 when `name` is not
+// one: ".<name>.vrl-save-<pid>-<12 hex digits>".
+pid_t WriterOf(std::string_view name) {
+  std::size_t at = name.rfind(kMarker);
+  if (name.empty() || name[0] != '.' || at == std::string_view::npos || at < 2) return 0;
+  std::string_view rest = name.substr(at + sizeof kMarker - 1);
+  std::size_t dash = rest.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9) return 0;
+  if (rest.size() - dash - 1 != kSuffixDigits) return 0;
+  pid_t pid = 0;
+  for (char c : rest.substr(0, dash)) {
+    if (c < '0' || c > '9') return 0;
+    pid = pid * 10 + (c - '0');
+  }
+  for (char c : rest.substr(dash + 1)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
+  }
+  return pid;
+}
+
+// Removes what killed writers left of earlier saves of `name` in
+// `directory`: the temporary files of this name whose process no longer
+// exists. A live process's file may be a save in progress and is kept, as is
+// every file of this process (another thread may be saving). Process ids
+// only mean something on this machine; a directory shared with another
+// machine may lose that machine's save in progress, which then fails and
+// says so, never the target itself.
+void RemoveLeftovers(const std::string& directory, const std::string& prefix) {
+  DIR* dir = opendir(directory.c_str());
+  if (!dir) return;
+  const pid_t self = getpid();
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    pid_t writer = WriterOf(name);
+    if (writer <= 0 || writer == self) continue;
+    if (kill(writer, 0) == 0 || errno != ESRCH) continue;
+    unlinkat(dirfd(dir), entry->d_name, 0);
+  }
+  closedir(dir);
+}
+
 // Forces the directory entry of a rename to the disk. Best effort: the new
 // file is in place already, and some file systems cannot sync a directory.
 void SyncDirectory(const std::string& directory) {
@@ -115,7 +160,8 @@ void AtomicFile::OpenNative(const std::string& target) {
   // be opened for writing must not be saved over either.
   if (exists && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return;
   for (int attempt = 0; attempt < 100 && _fd < 0; ++attempt) {
-    std::string temp = prefix + "." + name.substr(0, kNameKept) + kMarker + RandomSuffix();
+    std::string temp = prefix + "." + name.substr(0, kNameKept) + kMarker + std::to_string(getpid()) + "-" +
+                       RandomSuffix();
     // 0666 less the umask, as a plain open of a new file gets.
     _fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (_fd >= 0) {
@@ -183,8 +229,13 @@ bool AtomicFile::Commit() {
     return false;
   }
   _finished = true;
+  std::string temp = std::move(_temp);
   _temp.clear();
-  SyncDirectory(DirectoryOf(_target));
+  std::string directory = DirectoryOf(_target);
+  SyncDirectory(directory);
+  std::size_t slash = temp.rfind('/');
+  std::string own = slash == std::string::npos ? temp : temp.substr(slash + 1);
+  RemoveLeftovers(directory, own.substr(0, own.rfind(kMarker) + sizeof kMarker - 1));
   return true;
 }
 
@@ -192,15 +243,6 @@ void AtomicFile::CommitOrThrow() {
   if (!Commit()) ThrowStreamWriteException();
 }
 
-bool AtomicFile::IsTemporaryName(const std::string& name) {
-  std::size_t at = name.rfind(kMarker);
-  if (name.empty() || name[0] != '.' || at == std::string::npos || at < 2) return false;
-  std::string suffix = name.substr(at + sizeof kMarker - 1);
-  if (suffix.size() != kSuffixDigits) return false;
-  for (char c : suffix) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
+bool AtomicFile::IsTemporaryName(const std::string& name) { return WriterOf(name) > 0; }
 
 }  // namespace vrl

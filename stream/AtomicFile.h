@@ -4,14 +4,16 @@
 //
 // For a URL that names a plain file (a string without "::"), the data goes
 // to a new temporary file in the target's directory, named
-// ".<name>.vrl-save-<random>" so that it is recognisable and never clashes
-// with another save. Commit flushes it, forces it to the disk (fsync),
+// ".<name>.vrl-save-<pid>-<random>" so that it is recognisable and never
+// clashes with another save. Commit flushes it, forces it to the disk (fsync),
 // closes it and only then renames it over the target (and forces the
 // directory entry to the disk as well). Until that rename the old file is
 // whole; a failure on the way (a full device, a read-only directory, a
 // failed write, an exception, a killed process) leaves it untouched. Every
 // failure but a killed process also removes the temporary file; one left by
-// a killed writer is not read by anything, and the next save makes its own.
+// a killed writer is not read by anything, and the next save of the same
+// file that succeeds removes it (a temporary file whose process is gone; the
+// process id in the name is this machine's).
 //
 // The new file keeps the old one's permission bits (and, where we may, its
 // owner and group); a new target gets the permissions a plain open would
@@ -60,7 +62,9 @@ class AtomicFile {
 
   /// Completes the save: true when everything written reached the target.
   /// For a temporary file: Flush, fsync, Close, rename over the target,
-  /// fsync of the directory; any failure but the last abandons the save.
+  /// fsync of the directory, then removing what killed writers left of
+  /// earlier saves of the target; any failure but the last two abandons the
+  /// save.
   /// For other URLs: the stream's Close returning 0. A second call returns
   /// false.
   bool Commit();

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "runtime/Exceptions.h"
@@ -224,10 +226,45 @@ TEST_F(AtomicFileTest, TemporaryNamesAreRecognisable) {
   std::vector<std::string> temps = TemporaryFiles(Root());
   ASSERT_EQ(temps.size(), 1u);
   EXPECT_EQ(temps[0].rfind(".name.txt.vrl-save-", 0), 0u) << temps[0];
+  EXPECT_EQ(temps[0].find(".vrl-save-" + std::to_string(getpid()) + "-"), 9u) << temps[0];
   EXPECT_FALSE(AtomicFile::IsTemporaryName("name.txt"));
   EXPECT_FALSE(AtomicFile::IsTemporaryName(".name.txt.vrl-save-12345"));
-  EXPECT_FALSE(AtomicFile::IsTemporaryName("name.txt.vrl-save-0123456789ab"));
-  EXPECT_TRUE(AtomicFile::IsTemporaryName(".name.txt.vrl-save-0123456789ab"));
+  EXPECT_FALSE(AtomicFile::IsTemporaryName(".name.txt.vrl-save-0123456789ab"));
+  EXPECT_FALSE(AtomicFile::IsTemporaryName(".name.txt.vrl-save--0123456789ab"));
+  EXPECT_FALSE(AtomicFile::IsTemporaryName(".name.txt.vrl-save-1x-0123456789ab"));
+  EXPECT_FALSE(AtomicFile::IsTemporaryName("name.txt.vrl-save-7-0123456789ab"));
+  EXPECT_TRUE(AtomicFile::IsTemporaryName(".name.txt.vrl-save-7-0123456789ab"));
+}
+
+TEST_F(AtomicFileTest, ASaveRemovesOnlyWhatDeadWritersLeftOfTheSameFile) {
+  // A process id that is certainly free: a child's, once it has been reaped.
+  pid_t dead = fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) _exit(0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string gone = ".name.txt.vrl-save-" + std::to_string(dead) + "-0123456789ab";
+  const std::string live = ".name.txt.vrl-save-1-0123456789ab";  // init: a save in progress
+  const std::string mine = ".name.txt.vrl-save-" + std::to_string(getpid()) + "-0123456789ab";
+  const std::string other = ".other.txt.vrl-save-" + std::to_string(dead) + "-0123456789ab";
+  for (const std::string& name : {gone, live, mine, other}) WriteWhole(NativeOf(name), "partial");
+
+  // A failed save removes nothing of others.
+  {
+    AtomicFile failed(Url(NativeOf("name.txt")));
+    ASSERT_FALSE(failed.IsNull());
+  }
+  EXPECT_EQ(TemporaryFiles(Root()).size(), 4u);
+
+  AtomicFile save(Url(NativeOf("name.txt")));
+  ASSERT_FALSE(save.IsNull());
+  ASSERT_EQ(save.Stream()->Write("new", 3), 3);
+  ASSERT_TRUE(save.Commit());
+  EXPECT_EQ(ReadWhole(NativeOf("name.txt")), "new");
+  std::vector<std::string> left = TemporaryFiles(Root());
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> kept = {live, mine, other};
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(left, kept);
 }
 
 }  // namespace
