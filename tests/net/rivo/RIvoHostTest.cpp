@@ -21,6 +21,7 @@
 
 #include "net/rivo/RIvo.h"
 #include "net/rivo/RIvoWire.h"
+#include "runtime/Limits.h"
 #include "tests/support/Thrown.h"
 #include "tests/support/WaitFor.h"
 
@@ -265,6 +266,32 @@ TEST_F(RIvoHost, HostilePacketsAreRefusedAndOthersStillServed) {
   ASSERT_EQ(good.Messages(STATE_CREATED).size(), 1u);
   EXPECT_TRUE(good.Messages(STATE_MODIFIED).empty());
   EXPECT_TRUE(good.Messages(STATE_CLOSED).empty());
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(RIvoHost, PacketsAboveTheLargestMessageAreRefusedByENet) {
+  RawPeer good(host->Port()), bad(host->Port());
+  ASSERT_TRUE(
+      Pump({&good, &bad}, [&] { return good.connected && bad.connected && host->Peers()->Count() == 2; }));
+  // A creation with one string slot, `length` bytes long: 2 header bytes,
+  // then type, two length bytes and the text.
+  auto withString = [](int32_t id, int32_t length) {
+    Bytes slots = {0x60, uint8_t(length >> 8), uint8_t(length & 0xff)};
+    slots.resize(slots.size() + std::size_t(length), 'x');
+    return Packet(STATE_CREATED, id, slots);
+  };
+  const int32_t fits = limits::kRivoPacketBytes - 5;
+  ASSERT_EQ(withString(1, fits).size(), std::size_t(limits::kRivoPacketBytes));
+
+  // One byte more: ENet drops it before it allocates for it, so the host
+  // never sees it (no object, no error), and goes on serving the others.
+  bad.Send(withString(7, fits + 1));
+  good.Send(withString(1, fits));
+  ASSERT_TRUE(Pump({&good, &bad}, [&] { return host->ObjectById(1); }));
+  EXPECT_EQ(host->ObjectById(1)->GetString(0)->Length(), fits);
+  good.Send(Packet(STATE_MODIFIED, 1, {0x80, 5}));
+  ASSERT_TRUE(Pump({&good, &bad}, [&] { return host->ObjectById(1)->GetInt(0) == 5; }));
+  EXPECT_EQ(host->Objects()->Count(), 1);
   EXPECT_TRUE(errors.empty());
 }
 
