@@ -2,12 +2,15 @@
 // (its modules, start-up, display and music) for SECONDS seconds of wall
 // time, or until Escape, and prints one CSV line every INTERVAL seconds (60
 // by default):
-//   seconds,frames,fps,rss_kib,flakes
+//   seconds,frames,fps,rss_kib,flakes,heap_kib,objects_kib
 // frames and fps count the frames of that interval; rss_kib is the resident
-// memory at its end. scripts/soak.sh runs it in a virtual display with SDL's
+// memory at its end, heap_kib what malloc has handed out and not had back,
+// objects_kib the part of it that is the framework's objects. scripts/soak.sh runs it in a virtual display with SDL's
 // disk audio and checks what it printed and what was played, against the
 // decoded music that the tool writes to the file MUSIC when given (signed
 // 16-bit stereo, as SDL's disk audio captures it).
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +23,7 @@
 #include "graphics/Graphics.h"
 #include "input/PolledInput.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Memory.h"
 #include "runtime/Startup.h"
 
 namespace {
@@ -70,7 +74,7 @@ int main(int argc, char** argv) {
       status = 1;
       return;
     }
-    std::printf("seconds,frames,fps,rss_kib,flakes\n");
+    std::printf("seconds,frames,fps,rss_kib,flakes,heap_kib,objects_kib\n");
     std::fflush(stdout);
     Clock::time_point start = Clock::now();
     Clock::time_point mark = start;
@@ -82,8 +86,9 @@ int main(int argc, char** argv) {
       double span = std::chrono::duration<double>(now - mark).count();
       if (span < interval) continue;
       double elapsed = std::chrono::duration<double>(now - start).count();
-      std::printf("%.0f,%ld,%.1f,%ld,%d\n", elapsed, frames, static_cast<double>(frames) / span,
-                  ResidentKiB(), vrl::card::TheScene().flakes->Count());
+      std::printf("%.0f,%ld,%.1f,%ld,%d,%zu,%zu\n", elapsed, frames, static_cast<double>(frames) / span,
+                  ResidentKiB(), vrl::card::TheScene().flakes->Count(), mallinfo2().uordblks / 1024,
+                  vrl::GCMemAlloced() / 1024);
       std::fflush(stdout);
       frames = 0;
       mark = now;
