@@ -190,7 +190,10 @@ bool TPixmap::ChangedAreas(uint64_t since, std::vector<PixmapArea>& areas) const
   if (left >= right || top >= bottom) return true;
   // Runs of changed spans per row; a run that repeats the run of the row
   // above extends that rectangle downwards.
-  std::vector<std::size_t> open, next;  // indices into `areas` ending at the row above
+  // Indices into `areas` of the rectangles ending at the row above and at
+  // this row; kept between calls, as a frame asks for its changes every time.
+  thread_local std::vector<std::size_t> open, next;
+  open.clear();
   auto first = std::size_t(left / kChangeSpan), last = std::size_t((right - 1) / kChangeSpan);
   for (int64_t row = top; row < bottom; ++row) {
     const uint64_t* spans = root._spanChanges.data() + std::size_t(row) * std::size_t(root._spansPerRow);

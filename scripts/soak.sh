@@ -61,6 +61,13 @@ else:
     print(f"resident memory: first {rss[0]} KiB, min {min(rss)}, max {max(rss)}, largest drift {drift} KiB")
     if drift > 2048:
         failures.append(f"resident memory drifted by {drift} KiB (limit 2048)")
+    # What malloc has handed out, and the framework's objects: a leak grows
+    # these; pages the allocators keep or touch for their own use do not.
+    for column, what in (("heap_kib", "malloc in use"), ("objects_kib", "objects")):
+        if rows and column in rows[0]:
+            v = [int(r[column]) for r in rows]
+            print(f"{what}: first {v[0]} KiB, min {min(v)}, max {max(v)}, largest drift "
+                  f"{max(abs(x - v[0]) for x in v)} KiB")
     capped = [float(r["fps"]) for r in rows if int(r["flakes"]) >= 20000] or fps
     q = max(1, len(capped) // 4)
     first, last = np.mean(capped[:q]), np.mean(capped[-q:])
@@ -101,11 +108,12 @@ set output "$out/soak.png"
 set datafile separator ","
 set key top left
 set xlabel "minutes"
-set ylabel "resident memory (MiB)"
+set ylabel "memory (MiB)"
 set y2label "frames per second"
 set y2tics
 set ytics nomirror
 plot "$out/samples.csv" skip 1 using (\$1/60):(\$4/1024) with linespoints title "resident memory", \
+     "" skip 1 using (\$1/60):(\$6/1024) with linespoints title "malloc in use", \
      "" skip 1 using (\$1/60):3 axes x1y2 with linespoints title "frame rate"
 GP
 echo "plot: $out/soak.png"
