@@ -71,6 +71,15 @@ Ref<TCStream> TCStream::CreateWithCStream(std::FILE* handle, int32_t mode) {
   return stream;
 }
 
+int64_t TCStream::BytesLeft() {
+  if (!_cstream) return -1;
+  struct stat st {};
+  if (fstat(fileno(_cstream), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  off_t at = ftello(_cstream);
+  if (at < 0) return -1;
+  return std::max<int64_t>(int64_t(st.st_size) - int64_t(at), 0);
+}
+
 void TCStream::Switch(LastOp op) {
   // Reading after writing (or the reverse) on one C file needs a positioning
   // call in between; without it the C library's behaviour is undefined.

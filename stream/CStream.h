@@ -52,6 +52,11 @@ class TCStream : public TStream {
   /// Takes ownership of an open file; Close or freeing the stream closes it.
   static Ref<TCStream> CreateWithCStream(std::FILE* handle, int32_t mode);
 
+  /// The bytes from the C file's position to the end of a regular file, even
+  /// past what an Int can say; -1 for other files or a closed stream. Lets
+  /// whole-file readers refuse a file too large for them before they read.
+  int64_t BytesLeft();
+
   /// The mode it was opened with: MODE_READ, MODE_WRITE or both (Close keeps it).
   int32_t Mode() const { return _mode; }
 

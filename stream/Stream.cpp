@@ -438,6 +438,9 @@ int32_t ReadUpTo(TStream* stream, void* buf, int32_t count) {
 
 Ref<Array> ReadAllBytes(TStream* stream) {
   TStream& in = Checked(stream);
+  // A file that holds more than an array can is refused before it is read.
+  if (auto* file = CastRaw<TCStream>(&in); file && file->BytesLeft() > limits::kStreamBytes)
+    vrRuntimeError(u"Stream too large"_vs);
   std::vector<uint8_t> bytes(1024);
   std::size_t count = 0;
   while (!in.Eof()) {

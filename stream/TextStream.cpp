@@ -13,6 +13,7 @@
 #include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "stream/AtomicFile.h"
+#include "stream/CStream.h"
 #include "stream/LineScan.h"
 #include "stream/StreamCloser.h"
 
@@ -479,6 +480,9 @@ Ref<String> LoadText(Object* url) {
     closer.Close();
     return result;
   }
+  // One unit a byte: a file with more is refused before it is read.
+  if (auto* file = CastRaw<TCStream>(stream.get()); file && file->BytesLeft() > limits::kTextUnits - kept)
+    vrRuntimeError(u"Stream too large"_vs);
   Ref<Array> rest = ReadAllBytes(stream);
   closer.Close();
   if (rest->Length() > limits::kTextUnits - kept) vrRuntimeError(u"Stream too large"_vs);

@@ -12,10 +12,12 @@
 
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "stream/Bank.h"
 #include "stream/CStream.h"
 #include "stream/NativePath.h"
 #include "stream/StandardIO.h"
+#include "stream/TextStream.h"
 #include "tests/stream/FailingStream.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Thrown.h"
@@ -279,6 +281,28 @@ TEST_F(StreamTest, OpeningAStreamWrapsItAndCloseLeavesItOpen) {
   EXPECT_TRUE(Throws<TNullObjectException>([&] { wrapper->ReadByte(); }));
   EXPECT_EQ(LoadString(file)->ToNarrow(), "yz");
   EXPECT_EQ(file->Pos(), 4);
+}
+
+TEST_F(StreamTest, WholeFileReadersRefuseAFileAboveTheArrayLimitBeforeReading) {
+  // A sparse file one byte above what an array can hold: refused at once,
+  // without reading (or allocating for) its 2 GiB.
+  const std::string path = NativeOf("huge");
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, off_t(limits::kStreamBytes) + 1), 0);
+  close(fd);
+  EXPECT_TRUE(testing_support::ThrowsObject([&] { LoadByteArray(Url("huge")); }, "Stream too large"));
+  EXPECT_TRUE(testing_support::ThrowsObject([&] { LoadString(Url("huge")); }, "Stream too large"));
+  EXPECT_TRUE(testing_support::ThrowsObject([&] { LoadText(Url("huge")); }, "Stream too large"));
+  // What is left after the position counts: the same file read from its
+  // second byte fits.
+  Ref<TCStream> file = TCStream::OpenFile(Url("huge"), 1, 0);
+  ASSERT_FALSE(file.IsNull());
+  EXPECT_EQ(file->BytesLeft(), limits::kStreamBytes + 1);
+  EXPECT_EQ(file->ReadByte(), 0);
+  EXPECT_EQ(file->BytesLeft(), limits::kStreamBytes);
+  file->Close();
+  EXPECT_EQ(file->BytesLeft(), -1);
 }
 
 TEST_F(StreamTest, WholeStreamLoadsAndSaves) {
