@@ -1,6 +1,8 @@
 #include "gldriver/GLLith2DDriver.h"
 
 #include <GL/gl.h>
+#include <GL/glext.h>
+#include <SDL.h>
 
 #include <algorithm>
 #include <cmath>
@@ -79,6 +81,33 @@ bool AnyTextureSize() {
   if (version && version[0] >= '2' && version[0] <= '9') return true;
   const auto* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
   return extensions && std::strstr(extensions, "GL_ARB_texture_non_power_of_two");
+}
+
+// OpenGL 1.5's buffer objects, looked up once; null where the context has
+// none (the batches are then drawn from client memory).
+struct BufferCalls {
+  PFNGLGENBUFFERSPROC gen = nullptr;
+  PFNGLBINDBUFFERPROC bind = nullptr;
+  PFNGLBUFFERDATAPROC data = nullptr;
+  PFNGLBUFFERSUBDATAPROC subData = nullptr;
+  PFNGLDELETEBUFFERSPROC erase = nullptr;
+};
+
+const BufferCalls* Buffers() {
+  static const BufferCalls calls = [] {
+    BufferCalls c;
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    bool core = version && (version[0] > '1' || (version[0] == '1' && version[2] >= '5'));
+    if (!core) return c;
+    c.gen = reinterpret_cast<PFNGLGENBUFFERSPROC>(SDL_GL_GetProcAddress("glGenBuffers"));
+    c.bind = reinterpret_cast<PFNGLBINDBUFFERPROC>(SDL_GL_GetProcAddress("glBindBuffer"));
+    c.data = reinterpret_cast<PFNGLBUFFERDATAPROC>(SDL_GL_GetProcAddress("glBufferData"));
+    c.subData = reinterpret_cast<PFNGLBUFFERSUBDATAPROC>(SDL_GL_GetProcAddress("glBufferSubData"));
+    c.erase = reinterpret_cast<PFNGLDELETEBUFFERSPROC>(SDL_GL_GetProcAddress("glDeleteBuffers"));
+    if (!c.gen || !c.bind || !c.data || !c.subData || !c.erase) c = {};
+    return c;
+  }();
+  return calls.gen ? &calls : nullptr;
 }
 
 }  // namespace
@@ -394,11 +423,62 @@ void TGLLith2DDriver::TexturedQuad(int32_t texture, const float* corners, float 
 
 void TGLLith2DDriver::FlushBatch() {
   if (_batch.empty()) return;
+  const std::size_t quads = _batch.size() / 16;
+  // The batch goes through buffers of the window's context: the vertices
+  // into a store of a size that settles at once, the quads as indexed
+  // triangles. Drawn from client memory as quads, the GL copies the vertices
+  // and makes triangle indices in new blocks of a different size every
+  // frame, which fragments the heap over a long run. The pixels are the same:
+  // a quad is drawn as two triangles either way.
+  const BufferCalls* gl = Buffers();
+  GLWindowRecord* record = CurrentGLRecord();
+  VertexBuffer* buffer = nullptr;
+  if (gl && record && record->kind != 0) {
+    auto found = std::find_if(_vertexBuffers.begin(), _vertexBuffers.end(),
+                              [&](const VertexBuffer& b) { return b.record == record; });
+    if (found == _vertexBuffers.end()) {
+      GLuint names[2] = {};
+      gl->gen(2, names);
+      if (names[0] && names[1]) found = _vertexBuffers.insert(_vertexBuffers.end(), {record, names[0], 0, names[1], 0});
+    }
+    if (found != _vertexBuffers.end()) buffer = &*found;
+  }
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-  glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), _batch.data());
-  glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), _batch.data() + 2);
-  glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(_batch.size() / 4));
+  if (buffer) {
+    const std::size_t bytes = _batch.size() * sizeof(float);
+    // Grown in powers of two, so the sizes settle at once.
+    std::size_t size = std::max<std::size_t>(buffer->bytes, 64 << 10);
+    while (size < bytes) size *= 2;
+    buffer->bytes = size;
+    gl->bind(GL_ARRAY_BUFFER, buffer->name);
+    gl->data(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(size), nullptr, GL_STREAM_DRAW);
+    gl->subData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), _batch.data());
+    gl->bind(GL_ELEMENT_ARRAY_BUFFER, buffer->indices);
+    if (quads > buffer->quads) {
+      std::size_t room = std::max<std::size_t>(buffer->quads, 1024);
+      while (room < quads) room *= 2;
+      std::vector<uint32_t> indices(room * 6);
+      for (std::size_t q = 0; q < room; ++q) {
+        const auto v = static_cast<uint32_t>(4 * q);
+        const uint32_t corners[6] = {v, v + 1, v + 2, v, v + 2, v + 3};
+        std::copy(corners, corners + 6, indices.begin() + static_cast<std::ptrdiff_t>(6 * q));
+      }
+      gl->data(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(uint32_t)),
+               indices.data(), GL_STATIC_DRAW);
+      buffer->quads = room;
+    }
+    glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), nullptr);
+    glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), reinterpret_cast<const void*>(2 * sizeof(float)));
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(quads * 6), GL_UNSIGNED_INT, nullptr);
+    gl->bind(GL_ELEMENT_ARRAY_BUFFER, 0);
+    gl->bind(GL_ARRAY_BUFFER, 0);
+    _frame.stateChanges += 4;
+  } else {
+    glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), _batch.data());
+    glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), _batch.data() + 2);
+    glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(_batch.size() / 4));
+  }
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glDisableClientState(GL_VERTEX_ARRAY);
   _frame.stateChanges += 6;
@@ -723,6 +803,18 @@ void TGLLith2DDriver::DeletePendingTextures(GLWindowRecord* record) {
 void TGLLith2DDriver::ReleaseContext(GLWindowRecord* record) {
   if (CurrentGLRecord() == record) FlushBatch();
   DeletePendingTextures(record);
+  // The hook runs with the record's context current.
+  for (auto it = _vertexBuffers.begin(); it != _vertexBuffers.end();) {
+    if (it->record != record) {
+      ++it;
+      continue;
+    }
+    if (const BufferCalls* gl = Buffers()) {
+      const GLuint names[2] = {it->name, it->indices};
+      gl->erase(2, names);
+    }
+    it = _vertexBuffers.erase(it);
+  }
   std::vector<uint32_t> names;
   for (GLPixmapTexture* texture : _pixmapTextureList) {
     if (texture->record != record) continue;
