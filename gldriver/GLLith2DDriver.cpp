@@ -439,7 +439,8 @@ void TGLLith2DDriver::FlushBatch() {
     if (found == _vertexBuffers.end()) {
       GLuint names[2] = {};
       gl->gen(2, names);
-      if (names[0] && names[1]) found = _vertexBuffers.insert(_vertexBuffers.end(), {record, names[0], 0, names[1], 0});
+      if (names[0] && names[1])
+        found = _vertexBuffers.insert(_vertexBuffers.end(), {record, names[0], 0, names[1], 0});
     }
     if (found != _vertexBuffers.end()) buffer = &*found;
   }

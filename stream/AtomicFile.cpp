@@ -160,8 +160,8 @@ void AtomicFile::OpenNative(const std::string& target) {
   // be opened for writing must not be saved over either.
   if (exists && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return;
   for (int attempt = 0; attempt < 100 && _fd < 0; ++attempt) {
-    std::string temp = prefix + "." + name.substr(0, kNameKept) + kMarker + std::to_string(getpid()) + "-" +
-                       RandomSuffix();
+    std::string temp =
+        prefix + "." + name.substr(0, kNameKept) + kMarker + std::to_string(getpid()) + "-" + RandomSuffix();
     // 0666 less the umask, as a plain open of a new file gets.
     _fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (_fd >= 0) {

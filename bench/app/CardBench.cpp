@@ -392,8 +392,9 @@ void StartToFirstFrame() {
       "start to first frame: %.0f ms   music decoded on one thread: %.0f ms   ratio %.2f (%d decoding "
       "threads)\n",
       best.wall, baseline.wall, best.wall / baseline.wall, int(oggloader::DecodeThreads()));
-  std::printf("  against a raw SDL2 + OpenGL start (audio, window, one picture, present): %.0f ms   ratio %.2f\n",
-              raw.wall, best.wall / raw.wall);
+  std::printf(
+      "  against a raw SDL2 + OpenGL start (audio, window, one picture, present): %.0f ms   ratio %.2f\n",
+      raw.wall, best.wall / raw.wall);
   std::printf("  processor time, all threads: %.0f ms   one thread: %.0f ms   raw: %.0f ms\n", best.all,
               baseline.all, raw.all);
   std::printf("  processor time, main thread: %.0f ms   one thread: %.0f ms   raw: %.0f ms\n", best.main,

@@ -5,10 +5,11 @@
 //   seconds,frames,fps,rss_kib,flakes,heap_kib,objects_kib
 // frames and fps count the frames of that interval; rss_kib is the resident
 // memory at its end, heap_kib what malloc has handed out and not had back,
-// objects_kib the part of it that is the framework's objects. scripts/soak.sh runs it in a virtual display with SDL's
-// disk audio and checks what it printed and what was played, against the
-// decoded music that the tool writes to the file MUSIC when given (signed
-// 16-bit stereo, as SDL's disk audio captures it).
+// objects_kib the part of it that is the framework's objects.
+// scripts/soak.sh runs it in a virtual display with SDL's disk audio and
+// checks what it printed and what was played, against the decoded music
+// that the tool writes to the file MUSIC when given (signed 16-bit stereo,
+// as SDL's disk audio captures it).
 #include <malloc.h>
 
 #include <chrono>
