@@ -470,7 +470,10 @@ void TGLLith2DDriver::FlushBatch() {
       buffer->quads = room;
     }
     glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), nullptr);
-    glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), reinterpret_cast<const void*>(2 * sizeof(float)));
+    // With a buffer bound, GL takes the offset into it in place of a pointer.
+    const auto* coords =
+        reinterpret_cast<const void*>(2 * sizeof(float));  // NOLINT(performance-no-int-to-ptr)
+    glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), coords);
     glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(quads * 6), GL_UNSIGNED_INT, nullptr);
     gl->bind(GL_ELEMENT_ARRAY_BUFFER, 0);
     gl->bind(GL_ARRAY_BUFFER, 0);
