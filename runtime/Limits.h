@@ -31,6 +31,11 @@ inline constexpr int32_t kBmpInfoHeaderBytes = 4096;
 /// The most scans of a progressive JPEG: real files have about ten; each scan
 /// makes libjpeg walk the whole picture again.
 inline constexpr int32_t kJpegScans = 500;
+/// The largest PNG chunk besides the picture data that the PNG loader
+/// takes into memory (text, colour profiles, unknown chunks), also once
+/// decompressed: libpng otherwise allocates whatever a chunk's 31-bit length
+/// claims before it reads a byte of it.
+inline constexpr int32_t kPngChunkBytes = 8 << 20;
 /// Decompression ratios: the most a stored byte can stand for, so that a
 /// picture claims no more memory than its file's bytes can fill.
 /// Uncompressed rows: a byte is a byte.

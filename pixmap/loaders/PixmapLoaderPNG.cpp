@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "runtime/CallbackTrap.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Limits.h"
 #include "runtime/Runtime.h"
 #include "stream/AtomicFile.h"
 #include "stream/Stream.h"
@@ -72,6 +74,16 @@ struct PngJob {
 [[noreturn]] void OnPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnPngWarning(png_structp, png_const_charp) {}
 
+// libpng's allocations for a picture being read. A chunk's buffer is
+// allocated for the length the chunk claims before a byte of it is read, and
+// this libpng's own chunk limit covers only the picture data, so every block
+// above the chunk limit is refused here: libpng then skips the chunk (an
+// ancillary one) or gives up on the picture.
+png_voidp OnPngMalloc(png_structp, png_alloc_size_t size) {
+  return size > png_alloc_size_t(limits::kPngChunkBytes) ? nullptr : std::malloc(size);
+}
+void OnPngFree(png_structp, png_voidp block) { std::free(block); }
+
 void OnPngRead(png_structp png, png_bytep data, size_t length) {
   auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
   const bool read = job->trap.Run([&] {
@@ -119,6 +131,8 @@ bool DecodePng(PngJob* job) {
   png_set_sig_bytes(job->png, 8);
   // libpng checks the sides against these as it reads the header.
   png_set_user_limits(job->png, png_uint_32(kMaxPictureSide), png_uint_32(kMaxPictureSide));
+  // And the text it decompresses against this (see OnPngMalloc).
+  png_set_chunk_malloc_max(job->png, png_alloc_size_t(limits::kPngChunkBytes));
   png_read_info(job->png, job->info);
   const png_uint_32 width = png_get_image_width(job->png, job->info);
   const png_uint_32 height = png_get_image_height(job->png, job->info);
@@ -197,7 +211,8 @@ Ref<TPixmap> LoadPixmapPNG(Object* url) {
   job.bytesLeft = StreamBytesLeft(stream);
   // The version of the libpng headers we were built against; libpng checks
   // it against the library actually linked.
-  job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job, OnPngError, OnPngWarning);
+  job.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &job, OnPngError, OnPngWarning, nullptr,
+                                     OnPngMalloc, OnPngFree);
   if (!job.png) return {};
   job.info = png_create_info_struct(job.png);
   if (!job.info) return {};

@@ -4,6 +4,9 @@
 #include <zlib.h>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -185,6 +188,55 @@ TEST_F(PngLoaderTest, OversizedHeadersAreRefusedBeforeAllocation) {
   auto atLimit = HeaderOnly(16384, 1);
   // Within the limits: decoding starts and runs out of data.
   EXPECT_THROW(Load(atLimit), ThrownObject);
+}
+
+// A chunk is not given the memory its length claims before it is read: a
+// text chunk claiming 1.5 GiB in a file of a few dozen bytes (what the PNG
+// fuzzer found) costs nothing, and the picture with its ordinary text loads.
+TEST_F(PngLoaderTest, AChunkIsNotAllocatedForTheLengthItClaims) {
+  Bytes claim;
+  for (int c : {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}) claim.U8(c);
+  Bytes ihdr;
+  for (uint32_t v : {2u, 2u}) ihdr.U8(int(v >> 24)).U8(int(v >> 16)).U8(int(v >> 8)).U8(int(v));
+  ihdr.U8(8).U8(0).U8(0).U8(0).U8(0);
+  Chunk(claim, "IHDR", ihdr.v);
+  claim.U8(0x60).U8(0).U8(0).U8(0x0C);
+  for (char c : std::string("tEXtComment")) claim.U8(c);
+  claim.U8(0);
+  fflush(nullptr);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    try {
+      Load(claim.v);
+    } catch (...) {
+      // Refused or run out of data: either way, without the memory.
+    }
+    getrusage(RUSAGE_SELF, &after);
+    _exit(after.ru_maxrss - before.ru_maxrss < 64 * 1024 ? 0 : 1);  // KiB
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the claimed chunk was allocated";
+
+  Bytes texts;
+  for (int c : {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}) texts.U8(c);
+  Chunk(texts, "IHDR", ihdr.v);
+  std::vector<uint8_t> text(1000, 'x');
+  std::memcpy(text.data(), "Comment", 8);
+  Chunk(texts, "tEXt", text);
+  std::vector<uint8_t> rows = {0, 10, 20, 0, 30, 40};
+  std::vector<uint8_t> packed(64);
+  uLongf length = packed.size();
+  ASSERT_EQ(compress(packed.data(), &length, rows.data(), uLong(rows.size())), Z_OK);
+  packed.resize(length);
+  Chunk(texts, "IDAT", packed);
+  Chunk(texts, "IEND", {});
+  Ref<TPixmap> p = Load(texts.v);
+  ASSERT_FALSE(p.IsNull());
+  EXPECT_EQ(Pixel(p, 1, 1), 0xFF282828u);
 }
 
 // A header of a few dozen bytes must not cost the memory of the picture it
