@@ -59,6 +59,7 @@ if [[ -f fuzz/dict/$target.dict ]]; then dict=(-dict="fuzz/dict/$target.dict"); 
 
 ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:quarantine_size_mb=32 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp \
   nice -n 10 "$build/bin/${target}_fuzzer" -max_total_time="$seconds" -rss_limit_mb=256 \
   -malloc_limit_mb=256 -timeout=10 -max_len="$max_len" -artifact_prefix="$build/crashes/" \
   -print_final_stats=1 "${dict[@]}" "$@" "$corpus"

@@ -3,6 +3,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_BITMAP_H
+#include FT_OUTLINE_H
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -94,9 +95,11 @@ constexpr int32_t kLargestPixelSize = 0xFFFF;
 // A face claiming more glyphs than this is not a font we keep a cache for.
 constexpr FT_Long kMostGlyphs = 1 << 21;
 
-// The largest glyph bitmap taken into a pixmap (the picture loaders' limits).
-constexpr unsigned kLargestGlyphSide = 16384;
-constexpr uint64_t kMostGlyphPixels = uint64_t(1) << 26;
+// Whether a bitmap of these sides is a glyph we draw (runtime/Limits.h).
+bool GlyphSizeAllowed(int64_t width, int64_t height) {
+  return width >= 0 && height >= 0 && width <= limits::kGlyphSide && height <= limits::kGlyphSide &&
+         width * height <= limits::kGlyphPixels;
+}
 
 // Row y of a bitmap, top row first, whichever way FreeType's rows run.
 const uint8_t* BitmapRow(const FT_Bitmap& bitmap, unsigned y) {
@@ -243,10 +246,22 @@ Ref<TGlyph> TFreeTypeFont::LoadGlyph(int32_t index) {
 
 Ref<TFreeTypeGlyph> TFreeTypeFont::Render(int32_t freeTypeIndex) {
   Ref<TFreeTypeGlyph> glyph = New<TFreeTypeGlyph>();
-  if (!_ft_face || FT_Load_Glyph(_ft_face, static_cast<FT_UInt>(freeTypeIndex), FT_LOAD_RENDER) != 0) {
+  if (!_ft_face || FT_Load_Glyph(_ft_face, static_cast<FT_UInt>(freeTypeIndex), FT_LOAD_DEFAULT) != 0) {
     return glyph;  // empty: no pixmap, zero metrics
   }
   FT_GlyphSlot slot = _ft_face->glyph;
+  glyph->_advance = static_cast<float>(slot->advance.x >> 6);
+  // An outline's bitmap covers its control box on whole pixels; one beyond
+  // a glyph's limits is never rendered (a hostile outline could make
+  // FreeType allocate tens of megabytes for it).
+  if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+    FT_BBox box{};
+    FT_Outline_Get_CBox(&slot->outline, &box);
+    const int64_t width = ((int64_t(box.xMax) + 63) >> 6) - (int64_t(box.xMin) >> 6);
+    const int64_t height = ((int64_t(box.yMax) + 63) >> 6) - (int64_t(box.yMin) >> 6);
+    if (!GlyphSizeAllowed(width, height)) return glyph;
+  }
+  if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return glyph;
   const FT_Bitmap& bitmap = slot->bitmap;
   glyph->_x = slot->bitmap_left;
   glyph->_y = _ascend - slot->bitmap_top;
@@ -256,10 +271,7 @@ Ref<TFreeTypeGlyph> TFreeTypeFont::Render(int32_t freeTypeIndex) {
   if (bitmap.width == 0 || bitmap.rows == 0 || !bitmap.buffer) return glyph;
   // A hostile outline can make FreeType render a bitmap far beyond any
   // glyph; it is drawn as nothing rather than copied.
-  if (bitmap.width > kLargestGlyphSide || bitmap.rows > kLargestGlyphSide ||
-      uint64_t(bitmap.width) * bitmap.rows > kMostGlyphPixels) {
-    return glyph;
-  }
+  if (!GlyphSizeAllowed(bitmap.width, bitmap.rows)) return glyph;
 
   Ref<TPixmap> pixmap = AlphaPixmap(Library(), bitmap);
   if (pixmap.IsNull()) return glyph;

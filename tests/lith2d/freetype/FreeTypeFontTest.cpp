@@ -4,7 +4,10 @@
 #include "lith2d/freetype/FreeTypeFont.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -346,6 +349,37 @@ TEST_F(FreeTypeFontTest, HostileFilesGiveNull) {
   const std::string fifo = Root() + "/fifo.ttf";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_TRUE(TFreeTypeFont::Load(Name(fifo), 16, 0).IsNull());
+}
+
+// A glyph is sized from its outline before it is rendered: a 714-byte font
+// (what the font fuzzer found) whose outlines made FreeType render a bitmap
+// of 59 MB at 12 pixels costs a few megabytes, and its glyphs are empty.
+TEST_F(FreeTypeFontTest, HugeOutlinesAreNotRendered) {
+  const std::string path = std::string(VRL_FUZZ_REGRESSIONS) + "/font/outline-rendering-59-mb.ttf";
+  std::fflush(nullptr);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    bool drawn = false;
+    for (int32_t style : {0, FONTSTYLE_SMOOTH}) {
+      Ref<TFreeTypeFont> font = TFreeTypeFont::Load(String::FromUtf8(path), style ? 12 : 16, style);
+      if (font.IsNull()) _exit(2);
+      for (int32_t index = -1; index < font->CountGlyphs(); ++index) {
+        int32_t x = 0, y = 0, w = 0, h = 0;
+        font->LoadGlyph(index)->GetRect(x, y, w, h);
+        drawn = drawn || int64_t(w) * h > limits::kGlyphPixels;
+      }
+    }
+    getrusage(RUSAGE_SELF, &after);
+    _exit(drawn ? 3 : after.ru_maxrss - before.ru_maxrss < 32 * 1024 ? 0 : 1);  // KiB
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the glyphs cost the memory, 2: the font did not load, 3: a glyph "
+                                       "above the limits";
 }
 
 TEST_F(FreeTypeFontTest, FontsCutShortNeverCrashTheirGlyphs) {
