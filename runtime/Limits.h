@@ -77,11 +77,13 @@ inline constexpr int64_t kStreamBytes = INT32_MAX;
 /// memory whole for FreeType): above the largest font collections (CJK
 /// faces reach some 30 MiB).
 inline constexpr int32_t kFontFileBytes = 64 << 20;
-/// The longest side and the most pixels of one rendered glyph: a glyph of a
-/// 2000-pixel font still fits, while a hostile outline cannot make FreeType
-/// render tens of megabytes for one character. A larger glyph is drawn as
-/// nothing, and its size is known from the outline before it is rendered.
+/// The longest side of one rendered glyph: a glyph of a 2000-pixel font
+/// still fits, while a hostile outline cannot make FreeType render tens of
+/// megabytes for one character. A larger glyph is drawn as nothing; its size
+/// is known from the outline before it is rendered.
 inline constexpr int32_t kGlyphSide = 4096;
+/// The most pixels of one rendered glyph (4 MiB of coverage), for the same
+/// reason.
 inline constexpr int64_t kGlyphPixels = int64_t(1) << 22;
 
 // ---------------------------------------------------------------------------
