@@ -134,26 +134,41 @@ void UpdateFlakesCost() {
   ShutdownGraphics();
 }
 
-// Raw SDL2 + OpenGL: the same GL work as one card frame.
-double RawFrames(int frames, const std::vector<float>& quads, const std::vector<uint8_t>& picture,
-                 const std::vector<uint8_t>& sheet) {
+// The raw programs' window (1024 x 768, double-buffered OpenGL) and their
+// set-up: a pixel projection, and a texture made from `pixels`.
+SDL_Window* RawWindow() {
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_Window* window =
-      SDL_CreateWindow("raw", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1024, 768, SDL_WINDOW_OPENGL);
-  if (!window) return -1;
-  SDL_GLContext context = SDL_GL_CreateContext(window);
-  SDL_GL_SetSwapInterval(0);
+  return SDL_CreateWindow("raw", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1024, 768,
+                          SDL_WINDOW_OPENGL);
+}
+
+void RawProjection() {
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   glOrtho(0, 1024, 768, 0, -1, 1);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-  GLuint texture;
+}
+
+GLuint RawTexture(int width, int height, GLint filter, const uint8_t* pixels) {
+  GLuint texture = 0;
   glGenTextures(1, &texture);
   glBindTexture(GL_TEXTURE_2D, texture);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 16, 4, 0, GL_RGBA, GL_UNSIGNED_BYTE, sheet.data());
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+  return texture;
+}
+
+// Raw SDL2 + OpenGL: the same GL work as one card frame.
+double RawFrames(int frames, const std::vector<float>& quads, const std::vector<uint8_t>& picture,
+                 const std::vector<uint8_t>& sheet) {
+  SDL_Window* window = RawWindow();
+  if (!window) return -1;
+  SDL_GLContext context = SDL_GL_CreateContext(window);
+  SDL_GL_SetSwapInterval(0);
+  RawProjection();
+  RawTexture(16, 4, GL_LINEAR, sheet.data());
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   double seconds = FastestSeconds(
@@ -309,21 +324,12 @@ int RawFirstFrameChild(Clock::time_point start) {
   want.channels = 2;
   want.samples = 1024;
   SDL_AudioDeviceID audio = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_Window* window =
-      SDL_CreateWindow("raw", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1024, 768, SDL_WINDOW_OPENGL);
+  SDL_Window* window = RawWindow();
   if (!window) return 1;
   SDL_GLContext context = SDL_GL_CreateContext(window);
   std::vector<uint8_t> picture(std::size_t(1024) * 768 * 4, 0x80);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(0, 1024, 768, 0, -1, 1);
-  GLuint texture;
-  glGenTextures(1, &texture);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1024, 768, 0, GL_RGBA, GL_UNSIGNED_BYTE, picture.data());
+  RawProjection();
+  RawTexture(1024, 768, GL_NEAREST, picture.data());
   glClear(GL_COLOR_BUFFER_BIT);
   glEnable(GL_TEXTURE_2D);
   glBegin(GL_QUADS);
