@@ -288,7 +288,9 @@ bool DecodeInPieces(pub::OggDecoder* decoder, TStream* stream, int32_t start, TA
 }
 
 // A decode begun ahead of its load (PrefetchAudioSample), on threads of its
-// own while the main thread does other work.
+// own while the main thread does other work: one thread fewer than the decode
+// may use, so that the main thread keeps a core for that work; it takes the
+// pieces still left when it comes to the load.
 struct Prefetched {
   Prefetched() = default;
   Prefetched(const Prefetched&) = delete;
@@ -365,7 +367,7 @@ void oggloader::PrefetchAudioSample(Object* url) {
         int32_t(std::min<int64_t>(int64_t(threads) * kPiecesPerThread, frames / kMinPieceFrames));
     p->job = std::make_unique<PieceDecode>(p->bytes, p->start, p->sample, frames, pieces);
     PieceDecode* job = p->job.get();
-    p->workers.Start(std::min(threads, pieces), [job] { job->Work(); });
+    p->workers.Start(std::min(threads - 1, pieces), [job] { job->Work(); });
     Pending() = std::move(p);
   } catch (...) {
     // A prefetch only saves time: whatever failed here, the load that

@@ -25,9 +25,10 @@ void Init();
 /// straight through on the calling thread; 0 (the default) takes one per
 /// core, at most four. Set on the main thread between loads.
 void SetDecodeThreads(int32_t threads);
-/// Starts decoding the Ogg Vorbis data at `url` on other threads, so that the
-/// next Ogg load takes its samples from there when it reads the very same
-/// bytes, decoding on its own thread only what is not done yet. A load of
+/// Starts decoding the Ogg Vorbis data at `url` on other threads (one fewer
+/// than DecodeThreads, leaving the caller a core), so that the next Ogg load
+/// takes its samples from there when it reads the very same bytes, decoding
+/// on its own thread only what is not done yet. A load of
 /// other bytes discards the prefetch; what a load gives never changes. Does
 /// nothing for data that cannot be decoded in pieces, and reports no failure:
 /// the load meets it again.
