@@ -93,6 +93,9 @@ struct BufferCalls {
   PFNGLDELETEBUFFERSPROC erase = nullptr;
 };
 
+// The sprite batches are drawn in whole numbers of this many quads.
+constexpr std::size_t kQuadStep = 1024;
+
 const BufferCalls* Buffers() {
   static const BufferCalls calls = [] {
     BufferCalls c;
@@ -423,13 +426,20 @@ void TGLLith2DDriver::TexturedQuad(int32_t texture, const float* corners, float 
 
 void TGLLith2DDriver::FlushBatch() {
   if (_batch.empty()) return;
+  // The batch is drawn as quads, the GL's fast path for them (the same quads
+  // as indexed triangles draw at half the rate on Mesa's software
+  // rasteriser). A large batch is padded with empty quads to a whole number
+  // of kQuadStep: the GL makes blocks for each draw sized by its count, and
+  // large counts that change every frame (the visible flakes) fragment the
+  // heap over a long run; a few sizes do not, and small blocks come from
+  // malloc's bins. An empty quad has its four corners on one point and
+  // covers no pixel.
   const std::size_t quads = _batch.size() / 16;
-  // The batch goes through buffers of the window's context: the vertices
-  // into a store of a size that settles at once, the quads as indexed
-  // triangles. Drawn from client memory as quads, the GL copies the vertices
-  // and makes triangle indices in new blocks of a different size every
-  // frame, which fragments the heap over a long run. The pixels are the same:
-  // a quad is drawn as two triangles either way.
+  const std::size_t padded = quads <= kQuadStep ? quads : (quads + kQuadStep - 1) / kQuadStep * kQuadStep;
+  _batch.resize(padded * 16, -16.0f);
+  // The vertices go through a buffer of the window's context, into a store
+  // of a size that settles at once, so that the GL does not copy them from
+  // client memory into new blocks either.
   const BufferCalls* gl = Buffers();
   GLWindowRecord* record = CurrentGLRecord();
   VertexBuffer* buffer = nullptr;
@@ -437,15 +447,16 @@ void TGLLith2DDriver::FlushBatch() {
     auto found = std::find_if(_vertexBuffers.begin(), _vertexBuffers.end(),
                               [&](const VertexBuffer& b) { return b.record == record; });
     if (found == _vertexBuffers.end()) {
-      GLuint names[2] = {};
-      gl->gen(2, names);
-      if (names[0] && names[1])
-        found = _vertexBuffers.insert(_vertexBuffers.end(), {record, names[0], 0, names[1], 0});
+      GLuint name = 0;
+      gl->gen(1, &name);
+      if (name) found = _vertexBuffers.insert(_vertexBuffers.end(), {record, name, 0});
     }
     if (found != _vertexBuffers.end()) buffer = &*found;
   }
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  const void* positions = _batch.data();
+  const void* coords = _batch.data() + 2;
   if (buffer) {
     const std::size_t bytes = _batch.size() * sizeof(float);
     // Grown in powers of two, so the sizes settle at once.
@@ -455,33 +466,16 @@ void TGLLith2DDriver::FlushBatch() {
     gl->bind(GL_ARRAY_BUFFER, buffer->name);
     gl->data(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(size), nullptr, GL_STREAM_DRAW);
     gl->subData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), _batch.data());
-    gl->bind(GL_ELEMENT_ARRAY_BUFFER, buffer->indices);
-    if (quads > buffer->quads) {
-      std::size_t room = std::max<std::size_t>(buffer->quads, 1024);
-      while (room < quads) room *= 2;
-      std::vector<uint32_t> indices(room * 6);
-      for (std::size_t q = 0; q < room; ++q) {
-        const auto v = static_cast<uint32_t>(4 * q);
-        const uint32_t corners[6] = {v, v + 1, v + 2, v, v + 2, v + 3};
-        std::copy(corners, corners + 6, indices.begin() + static_cast<std::ptrdiff_t>(6 * q));
-      }
-      gl->data(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(uint32_t)),
-               indices.data(), GL_STATIC_DRAW);
-      buffer->quads = room;
-    }
-    glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), nullptr);
-    // With a buffer bound, GL takes the offset into it in place of a pointer.
-    const auto* coords =
-        reinterpret_cast<const void*>(2 * sizeof(float));  // NOLINT(performance-no-int-to-ptr)
-    glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), coords);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(quads * 6), GL_UNSIGNED_INT, nullptr);
-    gl->bind(GL_ELEMENT_ARRAY_BUFFER, 0);
+    // With a buffer bound, GL takes offsets into it in place of pointers.
+    positions = nullptr;
+    coords = reinterpret_cast<const void*>(2 * sizeof(float));  // NOLINT(performance-no-int-to-ptr)
+  }
+  glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), positions);
+  glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), coords);
+  glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(padded * 4));
+  if (buffer) {
     gl->bind(GL_ARRAY_BUFFER, 0);
-    _frame.stateChanges += 4;
-  } else {
-    glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), _batch.data());
-    glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), _batch.data() + 2);
-    glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(_batch.size() / 4));
+    _frame.stateChanges += 2;
   }
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glDisableClientState(GL_VERTEX_ARRAY);
@@ -813,10 +807,7 @@ void TGLLith2DDriver::ReleaseContext(GLWindowRecord* record) {
       ++it;
       continue;
     }
-    if (const BufferCalls* gl = Buffers()) {
-      const GLuint names[2] = {it->name, it->indices};
-      gl->erase(2, names);
-    }
+    if (const BufferCalls* gl = Buffers()) gl->erase(1, &it->name);
     it = _vertexBuffers.erase(it);
   }
   std::vector<uint32_t> names;

@@ -194,15 +194,12 @@ class TGLLith2DDriver : public TLith2DDriver {
   bool _pixmapTextures = true;
   std::vector<GLPixmapTexture*> _pixmapTextureList;  // the live ones; the pixmaps own them
   std::vector<std::pair<GLWindowRecord*, uint32_t>> _pendingDeletions;
-  /// The buffers each window's context draws the sprite batches from: the
-  /// vertices (and the size of their store in bytes), and the indices that
-  /// cut each quad into two triangles (for `quads` quads).
+  /// The buffer each window's context draws the sprite batches from, and
+  /// the size of its store in bytes.
   struct VertexBuffer {
     GLWindowRecord* record;
     uint32_t name;
     std::size_t bytes;
-    uint32_t indices;
-    std::size_t quads;
   };
   std::vector<VertexBuffer> _vertexBuffers;
   std::vector<PixmapArea> _areas;

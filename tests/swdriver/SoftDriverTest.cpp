@@ -250,6 +250,25 @@ TEST_F(SoftDriverTest, OpaqueCopiesAndUnscaledImagesMatchExactly) {
   EXPECT_TRUE(ComparePixmaps(soft, gl, 0));
 }
 
+// The OpenGL driver pads a large batch with empty quads: every sprite of it
+// is drawn, and nothing else.
+TEST_F(SoftDriverTest, ThousandsOfSpritesInOneBatchMatchExactly) {
+  Ref<TPixmap> sheet = Noise(12, 3, PIXFMT_RGBA32, 8);
+  auto scene = [&] {
+    Ref<TImage> flakes = LoadImageSource(sheet, 0);
+    SetDrawOrigin(-2, -2);
+    for (int32_t k = 0; k < 2500; ++k) {
+      const auto x = static_cast<float>(k * 7 % (kWidth + 1)), y = static_cast<float>(k * 5 % (kHeight + 1));
+      DrawImageArea(flakes, x, y, 3, 3, static_cast<float>(3 * (k % 4)), 0, 3, 3);
+    }
+  };
+  Ref<TPixmap> soft, gl;
+  RenderBoth(scene, soft, gl);
+  EXPECT_TRUE(ComparePixmaps(soft, gl, 0));
+  Ref<TPixmap> black = NewPixmap(kWidth, kHeight, PIXFMT_RGB24, 4);
+  EXPECT_GT(CountOff(gl, black, 0), 10000) << "the sprites cover much of the window";
+}
+
 TEST_F(SoftDriverTest, BlendModesMatchWithinOneLevel) {
   Ref<TPixmap> translucent = Noise(24, 20, PIXFMT_RGBA32, 11, 0);
   Ref<TPixmap> backdrop = Noise(kWidth, kHeight, PIXFMT_RGB24, 12);
