@@ -505,7 +505,7 @@ Ref<TTypeId> TypeIdForTag(std::string_view tag) {
       for (std::size_t i = 1; i < close; ++i) dims += tag[i] == ',' ? 1 : 0;
       Ref<TTypeId> element = TypeIdForTag(tag.substr(close + 1));
       if (element.IsNull()) return Ref<TTypeId>();
-      element->_arrayType = nullptr;
+      element->DropArrayTypes();
       return element->ArrayType(dims);
     }
     case ':': {
@@ -584,9 +584,20 @@ Ref<TTypeId> TTypeId::ArrayType(int32_t dims) {
     array->_dimensions = dims;
     array->_elementType = this;
     array->_super = _super.IsNull() ? Ref<TTypeId>(ArrayTypeId()) : _super->ArrayType(1);
+    DropArrayTypes();
     _arrayType = array;
   }
   return _arrayType;
+}
+
+void TTypeId::DropArrayTypes() {
+  Ref<TTypeId> next = _arrayType;
+  _arrayType = nullptr;
+  while (!next.IsNull()) {
+    Ref<TTypeId> after = next->_arrayType;
+    next->_arrayType = nullptr;
+    next = after;
+  }
 }
 
 int32_t TTypeId::ExtendsType(TTypeId* other) {

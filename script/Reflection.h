@@ -155,6 +155,11 @@ class TTypeId : public Object {
   friend std::string TypeTagForId(TTypeId* type);
   friend Ref<TTypeId> TypeIdForTag(std::string_view tag);
 
+  /// Forgets the cached array type, and the array types cached along the
+  /// chain it begins: an array type holds its element type, which caches it,
+  /// a cycle that counting alone never frees.
+  void DropArrayTypes();
+
   Ref<String> _name;
   Ref<String> _meta;
   const ClassRecord* _class = nullptr;

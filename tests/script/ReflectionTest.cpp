@@ -11,6 +11,7 @@
 #include "pixmap/Pixmap.h"
 #include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
+#include "runtime/Memory.h"
 #include "script/OrderedMap.h"
 #include "tests/support/Thrown.h"
 
@@ -234,6 +235,23 @@ TEST_F(ReflectionTest, TagsAndTypeIdsConvertBothWays) {
   Ref<TTypeId> again = TTypeId::ForName(S("Short[]"));
   EXPECT_EQ(again->Name()->ToNarrow(), "Short[]");
   EXPECT_EQ(again->ElementType().get(), ShortTypeId());
+}
+
+// The array types a tag makes are released with the next one: converting
+// tags over and over does not keep them all.
+TEST_F(ReflectionTest, ArrayTagsLeaveNoTypesBehind) {
+  auto convert = [] {
+    for (int i = 0; i < 200; ++i) {
+      TypeIdForTag("[][][][][][][][]i");
+      TypeIdForTag("[][,][]:TList");
+    }
+  };
+  convert();
+  GCCollect();
+  const std::size_t before = GCMemAlloced();
+  convert();
+  GCCollect();
+  EXPECT_LT(GCMemAlloced(), before + 16384) << "from " << before;
 }
 
 TEST_F(ReflectionTest, FieldsSkipPointersAndFunctionsAndKeepTheirMetadata) {
