@@ -68,6 +68,13 @@ int32_t TRamStream::Write(const void* buf, int32_t count) {
   return count;
 }
 
+std::span<const uint8_t> TRamStream::PeekBuffered() {
+  if (!_read || _pos >= _size) return {};
+  return {_buf + _pos, std::size_t(_size - _pos)};
+}
+
+void TRamStream::SkipBuffered(int32_t count) { _pos += std::clamp(count, 0, _size - _pos); }
+
 Ref<TStream> TRamStreamFactory::CreateStream(Object*, String* proto, String* path, int32_t readable,
                                              int32_t writeable) {
   if (writeable || CompareStrings(proto, u"incbin"_vs) != 0) return {};

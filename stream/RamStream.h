@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "stream/Stream.h"
 
@@ -19,6 +20,10 @@ class TRamStream : public TStream {
   /// 0 when the direction is not allowed.
   int32_t Read(void* buf, int32_t count) override;
   int32_t Write(const void* buf, int32_t count) override;
+  /// The rest of the block when the stream is readable, for the line readers.
+  /// A subclass whose Read does more than copy must give an empty view.
+  std::span<const uint8_t> PeekBuffered() override;
+  void SkipBuffered(int32_t count) override;
 
   static Ref<TRamStream> Create(void* buf, int32_t size, int32_t readable, int32_t writeable);
   /// The block read and written in place.

@@ -45,6 +45,7 @@ class TFailingRamStream : public TTestRamStream {
     if (_pos + count > _limit) vrRuntimeError("read failed");
     return TRamStream::Read(buf, count);
   }
+  std::span<const uint8_t> PeekBuffered() override { return {}; }
   int32_t _limit = 0;
 };
 

@@ -5,13 +5,17 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "RegisterStreamTestFiles.h"
+#include "runtime/ClassRecord.h"
 #include "runtime/Exceptions.h"
 #include "stream/Bank.h"
 #include "stream/BankStream.h"
 #include "stream/EmbeddedFiles.h"
 #include "stream/RamStream.h"
+#include "stream/TextStream.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Thrown.h"
 
@@ -107,6 +111,53 @@ TEST_F(MemoryStreamTest, RamStreamsStayInsideTheirBlock) {
   EXPECT_EQ(noWrite->Read(data, 4), 0);
   EXPECT_EQ(noWrite->Eof(), 1);
   EXPECT_EQ(noWrite->Read(data, -1), 0);
+}
+
+// A ram stream whose line readers take one byte at a time through Read, as
+// over a stream without a buffer.
+class TUnbufferedRamStream : public TRamStream {
+  VRL_CLASS(TUnbufferedRamStream, TRamStream)
+ public:
+  std::span<const uint8_t> PeekBuffered() override { return {}; }
+  static Ref<TUnbufferedRamStream> Over(std::string& bytes) {
+    Ref<TUnbufferedRamStream> stream = New<TUnbufferedRamStream>();
+    stream->_buf = reinterpret_cast<uint8_t*>(bytes.data());
+    stream->_size = static_cast<int32_t>(bytes.size());
+    stream->_read = 1;
+    return stream;
+  }
+};
+
+}  // namespace
+
+VRL_CLASS_RECORD(TUnbufferedRamStream, "TUnbufferedRamStream")
+
+namespace {
+
+// The line readers take a ram stream's lines straight from its block; they
+// read exactly what they read byte by byte, and leave the stream where that
+// leaves it.
+TEST_F(MemoryStreamTest, LinesOverTheBlockReadAsByteByByte) {
+  std::string text("snow\r\non the\0roofs\n\nr\xC3\xA9veillon\r\rbells\xE2\x80", 36);
+  auto lines = [&](Ref<TRamStream> ram, bool asText) {
+    Ref<TStream> stream = ram;
+    if (asText) stream = TTextStream::Create(ram, TTextStream::UTF8);
+    std::vector<std::pair<std::u16string, int32_t>> read;
+    try {
+      while (!stream->Eof()) read.emplace_back(stream->ReadLine()->View(), ram->Pos());
+    } catch (const ThrownObject&) {
+      read.emplace_back(u"(cut short)", ram->Pos());
+    }
+    return read;
+  };
+  for (bool asText : {false, true}) {
+    auto buffered = lines(TRamStream::Create(text.data(), static_cast<int32_t>(text.size()), 1, 0), asText);
+    EXPECT_EQ(buffered, lines(TUnbufferedRamStream::Over(text), asText)) << (asText ? "text" : "bytes");
+    EXPECT_GE(buffered.size(), 5u);
+  }
+  Ref<TRamStream> unreadable = TRamStream::Create(text.data(), static_cast<int32_t>(text.size()), 0, 1);
+  EXPECT_TRUE(unreadable->PeekBuffered().empty());
+  EXPECT_EQ(unreadable->ReadLine()->Length(), 0);
 }
 
 TEST_F(MemoryStreamTest, BankGrowthRule) {

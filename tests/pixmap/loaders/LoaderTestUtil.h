@@ -38,6 +38,7 @@ struct Bytes {
 class TProbeStream : public TRamStream {
   VRL_CLASS(TProbeStream, TRamStream)
   int32_t Read(void* buf, int32_t count) override;
+  std::span<const uint8_t> PeekBuffered() override { return {}; }  // every byte through Read
   int32_t Close() override;
   int32_t Size() override { return unsized ? 0 : TRamStream::Size(); }
   static Ref<TProbeStream> Over(std::vector<uint8_t>& bytes, int32_t throwAfter = -1);
