@@ -3,13 +3,9 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 #include <SDL.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -967,29 +963,9 @@ void gl2d::Init() {
   InitGraphicsBackends();
 }
 
-namespace {
-
-// Mesa's software rasteriser makes a block of a few hundred KB for each large
-// draw of quads and frees it again. glibc raises its threshold for mapping
-// large blocks to the size of the largest one freed, so that after the first
-// large free these blocks come from the heap, where a block made and freed
-// every frame among the others fragments it: a long run grows by megabytes.
-// A fixed threshold keeps them mapped, at the default of 128 KB, unless the
-// user has set one.
-void KeepLargeBlocksMapped() {
-#if defined(__GLIBC__)
-  const char* tunables = std::getenv("GLIBC_TUNABLES");
-  if (std::getenv("MALLOC_MMAP_THRESHOLD_") || (tunables && std::strstr(tunables, "mmap_threshold"))) return;
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-#endif
-}
-
-}  // namespace
-
 void gl2d::InitBackend() {
   static bool initialised = false;
   if (!BeginModuleInit(initialised)) return;
-  KeepLargeBlocksMapped();
   glgraphics::Init();
   lith2d::Init();
   vrRegisterClass(TGLImageFrame::StaticClass());
