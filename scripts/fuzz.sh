@@ -27,10 +27,10 @@ target=${FUZZ_TARGET:-audiosample}
 # The largest input worth trying, per target: a little above the largest
 # input the parser accepts (the RIvo packet, the metadata and string texts
 # the targets take), or enough for the format's features elsewhere. The text
-# target reads each input some twenty times, a character at a time; 256 bytes
-# hold every feature it checks (marks, line ends, characters of each length,
-# hexadecimal lines); a member's metadata is a short text, and 256 bytes hold
-# several keys with quoted values, or a tag of arrays nested a hundred deep.
+# target reads each input some twenty times, mostly a character at a time;
+# 256 bytes hold every feature it checks (marks, line ends, characters of each
+# length, hexadecimal lines). A member's metadata is a short text: 256 bytes
+# hold several keys with quoted values, or a tag of arrays nested deep.
 case $target in
   tga | bmp | wav | string | httpheader) max_len=4096 ;;
   text | metadata) max_len=256 ;;
