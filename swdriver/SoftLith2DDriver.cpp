@@ -57,6 +57,10 @@ void ToLevel(TPixmap* pixmap, std::vector<uint32_t>& texels, int32_t& width, int
 // ---------------------------------------------------------------------------
 // TSoftImageFrame
 
+TSoftImageFrame::~TSoftImageFrame() {
+  if (!_driver.IsNull()) _driver->_raster.Flush();
+}
+
 void TSoftImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
                            float sw, float sh) {
   if (_seq != GraphicsGeneration()) return;

@@ -35,6 +35,8 @@ class TSoftLith2DDriver;
 class TSoftImageFrame : public TImageFrame {
   VRL_CLASS(TSoftImageFrame, TImageFrame)
  public:
+  /// Draws the sprites still waiting with its texture first.
+  ~TSoftImageFrame() override;
   /// Draws nothing once the graphics generation has moved on.
   void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy, float sw,
             float sh) override;

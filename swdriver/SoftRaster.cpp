@@ -179,6 +179,11 @@ void Raster::Clear(uint32_t rgb) {
 }
 
 void Raster::Flush() {
+  DrawPendingBlits();
+  FlushClear();
+}
+
+void Raster::FlushClear() {
   if (!_clearPending) return;
   _clearPending = false;
   for (int32_t y = _clearY0; y < _clearY1; ++y) {
@@ -351,13 +356,27 @@ void Raster::TexturedQuadIn(const Point2* corners, float s0, float t0, float s1,
     auto ks = static_cast<int32_t>(offsetS), kt = static_cast<int32_t>(offsetT);
     int32_t x0 = FirstCentreAt(cx, _clipX0, _clipX1), x1 = FirstCentreAt(corners[1].x, _clipX0, _clipX1);
     int32_t y0 = FirstCentreAt(cy, _clipY0, _clipY1), y1 = FirstCentreAt(corners[3].y, _clipY0, _clipY1);
-    for (int32_t y = y0; y < y1; ++y) {
-      uint32_t* row = _pixels + std::ptrdiff_t(y) * _stride;
-      const uint32_t* source = texels + std::ptrdiff_t(y + kt) * tw + ks;
-      for (int32_t x = x0; x < x1; ++x) PutTexel<Mode>(row[x], shade(source[x]));
+    if (x0 >= x1 || y0 >= y1) return;
+    const PendingBlit blit{&DrawBlit<Mode, Tinted>,
+                           _pixels + std::ptrdiff_t(y0) * _stride + x0,
+                           texels + std::ptrdiff_t(y0 + kt) * tw + x0 + ks,
+                           x1 - x0,
+                           y1 - y0,
+                           _stride,
+                           tw,
+                           r,
+                           g,
+                           b,
+                           a};
+    if (blit.width <= kMaxBlitSide && blit.height <= kMaxBlitSide) {
+      QueueBlit(blit);
+    } else {
+      DrawPendingBlits();
+      blit.draw(blit);
     }
     return;
   }
+  DrawPendingBlits();
   // The level of detail: how many texels a pixel step spans, as a power of
   // two. Above 0 a mipmapped texture is shrunk from its levels.
   int32_t first = 0, second = -1;
@@ -396,9 +415,45 @@ void Raster::TexturedQuadIn(const Point2* corners, float s0, float t0, float s1,
   });
 }
 
+template <int Mode, bool Tinted>
+void Raster::DrawBlit(const PendingBlit& blit) {
+  for (int32_t y = 0; y < blit.height; ++y) {
+    uint32_t* row = blit.target + std::ptrdiff_t(y) * blit.stride;
+    const uint32_t* source = blit.source + std::ptrdiff_t(y) * blit.pitch;
+    for (int32_t x = 0; x < blit.width; ++x) {
+      PutTexel<Mode>(row[x], Tinted ? Tint(source[x], blit.r, blit.g, blit.b, blit.a) : source[x]);
+    }
+  }
+}
+
+void Raster::QueueBlit(const PendingBlit& blit) {
+  for (int32_t y = 0; y < blit.height; ++y) {
+    const uint32_t* row = blit.target + std::ptrdiff_t(y) * blit.stride;
+    __builtin_prefetch(row, 1);
+    __builtin_prefetch(row + blit.width - 1, 1);
+  }
+  if (_blitCount < kMaxPendingBlits) {
+    _blits[(_blitFirst + _blitCount++) % kMaxPendingBlits] = blit;
+    return;
+  }
+  // The ring is full: the oldest is drawn, the new one takes its place.
+  PendingBlit& oldest = _blits[_blitFirst];
+  oldest.draw(oldest);
+  oldest = blit;
+  _blitFirst = (_blitFirst + 1) % kMaxPendingBlits;
+}
+
+void Raster::DrawPendingBlits() {
+  for (; _blitCount > 0; --_blitCount) {
+    const PendingBlit& blit = _blits[_blitFirst];
+    blit.draw(blit);
+    _blitFirst = (_blitFirst + 1) % kMaxPendingBlits;
+  }
+}
+
 void Raster::TexturedQuad(const Point2* corners, float s0, float t0, float s1, float t1,
                           const Texture& texture) {
-  Flush();
+  FlushClear();
   if (texture.width <= 0 || texture.height <= 0 ||
       texture.texels.size() < std::size_t(texture.width) * std::size_t(texture.height) || !Finite(corners, 4))
     return;

@@ -74,7 +74,8 @@ class Raster {
   /// rectangle makes unnecessary (the card clears, then covers the screen
   /// with its picture).
   void Clear(uint32_t rgb);
-  /// Does the waiting fill; called before the buffer is read or shown.
+  /// Does the waiting fill and draws the waiting sprites; called before the
+  /// buffer is read or shown.
   void Flush();
   /// Fills the convex polygon with the colour.
   void FillPolygon(const Point2* points, int32_t count);
@@ -84,7 +85,10 @@ class Raster {
   void DrawLine(float ax, float ay, float bx, float by, float width);
   /// The parallelogram corners[0], [1], [2], [3] (clockwise from the first
   /// corner of the source rectangle) textured with the texel rectangle
-  /// (s0, t0)-(s1, t1).
+  /// (s0, t0)-(s1, t1). An upright, unscaled quad of a few pixels (a sprite)
+  /// may wait, its pixels' memory fetched meanwhile, until a later call
+  /// draws it in turn: the texture must stay alive and unchanged until the
+  /// next Flush or draw of another kind.
   void TexturedQuad(const Point2* corners, float s0, float t0, float s1, float t1, const Texture& texture);
   /// Copies rows of pixels with their top-left corner at (x, y), ignoring
   /// colour and blend. `format` is 4 (RGB bytes), 6 (RGBA bytes) or 5
@@ -96,6 +100,27 @@ class Raster {
   void ReadPixels(int64_t x, int64_t y, int32_t width, int32_t height, uint8_t* rgba, int32_t pitch);
 
  private:
+  /// An upright, unscaled sprite queued to be drawn: its pixel rows are
+  /// prefetched when it is queued and drawn a few sprites later, so that the
+  /// memory of scattered sprites arrives while the program goes on rather
+  /// than each draw waiting for it.
+  struct PendingBlit {
+    void (*draw)(const PendingBlit&);
+    uint32_t* target;        // its first pixel
+    const uint32_t* source;  // that pixel's texel
+    int32_t width, height;
+    int32_t stride, pitch;  // pixels a row of the buffer, texels a row of the texture
+    uint32_t r, g, b, a;    // the tint
+  };
+  static constexpr int32_t kMaxPendingBlits = 8;
+  static constexpr int32_t kMaxBlitSide = 16;
+  template <int Mode, bool Tinted>
+  static void DrawBlit(const PendingBlit& blit);
+  void QueueBlit(const PendingBlit& blit);
+  void DrawPendingBlits();
+  /// The waiting fill alone.
+  void FlushClear();
+
   template <int Mode, bool Tinted>
   void TexturedQuadIn(const Point2* corners, float s0, float t0, float s1, float t1, const Texture& texture);
   template <int Mode>
@@ -115,6 +140,8 @@ class Raster {
   int32_t _clearX0 = 0, _clearY0 = 0, _clearX1 = 0, _clearY1 = 0;
   int32_t _blend = 2;
   uint32_t _r = 255, _g = 255, _b = 255, _a = 255;
+  PendingBlit _blits[kMaxPendingBlits] = {};
+  int32_t _blitFirst = 0, _blitCount = 0;
 };
 
 }  // namespace vrl::soft

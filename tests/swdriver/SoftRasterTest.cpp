@@ -19,11 +19,21 @@ class SoftRasterTest : public testing::Test {
  protected:
   void SetUp() override { Reset(0xFF000000u); }
   void Reset(uint32_t value) {
+    raster_.Flush();  // nothing waiting lands on the new picture
     pixels_.assign(std::size_t(kW) * kH, value);
     raster_.Attach(pixels_.data(), kW, kH, kW);
   }
-  uint32_t At(int32_t x, int32_t y) const { return pixels_[std::size_t(y) * kW + std::size_t(x)]; }
-  int Count(uint32_t value) const {
+  // The pixels as shown: what waits (a clear, sprites) is drawn first.
+  uint32_t At(int32_t x, int32_t y) {
+    raster_.Flush();
+    return pixels_[std::size_t(y) * kW + std::size_t(x)];
+  }
+  int Count(uint32_t value) {
+    raster_.Flush();
+    return CountAsIs(value);
+  }
+  // The buffer as it is, with what waits not drawn.
+  int CountAsIs(uint32_t value) const {
     int n = 0;
     for (uint32_t p : pixels_) n += p == value;
     return n;
@@ -124,7 +134,7 @@ TEST_F(SoftRasterTest, AClearWaitsAndIsDoneBeforeAnythingElse) {
   raster_.CopyPixels(rgb.data(), 3 * 5, 4, 5, 5, 0, 0);  // covers a part: the fill is done first
   EXPECT_EQ(Count(0xFF112233u), 100 - 25) << "with the clip it was given";
   raster_.Clear(0x445566);
-  EXPECT_EQ(Count(0xFF445566u), 0) << "waiting";
+  EXPECT_EQ(CountAsIs(0xFF445566u), 0) << "waiting";
   raster_.SetBlend(BLEND_SOLID);
   Rect(0, 0, 1, 1);
   EXPECT_EQ(Count(0xFF445566u), kW * kH - 1) << "a fill comes after the clear";
@@ -291,6 +301,85 @@ TEST_F(SoftRasterTest, TexelsBlendWithTheirAlphaAndTheColour) {
   Reset(0xFF000000u);
   raster_.TexturedQuad(quad, 0, 0, 1, 1, empty);
   EXPECT_EQ(Count(0xFF000000u), kW * kH);
+}
+
+// Sprites wait to be drawn a few at a time; drawn at once instead (a Flush
+// after each call), every pixel must come out the same: the order, the
+// blend, the tint and the clip of each draw kept, whatever comes between.
+TEST(SoftRasterSpritesTest, WaitingSpritesDrawAsIfDrawnAtOnce) {
+  constexpr int32_t kW = 96, kH = 64;
+  Texture sheet = Gradient(8, 8, false);
+  for (std::size_t i = 0; i < sheet.texels.size(); i += 3) sheet.texels[i] &= 0x00FFFFFFu;  // clear texels
+  for (std::size_t i = 1; i < sheet.texels.size(); i += 5) sheet.texels[i] |= 0xFF000000u;  // opaque ones
+  Texture big = Gradient(32, 32, false);
+  std::vector<uint32_t> waited(std::size_t(kW) * kH, 0xFF203040u), atOnce = waited;
+  Raster a, b;
+  a.Attach(waited.data(), kW, kH, kW);
+  b.Attach(atOnce.data(), kW, kH, kW);
+  uint32_t seed = 12345;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  const int32_t blends[] = {BLEND_MASK, BLEND_SOLID, BLEND_ALPHA, BLEND_LIGHT, BLEND_SHADE};
+  for (int step = 0; step < 4000; ++step) {
+    const uint32_t kind = next(100);
+    auto both = [&](auto&& call) {
+      call(a);
+      call(b);
+      b.Flush();
+    };
+    if (kind < 80) {
+      // A 1 x 1 to 4 x 4 sprite, clipped at the edges now and then.
+      auto x = float(int32_t(next(kW + 6)) - 3), y = float(int32_t(next(kH + 6)) - 3);
+      auto w = float(1 + next(4)), h = float(1 + next(4)), s = float(next(4)), t = float(next(4));
+      const Point2 quad[4] = {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}};
+      both([&](Raster& r) { r.TexturedQuad(quad, s, t, s + w, t + h, sheet); });
+    } else if (kind < 84) {
+      const int32_t blend = blends[next(5)];
+      both([&](Raster& r) { r.SetBlend(blend); });
+    } else if (kind < 88) {
+      const auto red = uint8_t(next(256)), alpha = uint8_t(next(2) ? 255 : next(256));
+      both([&](Raster& r) {
+        r.SetColor(red, 200, 90);
+        r.SetAlpha(alpha);
+      });
+    } else if (kind < 91) {
+      const auto x = int64_t(next(kW / 2)), y = int64_t(next(kH / 2)), w = int64_t(next(2) ? kW : 20);
+      both([&](Raster& r) { r.SetClip(x, y, w, kH); });
+    } else if (kind < 94) {
+      // Larger than a sprite: drawn at once, after the waiting ones.
+      auto x = float(next(kW)), y = float(next(kH));
+      const Point2 quad[4] = {{x, y}, {x + 20, y}, {x + 20, y + 18}, {x, y + 18}};
+      both([&](Raster& r) { r.TexturedQuad(quad, 0, 0, 20, 18, big); });
+    } else if (kind < 96) {
+      auto x = float(next(kW)), y = float(next(kH));
+      const Point2 quad[4] = {{x, y}, {x + 5, y}, {x + 5, y + 3}, {x, y + 3}};
+      both([&](Raster& r) { r.FillPolygon(quad, 4); });
+    } else if (kind < 97) {
+      both([&](Raster& r) { r.Clear(0x102030); });
+    } else {
+      // Scaled: the general path, which must wait for the queued ones.
+      auto x = float(int32_t(next(kW)) - 8), y = float(int32_t(next(kH)) - 8);
+      const Point2 quad[4] = {{x, y}, {x + 24, y}, {x + 24, y + 24}, {x, y + 24}};
+      both([&](Raster& r) { r.TexturedQuad(quad, 0, 0, 4, 4, sheet); });
+    }
+    // Often enough that a wrong order shows before later draws cover it.
+    if (step % 16 == 15) {
+      a.Flush();
+      ASSERT_EQ(waited, atOnce) << "by step " << step;
+    }
+  }
+  // Reading sees the waiting sprites without a Flush.
+  const Point2 quad[4] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
+  a.SetBlend(BLEND_SOLID);
+  a.SetColor(255, 255, 255);
+  a.SetAlpha(255);
+  a.SetClip(0, 0, kW, kH);
+  a.TexturedQuad(quad, 1, 0, 2, 1, sheet);
+  uint8_t rgba[4] = {};
+  a.ReadPixels(1, 1, 1, 1, rgba, 4);
+  EXPECT_EQ(uint32_t(rgba[0]) << 16 | uint32_t(rgba[1]) << 8 | rgba[2], sheet.texels[1] & 0xFFFFFFu);
 }
 
 TEST_F(SoftRasterTest, CopiesAndReadsEachRowFormat) {
