@@ -337,9 +337,6 @@ void Raster::TexturedQuadIn(const Point2* corners, float s0, float t0, float s1,
   double det = e1x * e2y - e1y * e2x;
   if (det == 0 || !std::isfinite(det)) return;
   double ds = double(s1) - s0, dt = double(t1) - t0;
-  // s = s0 + ds * ((px - c0x) * e2y - (py - c0y) * e2x) / det, likewise t.
-  double sdx = ds * e2y / det, sdy = -ds * e2x / det;
-  double tdx = -dt * e1y / det, tdy = dt * e1x / det;
   double cx = corners[0].x, cy = corners[0].y;
   const int32_t tw = texture.width, th = texture.height;
   const uint32_t* texels = texture.texels.data();
@@ -377,6 +374,9 @@ void Raster::TexturedQuadIn(const Point2* corners, float s0, float t0, float s1,
     return;
   }
   DrawPendingBlits();
+  // s = s0 + ds * ((px - c0x) * e2y - (py - c0y) * e2x) / det, likewise t.
+  double sdx = ds * e2y / det, sdy = -ds * e2x / det;
+  double tdx = -dt * e1y / det, tdy = dt * e1x / det;
   // The level of detail: how many texels a pixel step spans, as a power of
   // two. Above 0 a mipmapped texture is shrunk from its levels.
   int32_t first = 0, second = -1;
