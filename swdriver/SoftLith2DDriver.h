@@ -14,8 +14,8 @@
 // Every draw is made at once, except that Cls waits for the next operation
 // (which may make it unnecessary) with the viewport it was given, and small
 // unscaled sprites wait a few draws while their pixels are fetched; both are
-// done before anything reads or shows the buffer. Main thread only. It is never a default
-// candidate: a program chooses it by name ("Software").
+// done before anything reads or shows the buffer. Main thread only. It is
+// never a default candidate: a program chooses it by name ("Software").
 #pragma once
 
 #include <cstdint>
