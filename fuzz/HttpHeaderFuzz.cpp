@@ -29,7 +29,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 namespace {
 
-// The socket reader's time in milliseconds (below).
+// The socket reader's time in milliseconds. Every byte is in the socket
+// before it reads and the other end is closed, so no read waits: the time
+// only has to outlast a starved process. It is longer than libFuzzer's
+// time-out for an input (fuzz.sh: 10 s), which still catches a reader that
+// never ends.
 constexpr int32_t kSocketTimeout = 30000;
 
 // Sends all of `data` into `fd` without blocking; false when it does not fit
@@ -73,10 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   close(pair[0]);
   if (sent) {
     Ref<TSocketStream> stream = TSocketStream::Create(TSocket::Create(pair[1], 1), 1);
-    // Every byte is in the socket already and its other end is closed, so
-    // no read waits; the time allowed only has to outlast a starved
-    // process. It is longer than libFuzzer's time-out for an input
-    // (fuzz.sh: 10 s), which still catches a reader that never ends.
     if (SkipHttpHeaders(stream, kSocketTimeout) != accepted) __builtin_trap();
     if (accepted) {
       Ref<Array> body = ReadAllBytes(stream);
