@@ -80,6 +80,28 @@ int32_t PackARGB(int32_t a, int32_t r, int32_t g, int32_t b) {
   return static_cast<int32_t>(uint32_t(a) << 24 | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b));
 }
 
+namespace {
+// The grid (3 MB at the full display) is read at a random cell for every
+// flake; once a frame's drawing has pushed it out of the processor's caches,
+// each flake would wait for its cell's memory. Fetching the cell the next
+// flake will read while this one is processed hides that wait: the next
+// flake's column is that of x + dirx give or take the sway's half pixel, its
+// row that of y + diry. Inlined: as a call it saved nothing (measured).
+[[gnu::always_inline]] inline void FetchNextCell(Object* next, const int32_t* grid, int32_t gridH,
+                                                 int32_t gridLength) {
+  if (!next || typeid(*next) != typeid(snowflake)) return;
+  const auto* f = static_cast<const snowflake*>(next);
+  const float x = f->x + f->dirx, y = f->y + f->diry;
+  if (!(x >= 1 && y >= 0 && x < 1e6f && y < 1e6f)) return;
+  const int64_t low = int64_t(x - 0.5f) * gridH + int64_t(y);
+  const int64_t high = low + gridH;
+  if (high < gridLength) {
+    __builtin_prefetch(grid + low);
+    __builtin_prefetch(grid + high);
+  }
+}
+}  // namespace
+
 int32_t UpdateFlakes() {
   Scene& s = TheScene();
   const int32_t W = s.screenwidth, H = s.screenheight;
@@ -101,7 +123,10 @@ int32_t UpdateFlakes() {
   const ClassRecord& flakeClass = snowflake::StaticClass();
   const double w = W, h = H;
   int32_t count = 0;
-  for (Object* value : ListOf<Object>(s.flakes)) {
+  ListOf<Object> flakes(s.flakes);
+  for (auto at = flakes.begin(); at != flakes.end(); ++at) {
+    Object* value = *at;
+    FetchNextCell(at.Upcoming(), grid, gridH, gridLength);
     if (typeid(*value) != typeid(snowflake) && !InstanceOf(value, flakeClass)) continue;
     auto* f = static_cast<snowflake*>(value);
     ++count;

@@ -128,6 +128,13 @@ class ListOf {
     iterator() = default;
     explicit iterator(TLink* link) : _link(link) { SkipToMatch(); }
     T* operator*() const { return _current; }
+    /// The value the next step looks at first, not yet cast (it may be of
+    /// another class); nullptr at the end. For a look ahead, such as fetching
+    /// memory early: the loop body has not run on it.
+    Object* Upcoming() const {
+      TLink* link = _link.get();
+      return link && !link->IsSentinel() ? link->_value.object() : nullptr;
+    }
     iterator& operator++() {
       SkipToMatch();
       return *this;

@@ -234,6 +234,34 @@ TEST_F(ListTest, AddingAtTheEndIsVisitedAndOtherClassesAreSkipped) {
   EXPECT_EQ(seen, (std::vector<int32_t>{0, 1, 2, 3, 4}));
 }
 
+// The look ahead names what the next step will look at, whatever its class,
+// and sees a removal made by the loop body.
+TEST_F(ListTest, UpcomingIsWhatTheNextStepLooksAtFirst) {
+  Ref<TList> list = CreateList();
+  std::vector<Ref<TLink>> links;
+  links.push_back(list->AddLast(New<TItem>(0, 0)));
+  Ref<TOther> other = New<TOther>();
+  links.push_back(list->AddLast(other));
+  links.push_back(list->AddLast(New<TItem>(0, 2)));
+  links.push_back(list->AddLast(New<TItem>(0, 3)));
+  links.push_back(list->AddLast(New<TItem>(0, 4)));
+  ListOf<TItem> items(list);
+  auto at = items.begin();
+  ASSERT_EQ((*at)->tag, 0);
+  EXPECT_EQ(at.Upcoming(), other.get());  // not yet cast
+  ++at;
+  ASSERT_EQ((*at)->tag, 2);
+  EXPECT_EQ(CastRaw<TItem>(at.Upcoming())->tag, 3);
+  links[3]->Remove();
+  EXPECT_TRUE(IsNull(at.Upcoming()));  // the removed link's value
+  ++at;
+  ASSERT_EQ((*at)->tag, 4);
+  EXPECT_EQ(at.Upcoming(), nullptr);
+  ++at;
+  EXPECT_TRUE(at == items.end());
+  EXPECT_EQ(at.Upcoming(), nullptr);
+}
+
 TEST_F(ListTest, ClearDuringTheLoopWalksTheRemovedLinks) {
   Ref<TList> list = CreateList();
   for (int32_t i = 0; i < 4; ++i) list->AddLast(New<TItem>(i, i));
