@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <ucontext.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -332,6 +335,53 @@ TEST_F(MemoryTest, RawBlocksAreAlignedAndReallocCopies) {
   for (int i = 0; i < 100; ++i) ASSERT_EQ(grown[i], static_cast<char>(i));
   vrRawFree(grown);
   vrRawFree(nullptr);
+}
+
+// The VmFlags line of the mapping holding `address` in /proc/self/smaps.
+std::string MappingFlags(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    unsigned long low = 0, high = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &low, &high) == 2 && line.find(':') > line.find(' ')) {
+      inside = at >= low && at < high;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return "";
+}
+
+bool HasFlag(const std::string& flags, const char* flag) {
+  std::istringstream words(flags);
+  for (std::string word; words >> word;)
+    if (word == flag) return true;
+  return false;
+}
+
+// Large raw blocks ask for 2 MiB pages over the whole 2 MiB pages inside
+// them, and only there; small blocks do not.
+TEST_F(MemoryTest, LargeRawBlocksAskForLargePages) {
+  if (!std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled")) GTEST_SKIP() << "no large pages";
+  constexpr std::size_t kSize = std::size_t{9} << 20;
+  auto* block = static_cast<char*>(vrRawAlloc(kSize));
+  ASSERT_NE(block, nullptr);
+  const auto start = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t firstPage = (start + (std::size_t{2} << 20) - 1) & ~((std::size_t{2} << 20) - 1);
+  EXPECT_TRUE(HasFlag(MappingFlags(reinterpret_cast<void*>(firstPage)), "hg"));
+  EXPECT_TRUE(HasFlag(MappingFlags(block + kSize / 2), "hg"));
+  if (firstPage != start) {
+    EXPECT_FALSE(HasFlag(MappingFlags(block), "hg"));  // the part before the first page
+  }
+  for (std::size_t i = 0; i < kSize; i += 4096) block[i] = static_cast<char>(i >> 12);
+  for (std::size_t i = 0; i < kSize; i += 4096) ASSERT_EQ(block[i], static_cast<char>(i >> 12));
+  vrRawFree(block);
+
+  auto* small = static_cast<char*>(vrRawAlloc(std::size_t{1} << 20));
+  ASSERT_NE(small, nullptr);
+  EXPECT_FALSE(HasFlag(MappingFlags(small + 4096), "hg"));
+  vrRawFree(small);
 }
 
 TEST_F(MemoryTest, DebugLinePrintedPerCollection) {
