@@ -119,10 +119,9 @@ void SortNumbers(void* data, int32_t n, bool ascending) {
     QuickSort(a, 0, n - 1, [](T x, T y) { return y < x; });
 }
 
-}  // namespace
-
-int32_t ElementSizeOfTag(std::string_view tag) {
-  switch (tag.empty() ? '\0' : tag[0]) {
+// The size only depends on the tag's first character.
+int32_t ElementSizeOf(char first) {
+  switch (first) {
     case 'b':
       return 1;
     case 's':
@@ -143,8 +142,13 @@ int32_t ElementSizeOfTag(std::string_view tag) {
       return 4;
   }
 }
+}  // namespace
 
-int32_t Array::ElementSize() const { return ElementSizeOfTag(_tag); }
+int32_t ElementSizeOfTag(std::string_view tag) { return ElementSizeOf(tag.empty() ? '\0' : tag[0]); }
+
+// The tag is read for its first character only: no length is measured on
+// every checked access.
+int32_t Array::ElementSize() const { return ElementSizeOf(_tag[0]); }
 bool Array::HoldsObjects() const { return IsReferenceTag(_tag[0]); }
 
 Ref<Array> Array::New(std::string_view tag, int32_t length) { return vrNewArray(tag, 1, &length); }
