@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <tmmintrin.h>
+#endif
+
 namespace vrl::soft {
 
 namespace {
@@ -493,6 +497,46 @@ void Raster::TexturedQuad(const Point2* corners, float s0, float t0, float s1, f
   }
 }
 
+namespace {
+
+// RGB bytes to the buffer's 0xFFRRGGBB pixels. Four bytes at a time,
+// byte-swapped, give R, G, B in place; the last pixel is read bytewise so as
+// not to read past the row.
+void RgbRowPlain(const uint8_t* p, uint32_t* to, int32_t count) {
+  int32_t i = 0;
+  for (; i + 1 < count; ++i, p += 3) {
+    uint32_t v = 0;
+    std::memcpy(&v, p, 4);
+    to[i] = 0xFF000000u | __builtin_bswap32(v) >> 8;
+  }
+  if (i < count) to[i] = 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+}
+
+#if defined(__x86_64__)
+// The same four pixels at a time with a byte shuffle: 16 bytes are read for
+// 12, so the last pixels go the plain way.
+__attribute__((target("ssse3"))) void RgbRowShuffled(const uint8_t* p, uint32_t* to, int32_t count) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+  const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
+  int32_t i = 0;
+  for (; i + 6 <= count; i += 4, p += 12) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_or_si128(_mm_shuffle_epi8(bytes, order), alpha));
+  }
+  RgbRowPlain(p, to + i, count - i);
+}
+#endif
+
+void RgbRow(const uint8_t* p, uint32_t* to, int32_t count) {
+#if defined(__x86_64__)
+  static const bool shuffle = __builtin_cpu_supports("ssse3");
+  if (shuffle) return RgbRowShuffled(p, to, count);
+#endif
+  RgbRowPlain(p, to, count);
+}
+
+}  // namespace
+
 void Raster::CopyPixels(const uint8_t* rows, int32_t pitch, int32_t format, int32_t width, int32_t height,
                         int64_t x, int64_t y) {
   int64_t x0 = std::max<int64_t>(x, _clipX0), x1 = std::min<int64_t>(x + width, _clipX1);
@@ -507,16 +551,7 @@ void Raster::CopyPixels(const uint8_t* rows, int32_t pitch, int32_t format, int3
     const uint8_t* from = rows + std::ptrdiff_t(py - y) * pitch;
     uint32_t* to = _pixels + std::ptrdiff_t(py) * _stride + x0;
     if (format == 4) {
-      // Four bytes at a time, byte-swapped, give R, G, B in place; the last
-      // pixel of a row is read bytewise so as not to read past the row.
-      const uint8_t* p = from + (x0 - x) * 3;
-      int32_t i = 0;
-      for (; i + 1 < count; ++i, p += 3) {
-        uint32_t v = 0;
-        std::memcpy(&v, p, 4);
-        to[i] = 0xFF000000u | __builtin_bswap32(v) >> 8;
-      }
-      to[i] = 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+      RgbRow(from + (x0 - x) * 3, to, count);
     } else if (format == 6) {
       const uint8_t* p = from + (x0 - x) * 4;
       for (int32_t i = 0; i < count; ++i, p += 4) {

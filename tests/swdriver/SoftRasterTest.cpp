@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -380,6 +381,29 @@ TEST(SoftRasterSpritesTest, WaitingSpritesDrawAsIfDrawnAtOnce) {
   uint8_t rgba[4] = {};
   a.ReadPixels(1, 1, 1, 1, rgba, 4);
   EXPECT_EQ(uint32_t(rgba[0]) << 16 | uint32_t(rgba[1]) << 8 | rgba[2], sheet.texels[1] & 0xFFFFFFu);
+}
+
+// RGB rows are converted several pixels at a time where the processor
+// allows: every width and start, cut by the clip or not, gives each pixel its
+// own bytes, and no byte past the row is read (the rows are exactly as long
+// as their pixels, which the sanitizer build checks).
+TEST_F(SoftRasterTest, RgbRowsOfEveryWidthCopyEachPixel) {
+  for (int32_t width = 1; width <= 40; ++width) {
+    for (int32_t x : {0, 3, -1, -5, kW - 7}) {
+      std::vector<uint8_t> row(std::size_t(width) * 3);
+      for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 7 + width);
+      Reset(0xFF000000u);
+      raster_.CopyPixels(row.data(), width * 3, 4, width, 1, x, 2);
+      for (int32_t px = 0; px < kW; ++px) {
+        const int32_t i = px - x;
+        const uint32_t expected = i >= 0 && i < width ? 0xFF000000u | uint32_t(row[3 * i]) << 16 |
+                                                            uint32_t(row[3 * i + 1]) << 8 | row[3 * i + 2]
+                                                      : 0xFF000000u;
+        ASSERT_EQ(At(px, 2), expected) << "width " << width << ", at " << x << ", pixel " << px;
+      }
+      ASSERT_EQ(Count(0xFF000000u), kW * kH - std::clamp(std::min(width + x, kW) - std::max(x, 0), 0, kW));
+    }
+  }
 }
 
 TEST_F(SoftRasterTest, CopiesAndReadsEachRowFormat) {
