@@ -80,8 +80,10 @@ TEST(ClassBuilder, ClassFunctionsAreKindSevenAndIgnoreTheReceiver) {
   ASSERT_NE(sum.invoke, nullptr);
   std::vector<Value> args = {Value::FromInt(2), Value::FromInt(40)};
   EXPECT_EQ(sum.invoke(nullptr, args).i, 42);
-  TGadget gadget;
-  EXPECT_EQ(sum.invoke(&gadget, args).i, 42);
+  // Objects live in the collector's heap: one on the stack would be queued
+  // for freeing when an invocation's count on it drops back to 0.
+  Ref<TGadget> gadget = New<TGadget>();
+  EXPECT_EQ(sum.invoke(gadget, args).i, 42);
   // Too few arguments: nothing is called.
   EXPECT_EQ(sum.invoke(nullptr, std::span<const Value>(args).first(1)).kind, Value::Kind::None);
 
@@ -122,16 +124,16 @@ TEST(ClassBuilder, RawMemoryGetsPointerTagsAndNoInvoker) {
 TEST(ClassBuilder, NumbersEnumsAndObjectsStayReflected) {
   EXPECT_EQ(Find("Darker").Tag(), "(i)i");
   std::vector<Value> dark = {Value::FromInt(2)};
-  TGadget gadget;
-  EXPECT_EQ(Find("Darker").invoke(&gadget, dark).i, 3);
+  Ref<TGadget> gadget = New<TGadget>();
+  EXPECT_EQ(Find("Darker").invoke(gadget, dark).i, 3);
   std::vector<Value> two = {Value::FromInt(2)};
-  EXPECT_EQ(Find("Scale").invoke(&gadget, two).i, 10);
+  EXPECT_EQ(Find("Scale").invoke(gadget, two).i, 10);
   EXPECT_EQ(Find("_count").Tag(), "i{unit=items}");
   EXPECT_EQ(Find("_items").Tag(), "[]i");
   EXPECT_EQ(Find("_title").Tag(), "$");
   // The field accessor reaches the member itself.
-  *static_cast<int32_t*>(Find("_count").address(&gadget)) = 9;
-  EXPECT_EQ(gadget._count, 9);
+  *static_cast<int32_t*>(Find("_count").address(gadget)) = 9;
+  EXPECT_EQ(gadget->_count, 9);
 }
 
 TEST(ClassBuilderDeathTest, ExplicitTagsThatWouldCorruptAFieldAreRefused) {
