@@ -1,8 +1,9 @@
 // The card's costs, each against a baseline measured in the same run:
 // - UpdateFlakes at 20000 flakes against a flat-array loop doing the same
-//   arithmetic and random draws;
+//   arithmetic, random draws, settling writes and sprite records;
 // - a whole card frame at 20000 flakes on OpenGL (needs a display: run under
-//   xvfb-run) against raw SDL2 + OpenGL issuing the same GL work;
+//   xvfb-run) against raw SDL2 + OpenGL issuing the same GL work, the two
+//   running in turns;
 // - the time from start to the first frame, and the peak resident memory.
 #include <GL/gl.h>
 #include <SDL.h>
