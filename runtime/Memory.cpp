@@ -452,7 +452,7 @@ void AdviseLargePages(void* block, std::size_t size) {
   const auto start = reinterpret_cast<uintptr_t>(block);
   const uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
   const uintptr_t end = (start + size) & ~(kLargePage - 1);
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  if (end > first) madvise(static_cast<char*>(block) + (first - start), end - first, MADV_HUGEPAGE);
 }
 }  // namespace
 
