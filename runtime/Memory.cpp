@@ -35,8 +35,8 @@ constexpr std::size_t kAutoCollectBytes = 0x100000;
 constexpr int kInitialThreshold = 500;
 constexpr std::size_t kQueueGrowth = 1024;
 constexpr std::size_t kQueueEntrySize = sizeof(void*);  // the queue holds object pointers
-// Raw blocks this large (decoded music, pictures, grids) ask for the system's
-// 2 MiB pages where it offers them.
+// Raw blocks this large (a decoded song, a large picture) ask for the
+// system's 2 MiB pages where it offers them.
 constexpr std::size_t kLargePageBlock = std::size_t{4} << 20;
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
 
