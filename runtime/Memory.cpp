@@ -35,9 +35,9 @@ constexpr std::size_t kAutoCollectBytes = 0x100000;
 constexpr int kInitialThreshold = 500;
 constexpr std::size_t kQueueGrowth = 1024;
 constexpr std::size_t kQueueEntrySize = sizeof(void*);  // the queue holds object pointers
-// Raw blocks this large (a decoded song, a large picture) ask for the
-// system's 2 MiB pages where it offers them.
-constexpr std::size_t kLargePageBlock = std::size_t{4} << 20;
+// Raw blocks of a large page or more (a decoded song, a picture, the card's
+// grid) start on a large-page boundary and ask for the system's 2 MiB pages
+// where it offers them.
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
 
 // Page table: one bitmap per 512 KiB of address space (address >> 19), one
@@ -444,26 +444,26 @@ namespace {
 // A large block is filled soon after it is allocated, and faulting it in one
 // 4 KiB page at a time is costly: in a virtual machine each first touch of a
 // page may also fault in the host, about 15 us, so a 23 MB sample took 90 ms
-// to fill. The whole 2 MiB pages inside the block are marked for large pages,
-// which the kernel then fills 2 MiB at a fault (where it has them; otherwise
-// nothing changes).
-void AdviseLargePages(void* block, std::size_t size) {
-  if (size < kLargePageBlock) return;
-  const auto start = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
-  const uintptr_t end = (start + size) & ~(kLargePage - 1);
-  if (end > first) madvise(static_cast<char*>(block) + (first - start), end - first, MADV_HUGEPAGE);
+// to fill. Such a block starts on a large-page boundary and its whole 2 MiB
+// pages are marked for large pages, which the kernel then fills 2 MiB at a
+// fault (where it has them; otherwise nothing changes). Its last part, short
+// of a large page, keeps small ones: nothing is filled that is not used.
+void* AllocateRaw(std::size_t bytes) {
+  if (bytes < kLargePage) return std::malloc(bytes);
+  void* block = nullptr;
+  if (posix_memalign(&block, kLargePage, bytes) != 0) return nullptr;
+  madvise(block, bytes & ~(kLargePage - 1), MADV_HUGEPAGE);
+  return block;
 }
 }  // namespace
 
 void* vrRawAlloc(std::size_t size) {
-  void* raw = std::malloc(size + 24);
+  void* raw = AllocateRaw(size + 24);
   if (!raw) {
     GCCollect();
-    raw = std::malloc(size + 24);
+    raw = AllocateRaw(size + 24);
     if (!raw) return nullptr;
   }
-  AdviseLargePages(raw, size + 24);
   // The first 16-byte aligned address at least 8 bytes into the block; the
   // word just below it keeps the platform pointer.
   char* first = static_cast<char*>(raw) + 8;

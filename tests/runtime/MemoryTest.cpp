@@ -360,25 +360,23 @@ bool HasFlag(const std::string& flags, const char* flag) {
   return false;
 }
 
-// Large raw blocks ask for 2 MiB pages over the whole 2 MiB pages inside
-// them, and only there; small blocks do not.
+// Raw blocks of 2 MiB and more ask for 2 MiB pages over every whole 2 MiB of
+// them from their start, and not over the rest; smaller blocks do not.
 TEST_F(MemoryTest, LargeRawBlocksAskForLargePages) {
   if (!std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled")) GTEST_SKIP() << "no large pages";
-  constexpr std::size_t kSize = std::size_t{9} << 20;
-  auto* block = static_cast<char*>(vrRawAlloc(kSize));
-  ASSERT_NE(block, nullptr);
-  const auto start = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t firstPage = (start + (std::size_t{2} << 20) - 1) & ~((std::size_t{2} << 20) - 1);
-  EXPECT_TRUE(HasFlag(MappingFlags(reinterpret_cast<void*>(firstPage)), "hg"));
-  EXPECT_TRUE(HasFlag(MappingFlags(block + kSize / 2), "hg"));
-  if (firstPage != start) {
-    EXPECT_FALSE(HasFlag(MappingFlags(block), "hg"));  // the part before the first page
+  constexpr std::size_t kPage = std::size_t{2} << 20;
+  for (std::size_t size : {9 * kPage / 2, 3 * kPage / 2}) {
+    auto* block = static_cast<char*>(vrRawAlloc(size));
+    ASSERT_NE(block, nullptr);
+    const std::size_t whole = size / kPage * kPage;  // the block's start lies at most 24 bytes past a page
+    EXPECT_TRUE(HasFlag(MappingFlags(block), "hg")) << size;
+    EXPECT_TRUE(HasFlag(MappingFlags(block + whole - 4096 - 24), "hg")) << size;
+    EXPECT_FALSE(HasFlag(MappingFlags(block + size - 1), "hg")) << size;  // the last part keeps small pages
+    for (std::size_t i = 0; i < size; i += 4096) block[i] = static_cast<char>(i >> 12);
+    for (std::size_t i = 0; i < size; i += 4096) ASSERT_EQ(block[i], static_cast<char>(i >> 12));
+    vrRawFree(block);
   }
-  for (std::size_t i = 0; i < kSize; i += 4096) block[i] = static_cast<char>(i >> 12);
-  for (std::size_t i = 0; i < kSize; i += 4096) ASSERT_EQ(block[i], static_cast<char>(i >> 12));
-  vrRawFree(block);
-
-  auto* small = static_cast<char*>(vrRawAlloc(std::size_t{1} << 20));
+  auto* small = static_cast<char*>(vrRawAlloc(kPage - 4096));
   ASSERT_NE(small, nullptr);
   EXPECT_FALSE(HasFlag(MappingFlags(small + 4096), "hg"));
   vrRawFree(small);
