@@ -13,7 +13,8 @@
 // 1. The argument. The defining computation multiplies the degree value d by
 //    the double k = kDegreesToRadians in long double: p = RN64(d * k), a
 //    64-bit significand. The fast path forms exactly that value as ph + pl:
-//    ph = RN53(d * k), the exact remainder of that product by TwoProd, and
+//    ph = RN53(d * k), the exact remainder of that product (by TwoProd, or
+//    one fused multiply-add where the processor has it: the same value), and
 //    that remainder rounded to the last place of a 64-bit significand (see
 //    Reduce), so |pl| <= (1/2 + 2^-12) ulp(ph). The fast path takes
 //    2^-290 <= |ph| < 2^22 (|d| up to about 2.4e8 degrees); everything else
@@ -115,6 +116,20 @@ constexpr DD TwoProd(double a, double b) {
   return {p, e};
 }
 
+// The exact product a * b = p + e (no overflow or underflow). Where the
+// processor has fused multiply-add, e is one instruction instead of Dekker's
+// seventeen; both give the same exact value, so everything computed from it
+// is the same bit for bit. The compile-time table keeps Dekker's.
+template <bool kFused>
+[[gnu::always_inline]] inline DD ExactProduct(double a, double b) {
+  if constexpr (kFused) {
+    const double p = a * b;
+    return {p, std::fma(a, b, -p)};
+  } else {
+    return TwoProd(a, b);
+  }
+}
+
 constexpr DD Add(DD x, DD y) {
   DD s = TwoSum(x.hi, y.hi);
   return FastTwoSum(s.hi, s.lo + (x.lo + y.lo));
@@ -185,6 +200,7 @@ struct Reduced {
 
 constexpr DD kSplitDegreesToRadians = Split(kDegreesToRadians);
 
+template <bool kFused>
 [[gnu::always_inline]] inline bool Reduce(double degrees, Reduced& out) {
   // The extended-precision product of the defining computation, as ph + pl:
   // ph = RN53(d k), and pl the product's exact remainder e rounded to the
@@ -198,9 +214,14 @@ constexpr DD kSplitDegreesToRadians = Split(kDegreesToRadians);
   const double ph = degrees * kDegreesToRadians;
   const double size = std::fabs(ph);
   if (!(size >= 0x1p-290 && size < 0x1p22)) return false;
-  const DD x = Split(degrees);
-  const DD& k = kSplitDegreesToRadians;
-  const double e = ((x.hi * k.hi - ph) + x.hi * k.lo + x.lo * k.hi) + x.lo * k.lo;
+  double e = 0;
+  if constexpr (kFused) {
+    e = std::fma(degrees, kDegreesToRadians, -ph);
+  } else {
+    const DD x = Split(degrees);
+    const DD& k = kSplitDegreesToRadians;
+    e = ((x.hi * k.hi - ph) + x.hi * k.lo + x.lo * k.hi) + x.lo * k.lo;
+  }
   const auto bits = std::bit_cast<uint64_t>(ph);
   double magic = std::bit_cast<double>(bits & 0x7FF0000000000000ull) * 0x1.8p-11;
   if ((bits & 0xFFFFFFFFFFFFFull) == 0 && e != 0 && (e < 0) != (ph < 0)) magic *= 0.5;
@@ -233,6 +254,7 @@ constexpr Sign kSigns[8] = {{1, 1}, {-1, 1}, {1, -1}, {1, 1}, {-1, -1}, {1, -1},
 
 // The value at quadrant offset `shift` (0 for sin, 1 for cos) with
 // |hi + lo - f(p)| <= bound.
+template <bool kFused>
 [[gnu::always_inline]] inline Estimate Kernel(const Reduced& r, int shift, bool& ok) {
   const double j = (r.rh * 256 + kRoundMagic) - kRoundMagic;
   const bool negative = j < 0;
@@ -252,7 +274,7 @@ constexpr Sign kSigns[8] = {{1, 1}, {-1, 1}, {1, -1}, {1, 1}, {-1, -1}, {1, -1},
   const double kappa = t2 * (-0.5 + t2 * (kC4 + t2 * kC6));        // cos(th) - 1
 
   // A cos t + B sin t = A + B th + B sigma + A kappa + tl (B (1 + kappa) - A th)
-  const DD P = TwoProd(B, th);
+  const DD P = ExactProduct<kFused>(B, th);
   const DD H = TwoSum(A, P.hi);
   const double u = tl * (B + B * kappa - A * th);
   const double small = ((Al + Bl * th) + (P.lo + u)) + (H.lo + B * sigma);
@@ -262,9 +284,10 @@ constexpr Sign kSigns[8] = {{1, 1}, {-1, 1}, {1, -1}, {1, 1}, {-1, -1}, {1, -1},
 }
 
 // n / d for double-double n and d with their bounds.
-Estimate Quotient(const Estimate& n, const Estimate& d) {
+template <bool kFused>
+[[gnu::always_inline]] inline Estimate Quotient(const Estimate& n, const Estimate& d) {
   const double qh = n.hi / d.hi;
-  const DD m = TwoProd(qh, d.hi);
+  const DD m = ExactProduct<kFused>(qh, d.hi);
   const double rest = (((n.hi - m.hi) - m.lo) + n.lo) - qh * d.lo;
   const DD q = FastTwoSum(qh, rest / d.hi);
   const double relative = n.bound / std::fabs(n.hi) + d.bound / std::fabs(d.hi) + 0x1p-95;
@@ -319,42 +342,98 @@ double ReferenceTan(double degrees) {
       std::tan(static_cast<long double>(degrees) * static_cast<long double>(kDegreesToRadians)));
 }
 
-bool EstimateSin(double degrees, Estimate& out) {
+namespace {
+
+// The estimates and the fast path with one kind of exact product; `shift` is
+// 0 for sin and 1 for cos.
+template <bool kFused>
+[[gnu::always_inline]] inline bool EstimateWith(double degrees, int shift, Estimate& out) {
   Reduced r;
   bool ok = false;
-  if (Reduce(degrees, r)) out = Kernel(r, 0, ok);
+  if (Reduce<kFused>(degrees, r)) out = Kernel<kFused>(r, shift, ok);
   return ok;
 }
 
-bool EstimateCos(double degrees, Estimate& out) {
-  Reduced r;
-  bool ok = false;
-  if (Reduce(degrees, r)) out = Kernel(r, 1, ok);
-  return ok;
-}
-
-bool EstimateTan(double degrees, Estimate& out) {
+template <bool kFused>
+[[gnu::always_inline]] inline bool EstimateTanWith(double degrees, Estimate& out) {
   Reduced r;
   bool ok = false, okCos = false;
-  if (!Reduce(degrees, r)) return false;
-  const Estimate s = Kernel(r, 0, ok), c = Kernel(r, 1, okCos);
-  out = Quotient(s, c);
+  if (!Reduce<kFused>(degrees, r)) return false;
+  const Estimate s = Kernel<kFused>(r, 0, ok), c = Kernel<kFused>(r, 1, okCos);
+  out = Quotient<kFused>(s, c);
   return ok && okCos;
 }
 
+template <bool kFused>
+[[gnu::always_inline]] inline bool FastWith(double degrees, int shift, double& result) {
+  Estimate e;
+  return EstimateWith<kFused>(degrees, shift, e) && Decide(e, kSinCosLongDoubleError, result);
+}
+
+template <bool kFused>
+[[gnu::always_inline]] inline bool FastTanWith(double degrees, double& result) {
+  Estimate e;
+  return EstimateTanWith<kFused>(degrees, e) && Decide(e, kTanLongDoubleError, result);
+}
+
+// The same code compiled for processors with fused multiply-add (and the
+// three-operand instructions that come with it), and for any processor.
+#if defined(__x86_64__)
+#define VRL_FUSED_TARGET [[gnu::target("fma")]]
+#else
+#define VRL_FUSED_TARGET
+#endif
+VRL_FUSED_TARGET bool FusedEstimate(double degrees, int shift, Estimate& out) {
+  return EstimateWith<true>(degrees, shift, out);
+}
+VRL_FUSED_TARGET bool FusedEstimateTan(double degrees, Estimate& out) {
+  return EstimateTanWith<true>(degrees, out);
+}
+VRL_FUSED_TARGET bool FusedFast(double degrees, int shift, double& result) {
+  return FastWith<true>(degrees, shift, result);
+}
+VRL_FUSED_TARGET bool FusedFastTan(double degrees, double& result) {
+  return FastTanWith<true>(degrees, result);
+}
+#undef VRL_FUSED_TARGET
+
+bool Fused() {
+#if defined(__x86_64__)
+  static const bool fused = __builtin_cpu_supports("fma");
+  return fused;
+#elif defined(__FP_FAST_FMA)
+  return true;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+bool HasFusedProducts() { return Fused(); }
+
+bool EstimateSin(double degrees, Estimate& out) {
+  return Fused() ? FusedEstimate(degrees, 0, out) : EstimateWith<false>(degrees, 0, out);
+}
+bool EstimateCos(double degrees, Estimate& out) {
+  return Fused() ? FusedEstimate(degrees, 1, out) : EstimateWith<false>(degrees, 1, out);
+}
+bool EstimateTan(double degrees, Estimate& out) {
+  return Fused() ? FusedEstimateTan(degrees, out) : EstimateTanWith<false>(degrees, out);
+}
+
+bool PortableEstimateSin(double degrees, Estimate& out) { return EstimateWith<false>(degrees, 0, out); }
+bool PortableEstimateCos(double degrees, Estimate& out) { return EstimateWith<false>(degrees, 1, out); }
+bool PortableEstimateTan(double degrees, Estimate& out) { return EstimateTanWith<false>(degrees, out); }
+
 bool FastSin(double degrees, double& result) {
-  Estimate e;
-  return EstimateSin(degrees, e) && Decide(e, kSinCosLongDoubleError, result);
+  return Fused() ? FusedFast(degrees, 0, result) : FastWith<false>(degrees, 0, result);
 }
-
 bool FastCos(double degrees, double& result) {
-  Estimate e;
-  return EstimateCos(degrees, e) && Decide(e, kSinCosLongDoubleError, result);
+  return Fused() ? FusedFast(degrees, 1, result) : FastWith<false>(degrees, 1, result);
 }
-
 bool FastTan(double degrees, double& result) {
-  Estimate e;
-  return EstimateTan(degrees, e) && Decide(e, kTanLongDoubleError, result);
+  return Fused() ? FusedFastTan(degrees, result) : FastTanWith<false>(degrees, result);
 }
 
 }  // namespace vrl::trig

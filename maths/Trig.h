@@ -34,6 +34,15 @@ bool EstimateSin(double degrees, Estimate& out);
 bool EstimateCos(double degrees, Estimate& out);
 bool EstimateTan(double degrees, Estimate& out);
 
+/// The processor's fused multiply-add, where it has one, forms the exact
+/// products that the estimates need: the same values as the portable
+/// products give, in fewer instructions. The estimates by the portable
+/// products alone, for comparing the two:
+bool HasFusedProducts();
+bool PortableEstimateSin(double degrees, Estimate& out);
+bool PortableEstimateCos(double degrees, Estimate& out);
+bool PortableEstimateTan(double degrees, Estimate& out);
+
 /// The fast path: true, with the defining computation's result, when the
 /// estimate decides its rounding; false when the caller must fall back.
 bool FastSin(double degrees, double& result);

@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "maths/Maths.h"
 #include "maths/Trig.h"
@@ -111,6 +113,42 @@ TEST(TrigEstimate, ProductsNextToPowersOfTwo) {
     }
   }
   EXPECT_EQ(checked, 302L * 14);
+}
+
+// Where the processor has fused multiply-add, the estimates form their exact
+// products with it: the same values as the portable products, so every
+// estimate (and every decision taken from it) is the same bit for bit,
+// next to the powers of two and the table's steps as well.
+TEST(TrigEstimate, FusedAndPortableProductsGiveTheSameEstimates) {
+  if (!HasFusedProducts()) GTEST_SKIP() << "this processor has no fused multiply-add";
+  using EstimateFn = bool (*)(double, Estimate&);
+  const struct {
+    const char* name;
+    EstimateFn fused, portable;
+  } functions[] = {{"sin", EstimateSin, PortableEstimateSin},
+                   {"cos", EstimateCos, PortableEstimateCos},
+                   {"tan", EstimateTan, PortableEstimateTan}};
+  auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+  std::vector<double> values = check::EdgeValues();
+  check::Arguments arguments(17);
+  for (int i = 0; i < 400000; ++i) values.push_back(arguments.Next());
+  for (int m = -280; m <= 21; m += 3) {
+    const double d = std::ldexp(1.0, m) / kDegreesToRadians;
+    values.insert(values.end(), {std::nextafter(d, 0.0), d, std::nextafter(d, HUGE_VAL)});
+  }
+  for (int k = 1; k < kTableSize; ++k) values.push_back((k - 0.5) / 256 / kDegreesToRadians);
+  long estimated = 0;
+  for (double d : values) {
+    for (const auto& f : functions) {
+      Estimate a, b;
+      const bool fused = f.fused(d, a), portable = f.portable(d, b);
+      ASSERT_EQ(fused, portable) << f.name << " of " << d;
+      if (!fused) continue;
+      ++estimated;
+      ASSERT_TRUE(same(a.hi, b.hi) && same(a.lo, b.lo) && same(a.bound, b.bound)) << f.name << " of " << d;
+    }
+  }
+  EXPECT_GT(estimated, 3L * 300000);
 }
 
 TEST(TrigEstimate, LeavesZeroTinyHugeAndNonFiniteArgumentsToTheReference) {
