@@ -27,6 +27,9 @@ int32_t RandomSeed();
 /// that many calls leave it (the values do not depend on one another, so
 /// they are computed side by side).
 void RandomDoubles(double* values, int32_t count);
+/// RandomDoubles without the processor's vector instructions, which it uses
+/// where the processor has them: the same values and state, for comparing.
+void RandomDoublesPortable(double* values, int32_t count);
 
 /// RandomReal and RandomInt as functions of the RandomDouble value r they
 /// draw: RandomReal(a, b) is RealFromDouble(RandomDouble(), a, b), and so on.

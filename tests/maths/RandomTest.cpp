@@ -108,16 +108,26 @@ TEST_F(RandomTest, StepsEqualSchragesMethodOverTheWholeRange) {
   }
 }
 
+// Batches of every length across the internal batch of 8, from states at the
+// ends of the range (where the modular fold meets its bound) and random ones,
+// by the vector code where the processor has it and by the portable code.
 TEST_F(RandomTest, ABatchOfDoublesEqualsSuccessiveDraws) {
-  for (int32_t count = 0; count <= 20; ++count) {  // across the internal batch of 8
-    SeedRandom(0x2468ACE);
-    std::vector<double> one(size_t(count) + 1, -1.0), batch(size_t(count) + 1, -1.0);
-    for (int32_t i = 0; i < count; ++i) one[size_t(i)] = RandomDouble();
-    const int32_t state = RandomSeed();
-    SeedRandom(0x2468ACE);
-    RandomDoubles(batch.data(), count);
-    EXPECT_EQ(RandomSeed(), state) << count;
-    EXPECT_EQ(batch, one) << count;  // the element past the end is untouched
+  std::vector<int32_t> seeds = {1, 2, 0x2468ACE, 0x7FFFFFFD, 0x7FFFFFFE, 0x40000000, 0x3FFFFFFF};
+  SeedRandom(99);
+  for (int i = 0; i < 300; ++i) seeds.push_back(RandomInt(1, 0x7FFFFFFE));
+  for (auto batchOf : {RandomDoubles, RandomDoublesPortable}) {
+    for (int32_t seed : seeds) {
+      for (int32_t count = 0; count <= 20; ++count) {
+        SeedRandom(seed);
+        std::vector<double> one(size_t(count) + 1, -1.0), batch(size_t(count) + 1, -1.0);
+        for (int32_t i = 0; i < count; ++i) one[size_t(i)] = RandomDouble();
+        const int32_t state = RandomSeed();
+        SeedRandom(seed);
+        batchOf(batch.data(), count);
+        ASSERT_EQ(RandomSeed(), state) << seed << " " << count;
+        ASSERT_EQ(batch, one) << seed << " " << count;  // the element past the end is untouched
+      }
+    }
   }
 }
 
