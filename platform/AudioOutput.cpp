@@ -31,7 +31,7 @@ AudioOutput* AudioOutput::Open(int32_t rate, FillFunction fill, void* context, s
   if (device == 0) {
     if (error) *error = SDL_GetError();
     delete output;
-    ReleaseSdl(kSdlAudio);
+    ReleaseSdlDeferringStop(kSdlAudio);
     return nullptr;
   }
   output->_device = device;
@@ -45,7 +45,7 @@ void AudioOutput::Close() {
   // SDL_CloseAudioDevice waits for a callback in progress and joins the
   // audio thread.
   SDL_CloseAudioDevice(_device);
-  ReleaseSdl(kSdlAudio);
+  ReleaseSdlDeferringStop(kSdlAudio);
   delete this;
 }
 

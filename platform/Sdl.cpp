@@ -25,6 +25,7 @@ constexpr int kBits = 32;
 struct State {
   std::mutex lock;
   int counts[kBits] = {};
+  uint32_t deferred = 0;  // released to 0 but still started
   std::string lastError;
 };
 
@@ -53,6 +54,12 @@ bool OnlyAPretendDisplay() {
   return driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
 }
 
+// Stops SDL, the subsystems whose stop was deferred with it.
+void QuitAll(State& s) {
+  s.deferred = 0;
+  SDL_Quit();
+}
+
 }  // namespace
 
 bool AcquireSdl(uint32_t subsystems) {
@@ -63,6 +70,10 @@ bool AcquireSdl(uint32_t subsystems) {
   uint32_t started = 0;
   for (uint32_t bit : kKnown) {
     if (!(subsystems & bit) || s.counts[BitIndex(bit)] > 0) continue;
+    if (s.deferred & bit) {
+      s.deferred &= ~bit;
+      SDL_QuitSubSystem(bit);
+    }
     bool ok = SDL_InitSubSystem(bit) == 0;
     if (ok) started |= bit;
     if (ok && bit == kSdlVideo && OnlyAPretendDisplay()) {
@@ -72,7 +83,7 @@ bool AcquireSdl(uint32_t subsystems) {
     if (!ok) {
       s.lastError = SDL_GetError();
       if (started) SDL_QuitSubSystem(started);
-      if (!AnyHeld(s)) SDL_Quit();
+      if (!AnyHeld(s)) QuitAll(s);
       return false;
     }
   }
@@ -82,7 +93,11 @@ bool AcquireSdl(uint32_t subsystems) {
   return true;
 }
 
-void ReleaseSdl(uint32_t subsystems) {
+namespace {
+
+// Drops the references; the subsystems that reach 0 are stopped, or with
+// `defer` left started for later.
+void Release(uint32_t subsystems, bool defer) {
   State& s = S();
   std::lock_guard<std::mutex> guard(s.lock);
   uint32_t stopping = 0;
@@ -99,9 +114,19 @@ void ReleaseSdl(uint32_t subsystems) {
     HoldTimerPosts(true);
     DiscardPendingCallbacks();
   }
-  SDL_QuitSubSystem(stopping);
-  if (!AnyHeld(s)) SDL_Quit();
+  if (!AnyHeld(s)) {
+    QuitAll(s);
+  } else if (defer) {
+    s.deferred |= stopping;
+  } else {
+    SDL_QuitSubSystem(stopping);
+  }
 }
+
+}  // namespace
+
+void ReleaseSdl(uint32_t subsystems) { Release(subsystems, false); }
+void ReleaseSdlDeferringStop(uint32_t subsystems) { Release(subsystems, true); }
 
 int SdlReferenceCount(uint32_t subsystem) {
   if (!subsystem) return 0;

@@ -34,6 +34,14 @@ bool AcquireSdl(uint32_t subsystems);
 /// Drops one reference to each subsystem of `subsystems`; a subsystem whose
 /// count reaches 0 is stopped. Releasing more than was acquired is ignored.
 void ReleaseSdl(uint32_t subsystems);
+/// Drops one reference like ReleaseSdl, but a subsystem whose count reaches
+/// 0 stays started until SDL itself stops (nothing holds any subsystem) or
+/// until it is next acquired, which stops and starts it afresh (so hints
+/// set since then apply). SDL's audio subsystem stops by joining the thread
+/// that watches for devices, which sleeps a tenth of a second at a time: a
+/// program whose audio device failed to open would wait for that while it
+/// starts its display.
+void ReleaseSdlDeferringStop(uint32_t subsystems);
 /// The current reference count of one subsystem bit.
 int SdlReferenceCount(uint32_t subsystem);
 /// True while the subsystem is running (acquired by anyone).

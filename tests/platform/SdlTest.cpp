@@ -42,6 +42,40 @@ TEST_F(SdlTest, CountsEachSubsystemAndStopsOnLastRelease) {
   EXPECT_EQ(SdlReferenceCount(kSdlEvents), 0);
 }
 
+// A deferred stop leaves the subsystem started, unheld, until SDL stops or
+// the subsystem is acquired again, which starts it afresh: a driver named
+// since then is the one taken.
+TEST_F(SdlTest, ADeferredStopWaitsForTheEndOfSdlOrTheNextStart) {
+  ASSERT_TRUE(AcquireSdl(kSdlEvents));
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ASSERT_TRUE(AcquireSdl(kSdlAudio)) << SdlLastError();
+  EXPECT_STREQ(SDL_GetCurrentAudioDriver(), "dummy");
+  ReleaseSdlDeferringStop(kSdlAudio);
+  EXPECT_EQ(SdlReferenceCount(kSdlAudio), 0);
+  EXPECT_FALSE(SdlRunning(kSdlAudio));
+  EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  ASSERT_TRUE(AcquireSdl(kSdlAudio)) << SdlLastError();
+  EXPECT_STREQ(SDL_GetCurrentAudioDriver(), "disk");
+  EXPECT_EQ(SdlReferenceCount(kSdlAudio), 1);
+  ReleaseSdlDeferringStop(kSdlAudio);
+  // A plain release of another subsystem stops only that one.
+  ASSERT_TRUE(AcquireSdl(kSdlTimer));
+  ReleaseSdl(kSdlTimer);
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_TIMER), 0u);
+  EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+  // With nothing held SDL stops, the deferred subsystem with it.
+  ReleaseSdl(kSdlEvents);
+  EXPECT_EQ(SDL_WasInit(0), 0u);
+
+  // Deferring the last held subsystem stops SDL at once.
+  ASSERT_TRUE(AcquireSdl(kSdlAudio)) << SdlLastError();
+  ReleaseSdlDeferringStop(kSdlAudio);
+  EXPECT_EQ(SDL_WasInit(0), 0u);
+  unsetenv("SDL_AUDIODRIVER");
+}
+
 TEST_F(SdlTest, FailedAcquisitionLeavesNothingHeld) {
   setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
   EXPECT_FALSE(AcquireSdl(kSdlEvents | kSdlVideo));
