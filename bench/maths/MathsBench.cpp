@@ -2,13 +2,16 @@
 // extended-precision computation they reproduce, the share of arguments the
 // fast path leaves to that computation, and the identity check over 10^8
 // arguments (the count can be given as the first argument). Exits with 1 on
-// any mismatch.
+// any mismatch. Also the processor's own instructions (fused multiply-add,
+// vectors), where it has them, against the portable code doing the same:
+// the sine's estimate and the random generator's batches.
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "bench/BenchUtil.h"
 #include "maths/Maths.h"
+#include "maths/Random.h"
 #include "maths/Trig.h"
 #include "tests/maths/TrigIdentity.h"
 
@@ -55,6 +58,41 @@ void Costs(const char* range, const std::vector<double>& arguments) {
   }
 }
 
+void InstructionCosts(const std::vector<double>& phases) {
+  using EstimateFn = bool (*)(double, trig::Estimate&);
+  auto estimates = [&](EstimateFn estimate) {
+    return FastestSeconds(
+        [&] {
+          double sum = 0;
+          for (double d : phases) {
+            trig::Estimate e;
+            if (estimate(d, e)) sum += e.hi;
+          }
+          Keep(sum);
+        },
+        5);
+  };
+  Report(trig::HasFusedProducts() ? "Sin estimate, fused products" : "Sin estimate (no fused multiply-add)",
+         estimates(trig::EstimateSin), "portable products", estimates(trig::PortableEstimateSin),
+         long(phases.size()));
+
+  // Batches of seven, as a flake's reset draws them.
+  const int batches = 200000;
+  double values[7];
+  auto draws = [&](void (*batch)(double*, int32_t)) {
+    return FastestSeconds(
+        [&] {
+          for (int i = 0; i < batches; ++i) {
+            batch(values, 7);
+            Keep(values);
+          }
+        },
+        5);
+  };
+  Report("RandomDoubles, 7 at a time (per batch)", draws(RandomDoubles), "portable code",
+         draws(RandomDoublesPortable), batches);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +109,7 @@ int main(int argc, char** argv) {
   }
   Costs("card phases 0..1e7", phases);
   Costs("angles 0..360", turn);
+  InstructionCosts(phases);
 
   const trig::check::IdentityResult result = trig::check::CheckIdentity(count, 2026);
   std::printf("identity with the long-double computation: %ld arguments (and edge values), %ld mismatches\n",
